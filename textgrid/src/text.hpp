@@ -1,0 +1,64 @@
+#pragma once
+// Text helpers shared by both parsers. Everything returns views into the loaded
+// text; only decode_praat_string allocates (a name or label worth keeping).
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "error.hpp"
+
+namespace textgrid {
+
+// Whole file as UTF-8. UTF-16 with a byte-order mark is decoded to UTF-8 (mark
+// dropped); anything else must be valid UTF-8. A path with a NUL byte is refused.
+Result<std::string> load_text(std::string_view path);
+
+// Unicode white space at both ends (U+0009..U+000D, U+0020, U+0085, U+00A0,
+// U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000).
+std::string_view trim(std::string_view text);
+
+// One logical line: physical lines joined while their running count of '"' is
+// odd, so a quoted label may hold line breaks. `text` is trimmed at both ends;
+// `number` is the 1-based physical line number where it starts.
+struct Line {
+    std::string_view text;
+    std::size_t number = 0;
+};
+
+class LineCursor {
+public:
+    explicit LineCursor(std::string_view text) : rest_(text) {}
+    bool next(Line& line);
+
+private:
+    std::string_view rest_;
+    std::size_t next_number_ = 1;
+    bool done_ = false;
+};
+
+// The short layout's line table: every logical line, trimmed, blanks kept.
+std::vector<std::string_view> logical_lines(std::string_view text);
+
+// Cut at the first '='; key and value trimmed. No '=': nothing.
+std::optional<std::pair<std::string_view, std::string_view>> split_key_value(std::string_view line);
+
+// Drops every '"' at the start and at the end.
+std::string_view strip_quotes(std::string_view text);
+
+// Praat's string: "..." loses its outer quotes and "" becomes "; anything else
+// goes through strip_quotes.
+std::string decode_praat_string(std::string_view text);
+
+// Whole text must be a decimal number (or inf/infinity/nan); otherwise 0.0.
+// Overflow gives a signed infinity, underflow a signed zero.
+double parse_f64_or_zero(std::string_view text);
+
+// Optional '+' and ASCII digits fitting in 64 bits; otherwise 0.
+std::uint64_t parse_count_or_zero(std::string_view text);
+
+}  // namespace textgrid

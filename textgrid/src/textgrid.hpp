@@ -1,0 +1,51 @@
+#pragma once
+// The document model: a TextGrid owns its tiers, a tier owns its items. Nothing
+// here sorts, clamps or repairs; validation only reports the first fault.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "error.hpp"
+
+namespace textgrid {
+
+inline constexpr double TIME_EPSILON = 1e-6;
+
+struct Item {
+    double tmin = 0.0;
+    double tmax = 0.0;  // equals tmin for a point
+    std::string label;
+};
+
+struct Tier {
+    std::string name;
+    std::vector<Item> items;
+    std::uint64_t size = 0;  // declared item count; only validation reads it
+    double tmin = 0.0;
+    double tmax = 0.0;
+    bool is_interval = true;
+
+    void add_item(Item item) { items.push_back(std::move(item)); }
+    Status validate() const;
+};
+
+struct TextGrid {
+    std::vector<Tier> tiers;
+    double tmin = 0.0;
+    double tmax = 0.0;
+    std::uint64_t size = 0;  // declared tier count; only validation reads it
+
+    void add_tier(Tier tier) { tiers.push_back(std::move(tier)); }
+    Status validate() const;
+
+    // Fills in missing bounds from the tiers and always validates.
+    static Result<TextGrid> from_tiers(std::vector<Tier> tiers, std::optional<double> tmin,
+                                       std::optional<double> tmax);
+};
+
+Status check_time_bounds(double tmin, double tmax, std::string_view context);
+
+}  // namespace textgrid

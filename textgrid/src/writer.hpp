@@ -1,0 +1,24 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "lib.hpp"
+#include "textgrid.hpp"
+
+namespace textgrid {
+
+// Shortest round-trip digits, plain positional notation; "NaN", "inf", "-inf", "-0".
+std::string format_time(double value);
+void append_time(std::string& out, double value);
+
+// Praat's own escaping: every '"' becomes "".
+std::string escape_quotes(std::string_view text);
+
+std::string render_long(const TextGrid& grid);
+std::string render_short(const TextGrid& grid);
+
+// Renders the whole text, then one create-and-write. A file that cannot be
+// stored is TextGridError "cannot write <path>: <os error>".
+Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type);
+
+}  // namespace textgrid
