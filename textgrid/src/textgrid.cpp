@@ -1,0 +1,99 @@
+#include "textgrid.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace textgrid {
+
+Status check_time_bounds(double tmin, double tmax, std::string_view context) {
+    // Written as plain comparisons on purpose: a NaN fails neither test.
+    if (tmin < 0 || tmax <= 0) {
+        return TextGridError::invalid_data("Time bounds should be non-negative in " +
+                                           std::string(context));
+    }
+    if (tmax - tmin <= TIME_EPSILON) {
+        return TextGridError::invalid_data("tmin should be less than tmax in " +
+                                           std::string(context));
+    }
+    return Ok{};
+}
+
+namespace {
+
+Status check_item(const Tier& tier, std::size_t index) {
+    const Item& item = tier.items[index];
+    if (tier.is_interval) {
+        return check_time_bounds(item.tmin, item.tmax,
+                                 "item " + std::to_string(index) + " in tier " + tier.name);
+    }
+    if (std::fabs(item.tmin - item.tmax) > TIME_EPSILON) {
+        return TextGridError::invalid_data("Item " + std::to_string(index) +
+                                           " should have tmin == tmax in PointTier " + tier.name);
+    }
+    return Ok{};
+}
+
+Status check_order(const Tier& tier, std::size_t index) {
+    if (index + 1 >= tier.items.size()) return Ok{};
+    if (tier.items[index].tmax - tier.items[index + 1].tmin > TIME_EPSILON) {
+        return TextGridError::invalid_data("Items " + std::to_string(index) + " and " +
+                                           std::to_string(index + 1) + " overlap in tier " +
+                                           tier.name);
+    }
+    return Ok{};
+}
+
+}  // namespace
+
+Status Tier::validate() const {
+    if (size != items.size()) {
+        return TextGridError::invalid_data("Tier size does not match number of items");
+    }
+    if (auto bounds = check_time_bounds(tmin, tmax, "tier " + name); !bounds) return bounds;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (auto item = check_item(*this, i); !item) return item;
+        if (auto order = check_order(*this, i); !order) return order;
+    }
+    return Ok{};
+}
+
+Status TextGrid::validate() const {
+    if (size != tiers.size()) {
+        return TextGridError::invalid_data("TextGrid size does not match number of tiers");
+    }
+    if (auto bounds = check_time_bounds(tmin, tmax, "TextGrid"); !bounds) return bounds;
+    for (const Tier& tier : tiers) {
+        if (auto status = tier.validate(); !status) return status;
+    }
+    return Ok{};
+}
+
+Result<TextGrid> TextGrid::from_tiers(std::vector<Tier> tiers, std::optional<double> tmin,
+                                      std::optional<double> tmax) {
+    TextGrid grid;
+    if (tmin) {
+        grid.tmin = *tmin;
+    } else if (!tiers.empty()) {
+        // NaN tier bounds are skipped; all-NaN leaves the start value in place.
+        double lowest = std::numeric_limits<double>::max();
+        for (const Tier& tier : tiers)
+            if (!std::isnan(tier.tmin)) lowest = std::min(lowest, tier.tmin);
+        grid.tmin = lowest;
+    }
+    if (tmax) {
+        grid.tmax = *tmax;
+    } else if (!tiers.empty()) {
+        double highest = std::numeric_limits<double>::lowest();
+        for (const Tier& tier : tiers)
+            if (!std::isnan(tier.tmax)) highest = std::max(highest, tier.tmax);
+        grid.tmax = highest;
+    }
+    grid.size = tiers.size();
+    grid.tiers = std::move(tiers);
+    if (auto status = grid.validate(); !status) return std::move(status).error();
+    return grid;
+}
+
+}  // namespace textgrid
