@@ -1,0 +1,38 @@
+#include "lib.hpp"
+
+#include <string>
+
+#include "parser_long.hpp"
+#include "parser_short.hpp"
+#include "text.hpp"
+
+namespace textgrid {
+
+namespace {
+
+// The long layout's tier list header, with or without the blank ELAN leaves out.
+bool has_tier_list_header(std::string_view text) {
+    return text.find("item []") != std::string_view::npos ||
+           text.find("item[]") != std::string_view::npos;
+}
+
+FileType file_type_of(std::string_view file_type) {
+    if (file_type == "long") return FileType::Long;
+    if (file_type == "short") return FileType::Short;
+    if (file_type == "auto") return FileType::Auto;
+    throw InternalFailure("Unknown file type: " + std::string(file_type));
+}
+
+}  // namespace
+
+Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type) {
+    const FileType type = file_type_of(file_type);
+    auto text = load_text(path);
+    if (!text) return std::move(text).error();
+    const std::string_view content = text.value();
+    const bool long_layout =
+        type == FileType::Long || (type == FileType::Auto && has_tier_list_header(content));
+    return long_layout ? parse_long_text(content, strict) : parse_short_text(content, strict);
+}
+
+}  // namespace textgrid

@@ -1,0 +1,121 @@
+#include "parser_short.hpp"
+
+#include <string>
+
+#include "text.hpp"
+
+namespace textgrid {
+
+namespace {
+
+// Hands out the logical lines by position. Positions are only ever asked for in
+// increasing order, so no line table is kept.
+class Positions {
+public:
+    explicit Positions(std::string_view text) : cursor_(text) {}
+
+    Result<std::string_view> at(std::size_t position) {
+        while (next_ <= position) {
+            Line line;
+            if (!cursor_.next(line)) {
+                return TextGridError::invalid_data("Unexpected end of file at line " +
+                                                   std::to_string(position + 1));
+            }
+            current_ = line.text;
+            ++next_;
+        }
+        return current_;
+    }
+
+private:
+    LineCursor cursor_;
+    std::size_t next_ = 0;  // position of the line the cursor yields next
+    std::string_view current_;
+};
+
+// Reads positions p, p+1, ... in order; the first missing one ends the parse.
+class Reader {
+public:
+    explicit Reader(std::string_view text) : positions_(text) {}
+
+    std::optional<TextGridError> error;
+
+    std::string_view line(std::size_t position) {
+        if (error) return {};
+        auto found = positions_.at(position);
+        if (!found) {
+            error = std::move(found).error();
+            return {};
+        }
+        return found.value();
+    }
+    std::string_view next() { return line(position_++); }
+    void skip_to(std::size_t position) { position_ = position; }
+
+private:
+    Positions positions_;
+    std::size_t position_ = 0;
+};
+
+Status read_items(Reader& reader, Tier& tier, std::uint64_t count) {
+    for (std::uint64_t i = 0; i < count; ++i) {
+        Item item;
+        item.tmin = parse_f64_or_zero(reader.next());
+        item.tmax = tier.is_interval ? parse_f64_or_zero(reader.next()) : item.tmin;
+        const std::string_view label = reader.next();
+        if (reader.error) return *reader.error;
+        item.label = decode_praat_string(label);
+        tier.add_item(std::move(item));
+    }
+    return Ok{};
+}
+
+Status read_tier(Reader& reader, TextGrid& grid) {
+    const std::string_view kind_line = reader.next();
+    if (reader.error) return *reader.error;
+    Tier tier;
+    const std::string kind = decode_praat_string(kind_line);
+    if (kind == "IntervalTier") {
+        tier.is_interval = true;
+    } else if (kind == "TextTier") {
+        tier.is_interval = false;
+    } else {
+        return TextGridError::invalid_data("Unknown tier class: " + std::string(kind_line));
+    }
+    const std::string_view name = reader.next();
+    tier.tmin = parse_f64_or_zero(reader.next());
+    tier.tmax = parse_f64_or_zero(reader.next());
+    tier.size = parse_count_or_zero(reader.next());
+    if (reader.error) return *reader.error;
+    tier.name = decode_praat_string(name);
+    if (auto status = read_items(reader, tier, tier.size); !status) return status;
+    grid.add_tier(std::move(tier));
+    return Ok{};
+}
+
+}  // namespace
+
+Result<TextGrid> parse_short_text(std::string_view text, bool strict) {
+    Reader reader(text);
+    TextGrid grid;
+    grid.tmin = parse_f64_or_zero(reader.line(3));
+    grid.tmax = parse_f64_or_zero(reader.line(4));
+    grid.size = parse_count_or_zero(reader.line(6));
+    if (reader.error) return *reader.error;
+    reader.skip_to(7);
+    for (std::uint64_t i = 0; i < grid.size; ++i) {
+        if (auto status = read_tier(reader, grid); !status) return std::move(status).error();
+    }
+    if (strict) {
+        if (auto status = grid.validate(); !status) return std::move(status).error();
+    }
+    return grid;
+}
+
+Result<TextGrid> parse_short(std::string_view path, bool strict) {
+    auto text = load_text(path);
+    if (!text) return std::move(text).error();
+    return parse_short_text(text.value(), strict);
+}
+
+}  // namespace textgrid
