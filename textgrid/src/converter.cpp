@@ -1,0 +1,200 @@
+#include "converter.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+#include <utility>
+
+#include "parallel.hpp"
+
+namespace textgrid {
+
+namespace {
+
+// Lowest item start, NaN skipped; the largest finite double when there is none.
+double lowest_start(const std::vector<Item>& items) {
+    double lowest = std::numeric_limits<double>::max();
+    for (const Item& item : items)
+        if (!std::isnan(item.tmin)) lowest = std::min(lowest, item.tmin);
+    return lowest;
+}
+
+double highest_end(const std::vector<Item>& items) {
+    double highest = std::numeric_limits<double>::lowest();
+    for (const Item& item : items)
+        if (!std::isnan(item.tmax)) highest = std::max(highest, item.tmax);
+    return highest;
+}
+
+// A tier takes the caller's bounds when given, otherwise it is fitted to its items.
+Tier make_tier(std::string name, bool is_interval, std::vector<Item> items,
+               std::optional<double> tmin, std::optional<double> tmax) {
+    Tier tier;
+    tier.name = std::move(name);
+    tier.is_interval = is_interval;
+    tier.tmin = tmin ? *tmin : lowest_start(items);
+    tier.tmax = tmax ? *tmax : highest_end(items);
+    tier.size = items.size();
+    tier.items = std::move(items);
+    return tier;
+}
+
+// Workers touch disjoint indices only, so moving out of `items` here is safe.
+template <class Target, class Source>
+std::vector<Target> map_items(std::vector<Source>& items) {
+    return parallel_map(items.size(), [&items](std::size_t i) {
+        Source& item = items[i];
+        return Target{item.tmin, item.tmax, std::move(item.label)};
+    });
+}
+
+template <class Source>
+std::vector<ItemData> copy_items(const std::vector<Source>& items) {
+    return parallel_map(items.size(), [&items](std::size_t i) {
+        const Source& item = items[i];
+        return ItemData{item.tmin, item.tmax, item.label};
+    });
+}
+
+// Heterogeneous lookup: rows are looked up by view, without building a string.
+struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const noexcept {
+        return std::hash<std::string_view>{}(name);
+    }
+};
+
+struct RowGroup {
+    std::size_t first_row;  // its tier name becomes the tier's name
+    bool is_interval;
+    std::vector<Item> items;
+};
+
+// Rows grouped by tier name, groups in order of first appearance. The map is
+// keyed by views into `tier_names`, which must outlive it unchanged.
+std::vector<RowGroup> group_rows(const std::vector<double>& tmins,
+                                 const std::vector<double>& tmaxs,
+                                 std::vector<std::string>& labels,
+                                 const std::vector<std::string>& tier_names,
+                                 const std::vector<std::uint8_t>& is_intervals) {
+    std::vector<RowGroup> groups;
+    std::unordered_map<std::string_view, std::size_t, NameHash, std::equal_to<>> index_of;
+    std::size_t current = 0;
+    for (std::size_t row = 0; row < tier_names.size(); ++row) {
+        const std::string_view name = tier_names[row];
+        // Rows of one tier usually come together; skip hashing while they do.
+        if (groups.empty() || name != tier_names[groups[current].first_row]) {
+            auto [it, inserted] = index_of.try_emplace(name, groups.size());
+            if (inserted) groups.push_back(RowGroup{row, is_intervals[row] != 0, {}});
+            current = it->second;
+        }
+        groups[current].items.push_back(Item{tmins[row], tmaxs[row], std::move(labels[row])});
+    }
+    return groups;
+}
+
+// Stable ascending order by start time. A NaN start cannot be ordered.
+Status sort_by_start(std::vector<Item>& items) {
+    if (items.size() < 2) return Ok{};
+    bool sorted = true;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (std::isnan(items[i].tmin))
+            return TextGridError::invalid_input("tmins must not contain NaN");
+        if (i > 0 && items[i].tmin < items[i - 1].tmin) sorted = false;
+    }
+    if (!sorted)
+        std::stable_sort(items.begin(), items.end(),
+                         [](const Item& a, const Item& b) { return a.tmin < b.tmin; });
+    return Ok{};
+}
+
+template <class Grid>
+TextGridData to_data(Grid&& grid) {
+    constexpr bool consume = !std::is_const_v<std::remove_reference_t<Grid>>;
+    TextGridData data{grid.tmin, grid.tmax, {}};
+    data.tiers.reserve(grid.tiers.size());
+    for (auto& tier : grid.tiers) {
+        if constexpr (consume)
+            data.tiers.push_back(TierData{std::move(tier.name), tier.is_interval,
+                                          map_items<ItemData>(tier.items)});
+        else
+            data.tiers.push_back(TierData{tier.name, tier.is_interval, copy_items(tier.items)});
+    }
+    return data;
+}
+
+template <class Grid>
+TextGridVectors to_vectors(Grid&& grid) {
+    constexpr bool consume = !std::is_const_v<std::remove_reference_t<Grid>>;
+    std::size_t rows = 0;
+    for (const Tier& tier : grid.tiers) rows += tier.items.size();
+    TextGridVectors vectors;
+    vectors.tmins.reserve(rows);
+    vectors.tmaxs.reserve(rows);
+    vectors.labels.reserve(rows);
+    vectors.tier_names.reserve(rows);
+    vectors.is_intervals.reserve(rows);
+    for (auto& tier : grid.tiers) {
+        for (auto& item : tier.items) {
+            vectors.tmins.push_back(item.tmin);
+            vectors.tmaxs.push_back(item.tmax);
+            if constexpr (consume)
+                vectors.labels.push_back(std::move(item.label));
+            else
+                vectors.labels.push_back(item.label);
+        }
+        vectors.tier_names.insert(vectors.tier_names.end(), tier.items.size(), tier.name);
+        vectors.is_intervals.insert(vectors.is_intervals.end(), tier.items.size(),
+                                    tier.is_interval ? 1 : 0);
+    }
+    return vectors;
+}
+
+}  // namespace
+
+TextGridData textgrid_to_data(const TextGrid& grid) { return to_data(grid); }
+
+TextGridData textgrid_to_data(TextGrid&& grid) { return to_data(grid); }
+
+Result<TextGrid> data_to_textgrid(std::vector<TierData> tiers, std::optional<double> tmin,
+                                  std::optional<double> tmax) {
+    std::vector<Tier> built;
+    built.reserve(tiers.size());
+    for (TierData& tier : tiers) {
+        if (tier.items.empty()) continue;  // an empty tier has no bounds to derive
+        built.push_back(make_tier(std::move(tier.tier_name), tier.is_interval,
+                                  map_items<Item>(tier.items), tmin, tmax));
+    }
+    return TextGrid::from_tiers(std::move(built), tmin, tmax);
+}
+
+TextGridVectors textgrid_to_vectors(const TextGrid& grid) { return to_vectors(grid); }
+
+TextGridVectors textgrid_to_vectors(TextGrid&& grid) { return to_vectors(grid); }
+
+Result<TextGrid> vectors_to_textgrid(std::vector<double> tmins, std::vector<double> tmaxs,
+                                     std::vector<std::string> labels,
+                                     std::vector<std::string> tier_names,
+                                     std::vector<std::uint8_t> is_intervals,
+                                     std::optional<double> tmin, std::optional<double> tmax) {
+    const std::size_t rows = tmins.size();
+    if (tmaxs.size() != rows || labels.size() != rows || tier_names.size() != rows ||
+        is_intervals.size() != rows)
+        return TextGridError::invalid_input("Input vectors must have the same length");
+
+    std::vector<RowGroup> groups = group_rows(tmins, tmaxs, labels, tier_names, is_intervals);
+    std::vector<Tier> tiers;
+    tiers.reserve(groups.size());
+    for (RowGroup& group : groups) {
+        if (auto sorted = sort_by_start(group.items); !sorted) return std::move(sorted).error();
+        tiers.push_back(make_tier(std::move(tier_names[group.first_row]), group.is_interval,
+                                  std::move(group.items), tmin, tmax));
+    }
+    return TextGrid::from_tiers(std::move(tiers), tmin, tmax);
+}
+
+}  // namespace textgrid
