@@ -2,12 +2,11 @@
 // Ordered parallel map over an index range. Small ranges (fewer than 10 x P
 // elements) stay on the calling thread and never touch the pool; larger ones go
 // to the process-wide worker pool in pieces of at least 20.
-//
-// NOTE: sequential placeholder; the worker pool replaces the body.
 
 #include <cstddef>
-#include <span>
+#include <optional>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace textgrid {
@@ -18,17 +17,127 @@ inline constexpr std::size_t MIN_PIECE_LENGTH = 20;
 // Logical processors as the operating system reports them now (at least 1).
 std::size_t logical_processors();
 
+// Whether the process-wide pool exists yet (it is created at the first parallel
+// use and never torn down).
+bool worker_pool_started();
+
+// Whether the calling thread is one of the pool's workers.
+bool on_pool_worker();
+
+namespace detail {
+
+using PieceBody = void (*)(void* context, std::size_t piece, std::size_t begin, std::size_t end);
+
+// Fewer than 10 x P elements are mapped on the calling thread.
+inline bool stays_on_caller(std::size_t n, std::size_t processors) {
+    // n < 10 x P without overflow; P = 0 counts as 1.
+    return n / PARALLEL_ELEMENTS_PER_PROCESSOR < (processors == 0 ? 1 : processors);
+}
+
+// How many pieces the pool cuts n elements into: enough to balance P
+// processors, each piece holding at least MIN_PIECE_LENGTH elements (at least one).
+std::size_t piece_count(std::size_t n, std::size_t processors);
+
+// Piece k covers [piece_begin(k), piece_begin(k + 1)).
+inline std::size_t piece_begin(std::size_t n, std::size_t pieces, std::size_t k) {
+    return k * n / pieces;
+}
+
+// Runs body over every piece on the pool, at most `processors` at a time, and
+// returns when all have finished. The first exception of any piece is rethrown
+// here once the running pieces are done; pieces not yet started are skipped.
+// Called from a worker, that worker runs pieces of this job itself.
+void run_pieces(std::size_t n, std::size_t pieces, std::size_t processors, PieceBody body,
+                void* context);
+
+// Result slots reserved up front, each written by exactly one thread. vector<bool>
+// packs bits, so neighbouring slots would share a word; such results (and ones
+// that cannot be default-constructed) go through std::optional instead.
+template <class R>
+class Slots {
+    static constexpr bool direct = std::is_default_constructible_v<R> && !std::is_same_v<R, bool>;
+    using Slot = std::conditional_t<direct, R, std::optional<R>>;
+
+public:
+    explicit Slots(std::size_t n) : slots_(n) {}
+
+    template <class V>
+    void store(std::size_t i, V&& value) {
+        if constexpr (direct) {
+            slots_[i] = std::forward<V>(value);
+        } else {
+            slots_[i].emplace(std::forward<V>(value));
+        }
+    }
+
+    std::vector<R> take() && {
+        if constexpr (direct) {
+            return std::move(slots_);
+        } else {
+            std::vector<R> results;
+            results.reserve(slots_.size());
+            for (auto& slot : slots_) results.push_back(std::move(*slot));
+            return results;
+        }
+    }
+
+private:
+    std::vector<Slot> slots_;
+};
+
+}  // namespace detail
+
+// Returns {piece(b0, e0), piece(b1, e1), ...} for consecutive pieces covering
+// [0, n) in order: none for n = 0, the single piece [0, n) on the calling thread
+// when n < 10 x P, otherwise pieces of at least 20 mapped on the pool. For work
+// that is cheaper done a run of elements at a time (one buffer per piece).
+template <class F>
+auto parallel_map_pieces(std::size_t n, F&& piece, std::size_t processors = logical_processors())
+    -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>> {
+    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>;
+    if (detail::stays_on_caller(n, processors)) {
+        std::vector<R> results;
+        if (n > 0) results.push_back(piece(std::size_t{0}, n));
+        return results;
+    }
+    const std::size_t pieces = detail::piece_count(n, processors);
+    struct Context {
+        F& piece;
+        detail::Slots<R> slots;
+    } context{piece, detail::Slots<R>(pieces)};
+    const detail::PieceBody body = [](void* raw, std::size_t k, std::size_t begin,
+                                      std::size_t end) {
+        auto& ctx = *static_cast<Context*>(raw);
+        ctx.slots.store(k, ctx.piece(begin, end));
+    };
+    detail::run_pieces(n, pieces, processors, body, &context);
+    return std::move(context.slots).take();
+}
+
 // Returns {f(0), ..., f(n-1)}. f must be safe to run concurrently on different
 // indices. An InternalFailure from any f reaches the caller after the running
-// pieces finish. `processors` is P; tests inject it.
+// pieces finish. `processors` is P; tests inject it. On the pool a call uses at
+// most P workers at once.
 template <class F>
 auto parallel_map(std::size_t n, F&& f, std::size_t processors = logical_processors())
-    -> std::vector<std::invoke_result_t<F&, std::size_t>> {
-    (void)processors;
-    std::vector<std::invoke_result_t<F&, std::size_t>> results;
-    results.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) results.push_back(f(i));
-    return results;
+    -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>> {
+    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>;
+    if (detail::stays_on_caller(n, processors)) {
+        std::vector<R> results;
+        results.reserve(n);
+        for (std::size_t i = 0; i < n; ++i) results.push_back(f(i));
+        return results;
+    }
+    struct Context {
+        F& f;
+        detail::Slots<R> slots;
+    } context{f, detail::Slots<R>(n)};
+    const detail::PieceBody body = [](void* raw, std::size_t, std::size_t begin, std::size_t end) {
+        auto& ctx = *static_cast<Context*>(raw);
+        for (std::size_t i = begin; i < end; ++i) ctx.slots.store(i, ctx.f(i));
+    };
+    detail::run_pieces(n, detail::piece_count(n, processors), processors, body, &context);
+    return std::move(context.slots).take();
 }
 
 }  // namespace textgrid

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,9 @@ std::string escape_quotes(std::string_view text);
 
 std::string render_long(const TextGrid& grid);
 std::string render_short(const TextGrid& grid);
+// The same with P given instead of asked (tests and benchmarks choose it).
+std::string render_long(const TextGrid& grid, std::size_t processors);
+std::string render_short(const TextGrid& grid, std::size_t processors);
 
 // Renders the whole text, then one create-and-write. A file that cannot be
 // stored is TextGridError "cannot write <path>: <os error>".
