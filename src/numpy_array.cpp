@@ -1,0 +1,253 @@
+#define PY_SSIZE_T_CLEAN
+#include "numpy_array.hpp"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "convert.hpp"
+#include "error.hpp"
+#include "failure.hpp"
+#include "once.hpp"
+#include "pyref.hpp"
+
+namespace velmar {
+
+namespace {
+
+using textgrid::InternalFailure;
+
+// The pending Python error as "Type: text", cleared.
+std::string take_error_text() {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyRef error = PyRef::steal(PyErr_GetRaisedException());
+#else
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    PyRef error = PyRef::steal(value);
+#endif
+    if (!error) return "unknown error";
+    std::string text = Py_TYPE(error.get())->tp_name;
+    PyRef message = PyRef::steal(PyObject_Str(error.get()));
+    Py_ssize_t size = 0;
+    const char* utf8 = message ? PyUnicode_AsUTF8AndSize(message.get(), &size) : nullptr;
+    if (utf8 && size > 0) text.append(": ").append(utf8, static_cast<std::size_t>(size));
+    PyErr_Clear();
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// NumPy's C interface table. Only the slots used here are named; their indices
+// are fixed by NumPy's ABI and equal in 1.x and 2.x.
+
+using npy_intp = Py_intptr_t;
+
+constexpr int NPY_BOOL = 0;
+constexpr int NPY_UINT = 6;
+constexpr int NPY_ULONG = 8;
+constexpr int NPY_DOUBLE = 12;
+constexpr int NPY_UINT32 = sizeof(unsigned int) == 4 ? NPY_UINT : NPY_ULONG;
+static_assert(sizeof(unsigned int) == 4 || sizeof(unsigned long) == 4);
+constexpr int NPY_ARRAY_WRITEABLE = 0x0400;
+
+constexpr std::size_t SLOT_ARRAY_TYPE = 2;
+constexpr std::size_t SLOT_DESCR_FROM_TYPE = 45;
+constexpr std::size_t SLOT_NEW_FROM_DESCR = 94;
+constexpr std::size_t SLOT_SET_BASE_OBJECT = 282;
+
+using DescrFromType = PyObject* (*)(int);
+using NewFromDescr = PyObject* (*)(PyTypeObject*, PyObject*, int, const npy_intp*,
+                                   const npy_intp*, void*, int, PyObject*);
+using SetBaseObject = int (*)(PyObject*, PyObject*);
+
+// Each step of the chain returns null with a Python error pending.
+PyObject* load_array_api_capsule() {
+    PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+    if (!numpy) return nullptr;
+    PyRef version = PyRef::steal(PyObject_GetAttrString(numpy.get(), "__version__"));
+    if (!version) return nullptr;
+    PyRef lib = PyRef::steal(PyImport_ImportModule("numpy.lib"));
+    if (!lib) return nullptr;
+    PyRef parsed = PyRef::steal(PyObject_CallMethod(lib.get(), "NumpyVersion", "O", version.get()));
+    if (!parsed) return nullptr;
+    PyRef major = PyRef::steal(PyObject_GetAttrString(parsed.get(), "major"));
+    if (!major) return nullptr;
+    long major_version = PyLong_AsLong(major.get());
+    if (major_version == -1 && PyErr_Occurred()) return nullptr;
+    const char* multiarray = major_version >= 2 ? "numpy._core.multiarray" : "numpy.core.multiarray";
+    PyRef module = PyRef::steal(PyImport_ImportModule(multiarray));
+    if (!module) return nullptr;
+    return PyObject_GetAttrString(module.get(), "_ARRAY_API");
+}
+
+void** load_array_api() {
+    PyRef capsule = PyRef::steal(load_array_api_capsule());
+    if (!capsule) {
+        throw InternalFailure("Failed to access NumPy array API capsule: " + take_error_text());
+    }
+    if (!PyCapsule_CheckExact(capsule.get())) {
+        throw InternalFailure("Failed to access NumPy array API capsule: _ARRAY_API is not a capsule");
+    }
+    void* table = PyCapsule_GetPointer(capsule.get(), PyCapsule_GetName(capsule.get()));
+    if (!table) {
+        throw InternalFailure("Failed to access NumPy array API capsule: " + take_error_text());
+    }
+    // The capsule is owned by NumPy's module, which stays imported for good.
+    return static_cast<void**>(table);
+}
+
+OnceCell<void**> array_api_cell;
+
+void** array_api() { return array_api_cell.get(load_array_api); }
+
+// ---------------------------------------------------------------------------
+// PySliceContainer: owns one moved-in std::vector<T> and destroys it when the
+// last array or view over it is gone.
+
+struct SliceContainer {
+    PyObject_HEAD
+    void* data;
+    Py_ssize_t length;
+    Py_ssize_t capacity;
+    // Null in an instance that holds nothing; such an instance is harmless.
+    void (*release)(SliceContainer*);
+    alignas(std::vector<double>) unsigned char column[sizeof(std::vector<double>)];
+};
+
+template <class T>
+constexpr bool fits_container =
+    sizeof(std::vector<T>) <= sizeof(std::vector<double>) &&
+    alignof(std::vector<T>) <= alignof(std::vector<double>);
+
+template <class T>
+std::vector<T>* stored_column(SliceContainer* self) {
+    return std::launder(reinterpret_cast<std::vector<T>*>(self->column));
+}
+
+template <class T>
+void release_column(SliceContainer* self) {
+    std::destroy_at(stored_column<T>(self));
+}
+
+void container_dealloc(PyObject* object) {
+    auto* self = reinterpret_cast<SliceContainer*>(object);
+    if (auto release = std::exchange(self->release, nullptr)) release(self);
+    PyTypeObject* type = Py_TYPE(object);
+    type->tp_free(object);
+    Py_DECREF(type);
+}
+
+PyDoc_STRVAR(container_doc,
+             "Utility type that safely keeps a native buffer alive on the Python heap.");
+
+PyTypeObject* create_container_type() {
+    static PyType_Slot slots[] = {
+        {Py_tp_dealloc, reinterpret_cast<void*>(container_dealloc)},
+        {Py_tp_doc, const_cast<char*>(container_doc)},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "PySliceContainer",
+        static_cast<int>(sizeof(SliceContainer)),
+        0,
+        // Instances come only from array_from_buffer: Python can neither
+        // create, subclass nor patch the type.
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+        slots,
+    };
+    PyObject* type = PyType_FromSpec(&spec);
+    if (!type) {
+        throw InternalFailure("failed to create type object for `PySliceContainer`: " +
+                              take_error_text());
+    }
+    return reinterpret_cast<PyTypeObject*>(type);
+}
+
+OnceCell<PyTypeObject*> container_type_cell;
+
+PyTypeObject* container_type() { return container_type_cell.get(create_container_type); }
+
+template <class T>
+PyRef make_container(std::vector<T>& column) {
+    static_assert(fits_container<T>);
+    PyTypeObject* type = container_type();
+    PyRef object = PyRef::steal(type->tp_alloc(type, 0));
+    if (!object) {
+        throw InternalFailure("Failed to create slice container: " + take_error_text());
+    }
+    // A zero-length array still needs a real, aligned buffer: given null,
+    // NumPy would allocate and own one of its own.
+    if (column.capacity() == 0) column.reserve(1);
+    auto* self = reinterpret_cast<SliceContainer*>(object.get());
+    std::vector<T>* stored = ::new (self->column) std::vector<T>(std::move(column));
+    self->release = release_column<T>;
+    self->data = stored->data();
+    self->length = static_cast<Py_ssize_t>(stored->size());
+    self->capacity = static_cast<Py_ssize_t>(stored->capacity());
+    return object;
+}
+
+template <class T>
+PyRef array_over(std::vector<T>&& column, int type_number) {
+    void** api = array_api();
+    PyRef owner = make_container(column);
+    auto* container = reinterpret_cast<SliceContainer*>(owner.get());
+
+    PyObject* descr = reinterpret_cast<DescrFromType>(api[SLOT_DESCR_FROM_TYPE])(type_number);
+    if (!descr) python_api_failed();
+    const npy_intp dims[1] = {container->length};
+    const npy_intp strides[1] = {static_cast<npy_intp>(sizeof(T))};
+    auto* array_type = static_cast<PyTypeObject*>(api[SLOT_ARRAY_TYPE]);
+    // Steals descr, also on failure.
+    PyRef array = PyRef::steal(reinterpret_cast<NewFromDescr>(api[SLOT_NEW_FROM_DESCR])(
+        array_type, descr, 1, dims, strides, container->data, NPY_ARRAY_WRITEABLE, nullptr));
+    if (!array) python_api_failed();
+    // Steals the container reference, also on failure.
+    if (reinterpret_cast<SetBaseObject>(api[SLOT_SET_BASE_OBJECT])(array.get(), owner.release()) != 0) {
+        python_api_failed();
+    }
+    return array;
+}
+
+}  // namespace
+
+PyRef array_from_buffer(std::vector<double> column) {
+    return array_over(std::move(column), NPY_DOUBLE);
+}
+
+PyRef array_from_buffer(std::vector<std::uint8_t> flags) {
+    return array_over(std::move(flags), NPY_BOOL);
+}
+
+PyRef array_from_buffer(std::vector<std::uint32_t> column) {
+    return array_over(std::move(column), NPY_UINT32);
+}
+
+PyRef build_vector_result(textgrid::TextGridVectors vectors) {
+    PyRef tmins = array_from_buffer(std::move(vectors.tmins));
+    PyRef tmaxs = array_from_buffer(std::move(vectors.tmaxs));
+    PyRef is_intervals = array_from_buffer(std::move(vectors.is_intervals));
+    PyRef labels = build_text_list(vectors.labels);
+    PyRef tier_names = build_text_list(vectors.tier_names, true);
+    return PyRef::steal(created(PyTuple_Pack(5, tmins.get(), tmaxs.get(), labels.get(),
+                                             tier_names.get(), is_intervals.get())));
+}
+
+PyRef build_batch_vector_result(textgrid::TextGridVectors vectors,
+                                std::vector<std::uint32_t> file_ids) {
+    PyRef tmins = array_from_buffer(std::move(vectors.tmins));
+    PyRef tmaxs = array_from_buffer(std::move(vectors.tmaxs));
+    PyRef is_intervals = array_from_buffer(std::move(vectors.is_intervals));
+    PyRef ids = array_from_buffer(std::move(file_ids));
+    PyRef labels = build_text_list(vectors.labels);
+    PyRef tier_names = build_text_list(vectors.tier_names, true);
+    return PyRef::steal(created(PyTuple_Pack(6, tmins.get(), tmaxs.get(), labels.get(),
+                                             tier_names.get(), is_intervals.get(), ids.get())));
+}
+
+}  // namespace velmar

@@ -1,0 +1,31 @@
+#pragma once
+// NumPy arrays over the library's own column buffers, and the two vector
+// results built from them. NumPy is looked up at the first array, never at
+// import, so the module works without it until an array is asked for.
+
+#include <Python.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "converter.hpp"
+#include "pyref.hpp"
+
+namespace velmar {
+
+// Each overload moves the column into a PySliceContainer that becomes the
+// array's base, so the array views the buffer without copying it and the
+// buffer is freed once, with the last view. uint8_t columns hold 0/1 flags
+// and become bool arrays. An InternalFailure if NumPy is unavailable or
+// refuses the array.
+PyRef array_from_buffer(std::vector<double> column);
+PyRef array_from_buffer(std::vector<std::uint8_t> flags);
+PyRef array_from_buffer(std::vector<std::uint32_t> column);
+
+// (tmins, tmaxs, labels, tier_names, is_intervals)
+PyRef build_vector_result(textgrid::TextGridVectors vectors);
+// (tmins, tmaxs, labels, tier_names, is_intervals, file_ids)
+PyRef build_batch_vector_result(textgrid::TextGridVectors vectors,
+                                std::vector<std::uint32_t> file_ids);
+
+}  // namespace velmar
