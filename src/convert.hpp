@@ -1,0 +1,98 @@
+#pragma once
+// Python values to native values (arguments) and back (results). Failures set
+// a Python exception and throw PythonErrorSet; callers wrap them with the
+// parameter's name (convert_argument).
+
+#include <Python.h>
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "converter.hpp"
+#include "failure.hpp"
+#include "pyref.hpp"
+
+namespace velmar {
+
+// TypeError "'<type of object>' object cannot be cast as '<target>'".
+[[noreturn]] void raise_cast_error(PyObject* object, const char* target);
+
+// The UTF-8 text of a str, valid while the object lives; NUL bytes included.
+std::string_view extract_text_view(PyObject* object);
+inline std::string extract_text(PyObject* object) { return std::string(extract_text_view(object)); }
+
+inline double extract_double(PyObject* object) {
+    if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+    double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) throw_python_error();
+    return value;
+}
+
+inline std::optional<double> extract_optional_double(PyObject* object) {
+    if (object == Py_None) return std::nullopt;
+    return extract_double(object);
+}
+
+bool extract_numpy_bool(PyObject* object);
+inline bool extract_bool(PyObject* object) {
+    if (PyBool_Check(object)) return object == Py_True;
+    return extract_numpy_bool(object);
+}
+
+// Rejects str and non-sequences with their TypeErrors.
+void check_sequence(PyObject* object);
+// How many elements to reserve for a sequence that is neither list nor tuple.
+std::size_t size_hint(PyObject* object);
+
+// Any sequence except str, element by element with `rule`, in iteration order.
+template <class Rule>
+auto extract_sequence(PyObject* object, Rule&& rule)
+    -> std::vector<std::invoke_result_t<Rule&, PyObject*>> {
+    check_sequence(object);
+    std::vector<std::invoke_result_t<Rule&, PyObject*>> result;
+    if (PyTuple_CheckExact(object)) {
+        const Py_ssize_t size = PyTuple_GET_SIZE(object);
+        result.reserve(static_cast<std::size_t>(size));
+        for (Py_ssize_t i = 0; i < size; ++i) result.push_back(rule(PyTuple_GET_ITEM(object, i)));
+    } else if (PyList_CheckExact(object)) {
+        // The rule may run Python code that changes the list; re-read the size
+        // and hold the element, as the list's own iterator would.
+        result.reserve(static_cast<std::size_t>(PyList_GET_SIZE(object)));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(object); ++i) {
+            PyRef element = PyRef::borrow(PyList_GET_ITEM(object, i));
+            result.push_back(rule(element.get()));
+        }
+    } else {
+        result.reserve(size_hint(object));
+        PyRef iterator = PyRef::steal(PyObject_GetIter(object));
+        if (!iterator) throw_python_error();
+        while (PyRef element = PyRef::steal(PyIter_Next(iterator.get())))
+            result.push_back(rule(element.get()));
+        if (PyErr_Occurred()) throw_python_error();
+    }
+    return result;
+}
+
+// The three elements (borrowed from the tuple) of a tuple of exactly three.
+// Callers convert them in order 0, 1, 2.
+std::array<PyObject*, 3> extract_triple(PyObject* object);
+
+// The `data` argument: tiers of (name, is_interval, items of (tmin, tmax, label)).
+std::vector<textgrid::TierData> extract_tier_data(PyObject* object);
+
+// Results. Each returns a new reference or ends the call with an internal
+// failure ("Python API call failed").
+PyRef make_float(double value);
+PyRef make_text(std::string_view text);
+PyRef make_bool(bool value);
+// A list of str; equal neighbours share one object when share_runs is set.
+PyRef build_text_list(const std::vector<std::string>& texts, bool share_runs = false);
+PyRef build_data_result(textgrid::TextGridData data);
+PyRef build_data_list(std::vector<textgrid::TextGridData> data);
+
+}  // namespace velmar
