@@ -3,20 +3,19 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "binding.hpp"
 #include "convert.hpp"
 #include "functions.hpp"
+#include "lib.hpp"
+#include "numpy_array.hpp"
+#include "writer.hpp"
 
 namespace velmar {
 
 namespace {
-
-[[noreturn]] void not_implemented(const char* function) {
-    PyErr_Format(PyExc_NotImplementedError, "%s() is not available yet", function);
-    throw_python_error();
-}
 
 std::vector<double> extract_doubles(PyObject* object) {
     return extract_sequence(object, extract_double);
@@ -43,9 +42,14 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
         const bool strict = convert_argument("strict", [&] { return extract_bool(strict_object); });
         const std::string_view file_type =
             convert_argument("file_type", [&] { return extract_text_view(file_type_object); });
-        (void)file, (void)strict, (void)file_type;
-        // read_textgrid -> textgrid_to_vectors -> the NumPy result arrive here.
-        not_implemented("textgrid2vectors");
+
+        auto grid = textgrid::read_textgrid(file, strict, file_type);
+        if (!grid) {
+            std::string prefix = READ_ERROR_PREFIX;
+            prefix.append(file).append(READ_ERROR_INFIX);
+            raise_io_error(prefix, grid.error());
+        }
+        return build_vector_result(textgrid::textgrid_to_vectors(std::move(grid).value())).release();
     });
 }
 
@@ -66,10 +70,15 @@ PyObject* vectors2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
             convert_argument("output_file", [&] { return extract_text_view(slots[7]); });
         const std::string_view file_type =
             convert_argument("file_type", [&] { return extract_text_view(slots[8]); });
-        (void)tmins, (void)tmaxs, (void)labels, (void)tier_names, (void)is_intervals;
-        (void)tmin, (void)tmax, (void)output_file, (void)file_type;
-        // vectors_to_textgrid -> write_textgrid arrive here, with CREATE_ERROR_PREFIX.
-        not_implemented("vectors2textgrid");
+
+        auto grid = textgrid::vectors_to_textgrid(std::move(tmins), std::move(tmaxs),
+                                                  std::move(labels), std::move(tier_names),
+                                                  std::move(is_intervals), tmin, tmax);
+        if (!grid) raise_io_error(CREATE_ERROR_PREFIX, grid.error());
+        const auto written = textgrid::write_textgrid(grid.value(), output_file,
+                                                      textgrid::output_file_type(file_type));
+        if (!written) raise_io_error(CREATE_ERROR_PREFIX, written.error());
+        return Py_NewRef(Py_None);
     });
 }
 
