@@ -151,8 +151,9 @@ PyTypeObject* create_container_type() {
         {Py_tp_doc, const_cast<char*>(container_doc)},
         {0, nullptr},
     };
+    // Named after the module that makes it, though the module does not export it.
     static PyType_Spec spec = {
-        "PySliceContainer",
+        "velmar.PySliceContainer",
         static_cast<int>(sizeof(SliceContainer)),
         0,
         // Instances come only from array_from_buffer: Python can neither
