@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "error.hpp"
+#include "parallel.hpp"
+
+using namespace textgrid;
+
+namespace {
+
+struct MapCase {
+    std::size_t n;
+    std::size_t processors;
+    bool on_caller;
+};
+
+class ParallelMapSizes : public ::testing::TestWithParam<MapCase> {};
+
+// Results must come back in element order whichever path ran them, and only
+// inputs of at least 10 x P elements may leave the calling thread.
+TEST_P(ParallelMapSizes, KeepsOrderAndChoosesThePath) {
+    const auto [n, processors, on_caller] = GetParam();
+    const auto caller = std::this_thread::get_id();
+    std::atomic<std::size_t> off_caller{0};
+    const auto results = parallel_map(
+        n,
+        [&](std::size_t i) {
+            if (std::this_thread::get_id() != caller) ++off_caller;
+            return std::to_string(i * 7);
+        },
+        processors);
+    ASSERT_EQ(results.size(), n);
+    for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(results[i], std::to_string(i * 7));
+    if (on_caller) {
+        EXPECT_EQ(off_caller.load(), 0u);
+    } else {
+        EXPECT_EQ(off_caller.load(), n);  // an outside caller only waits
+        EXPECT_TRUE(worker_pool_started());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ParallelMapSizes,
+                         ::testing::Values(MapCase{0, 4, true}, MapCase{1, 4, true},
+                                           MapCase{39, 4, true}, MapCase{40, 4, false},
+                                           MapCase{41, 4, false}, MapCase{9, 1, true},
+                                           MapCase{10, 1, false}, MapCase{5003, 3, false},
+                                           MapCase{100000, 64, false}));
+
+// Each case runs in a fresh process, so the pool cannot have been started by
+// another test.
+class SmallInputs : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(SmallInputs, NeverCreateThePool) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::size_t n = GetParam();
+    EXPECT_EXIT(
+        {
+            const auto results = parallel_map(n, [](std::size_t i) { return i; }, 4);
+            std::exit(results.size() == n && !worker_pool_started() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SmallInputs, ::testing::Values(0, 1, 39));
+
+struct NoDefault {
+    explicit NoDefault(std::size_t v) : value(v) {}
+    std::size_t value;
+};
+
+TEST(ParallelMap, ResultsNeedNoDefaultConstructorAndBoolsDoNotShareSlots) {
+    const std::size_t n = 20000;
+    const auto objects = parallel_map(n, [](std::size_t i) { return NoDefault(i + 1); }, 4);
+    const auto flags = parallel_map(n, [](std::size_t i) { return i % 3 == 0; }, 4);
+    ASSERT_EQ(objects.size(), n);
+    ASSERT_EQ(flags.size(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(objects[i].value, i + 1);
+        ASSERT_EQ(flags[i], i % 3 == 0);
+    }
+}
+
+class Pieces : public ::testing::TestWithParam<MapCase> {};
+
+TEST_P(Pieces, CoverTheRangeInOrderAndAreLongEnough) {
+    const auto [n, processors, on_caller] = GetParam();
+    using Range = std::pair<std::size_t, std::size_t>;
+    const auto ranges = parallel_map_pieces(
+        n, [](std::size_t begin, std::size_t end) { return Range{begin, end}; }, processors);
+    if (n == 0) {
+        EXPECT_TRUE(ranges.empty());
+        return;
+    }
+    if (on_caller) {
+        ASSERT_EQ(ranges.size(), 1u);
+    }
+    std::size_t expected_begin = 0;
+    for (const auto& [begin, end] : ranges) {
+        EXPECT_EQ(begin, expected_begin);
+        if (ranges.size() > 1) {
+            EXPECT_GE(end - begin, MIN_PIECE_LENGTH);
+        }
+        expected_begin = end;
+    }
+    EXPECT_EQ(expected_begin, n);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Pieces,
+                         ::testing::Values(MapCase{0, 4, true}, MapCase{39, 4, true},
+                                           MapCase{40, 4, false}, MapCase{59, 4, false},
+                                           MapCase{10, 1, false}, MapCase{39, 1, false},
+                                           MapCase{1000001, 2, false},
+                                           MapCase{777, 16, false}));
+
+// P bounds how many workers one call uses at once; it is what lets a call be
+// measured on one core.
+TEST(ParallelMap, UsesAtMostPWorkersAtOnce) {
+    for (std::size_t processors : {1, 2}) {
+        std::atomic<int> active{0};
+        std::atomic<int> most{0};
+        parallel_map(
+            400,
+            [&](std::size_t i) {
+                const int now = ++active;
+                int seen = most.load();
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+                --active;
+                return i;
+            },
+            processors);
+        EXPECT_LE(most.load(), static_cast<int>(processors));
+    }
+}
+
+// Every worker blocks in an outer element until all of them are there, then
+// each makes a large nested call: with no worker free, the nested calls must be
+// served by the workers that make them.
+TEST(ParallelMap, NestedCallsCompleteWhileEveryWorkerIsBusy) {
+    const std::size_t workers = logical_processors();
+    std::mutex mutex;
+    std::set<std::thread::id> arrived;
+    std::atomic<bool> all_busy{false};
+    const std::size_t inner_n = 40 * workers + 500;
+    const auto outer = parallel_map(
+        40 * workers,
+        [&](std::size_t i) {
+            {
+                std::lock_guard lock(mutex);
+                arrived.insert(std::this_thread::get_id());
+                if (arrived.size() == workers) all_busy = true;
+            }
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!all_busy && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+            }
+            const auto inner =
+                parallel_map(inner_n, [i](std::size_t j) { return i * 100000 + j; }, workers);
+            std::size_t matching = 0;
+            for (std::size_t j = 0; j < inner.size(); ++j) matching += inner[j] == i * 100000 + j;
+            return matching;
+        },
+        workers);
+    EXPECT_TRUE(all_busy.load());
+    for (std::size_t matching : outer) EXPECT_EQ(matching, inner_n);
+}
+
+struct FailureCase {
+    const char* name;
+    std::size_t failing_element;
+    bool internal;
+};
+
+class Failures : public ::testing::TestWithParam<FailureCase> {};
+
+// The failure reaches the caller unchanged, and only after the pieces already
+// running have finished (they may still be using the caller's data).
+TEST_P(Failures, ReachTheCallerAfterRunningPiecesFinish) {
+    const auto [name, failing_element, internal] = GetParam();
+    std::atomic<int> active{0};
+    auto map = [&] {
+        parallel_map(
+            4000,
+            [&](std::size_t i) {
+                ++active;
+                std::this_thread::sleep_for(std::chrono::microseconds(20));
+                if (i == failing_element) {
+                    --active;
+                    if (internal) throw InternalFailure("element failed");
+                    throw std::runtime_error("other failure");
+                }
+                --active;
+                return i;
+            },
+            4);
+    };
+    if (internal) {
+        try {
+            map();
+            FAIL() << "no failure";
+        } catch (const InternalFailure& failure) {
+            EXPECT_EQ(failure.message(), "element failed");
+        }
+    } else {
+        EXPECT_THROW(map(), std::runtime_error);
+    }
+    EXPECT_EQ(active.load(), 0);
+    // The pool still serves later calls.
+    EXPECT_EQ(parallel_map(100, [](std::size_t i) { return i; }, 4).back(), 99u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Failures,
+                         ::testing::Values(FailureCase{"first", 0, true},
+                                           FailureCase{"last", 3999, true},
+                                           FailureCase{"middle", 2000, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
