@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "parser_long.hpp"
+#include "reader_support.hpp"
+
+using namespace textgrid;
+using reader_support::describe;
+
+namespace {
+
+const std::string kHeader =
+    "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0\nxmax = 2.3\n"
+    "tiers? <exists>\nsize = 1\nitem []:\n";
+
+std::string one_interval(const std::string& item_lines) {
+    return kHeader +
+           "    item [1]:\n        class = \"IntervalTier\"\n        name = \"words\"\n"
+           "        xmin = 0\n        xmax = 2.3\n        intervals: size = 1\n"
+           "        intervals [1]:\n" +
+           item_lines;
+}
+
+}  // namespace
+
+struct LongCase {
+    const char* title;
+    std::string text;
+    bool strict;
+    std::string expected;
+};
+
+class LongParser : public ::testing::TestWithParam<LongCase> {};
+
+TEST_P(LongParser, Reads) {
+    EXPECT_EQ(describe(parse_long_text(GetParam().text, GetParam().strict)), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LongParser,
+    ::testing::Values(
+        LongCase{"full",
+                 kHeader + "item [1]:\nclass = \"IntervalTier\"\nname = \"words\"\nxmin = 0\n"
+                           "xmax = 2.3\nintervals: size = 1\nintervals [1]:\nxmin = 0\n"
+                           "xmax = 2.3\ntext = \"hello\"\n",
+                 true, "0 2.3 1 | I 'words' 0 2.3 1: (0,2.3,'hello')"},
+        LongCase{"points",
+                 kHeader + "item [1]:\nclass = \"TextTier\"\nname = \"bell\"\nxmin = 0\n"
+                           "xmax = 2.3\npoints: size = 2\npoints [1]:\nnumber = 0.9\n"
+                           "mark = \"ding\"\npoints [2]:\nxmin = 1\nxmax = 1.2\n",
+                 false, "0 2.3 1 | P 'bell' 0 2.3 2: (0.9,0.9,'ding') (1,1.2,'')"},
+        LongCase{"no_class_is_interval", kHeader + "item [1]:\nname = \"t\"\n", false,
+                 "0 2.3 1 | I 't' 0 0 0:"},
+        LongCase{"label_with_equals", one_interval("text = \"a = b\"\n"), false,
+                 "0 2.3 1 | I 'words' 0 2.3 1: (0,0,'a = b')"},
+        LongCase{"empty_value", one_interval("text = \"x\"\ntext =\n"), false,
+                 "0 2.3 1 | I 'words' 0 2.3 1: (0,0,'')"},
+        LongCase{"doubled_quotes", one_interval("text = \"say \"\"hi\"\"\"\n"), false,
+                 "0 2.3 1 | I 'words' 0 2.3 1: (0,0,'say \"hi\"')"},
+        LongCase{"backslash_quotes", one_interval("text = \"say \\\"hi\\\"\"\n"), false,
+                 "0 2.3 1 | I 'words' 0 2.3 1: (0,0,'say \\\"hi\\\"')"},
+        LongCase{"label_over_lines_keeps_times",
+                 one_interval("xmin = 1\ntext = \"first\n  xmin = 5\r\nlast\"\nxmax = 2\n"), false,
+                 "0 2.3 1 | I 'words' 0 2.3 1: (1,2,'first\n  xmin = 5\r\nlast')"},
+        LongCase{"bad_numbers", kHeader + "xmin = abc\nitem [1]:\nxmax =\nintervals: size = -1\n",
+                 false, "0 2.3 1 | I '' 0 0 0:"},
+        LongCase{"header_keys_only_in_header", kHeader + "xmax = 9\nsize = 4\n", false,
+                 "0 2.3 1"},
+        LongCase{"size_mismatch_lenient", kHeader + "item [1]:\nitem [2]:\n", false,
+                 "0 2.3 1 | I '' 0 0 0: | I '' 0 0 0:"},
+        LongCase{"size_mismatch_strict",
+                 kHeader + "item [1]:\nxmin = 0\nxmax = 1\nitem [2]:\nxmin = 0\nxmax = 1\n", true,
+                 "error: TextGrid size does not match number of tiers"},
+        LongCase{"tier_order_kept", "item [5]:\nname = \"five\"\nitem [2]:\nname = \"two\"\n",
+                 false, "0 0 0 | I 'five' 0 0 0: | I 'two' 0 0 0:"},
+        LongCase{"brackets_not_read", "item [x\nintervals [\nitem [7]: name = \"n\"\n", false,
+                 "0 0 0 | I '' 0 0 0: (0,0,'') | I '' 0 0 0:"},
+        LongCase{"keys_case_sensitive", one_interval("XMIN = 3\nText = \"t\"\n"), false,
+                 "0 2.3 1 | I 'words' 0 2.3 1: (0,0,'')"},
+        LongCase{"elan_headers",
+                 "xmin = 0\nxmax = 1\nsize = 1\nitem[]:\nitem[1]:\nclass = \"IntervalTier\"\n"
+                 "name = \"e\"\nxmin = 0\nxmax = 1\nintervals: size = 1\nintervals[1]:\n"
+                 "xmin = 0\nxmax = 1\ntext = \"x\"\n",
+                 true, "0 1 1 | I 'e' 0 1 1: (0,1,'x')"},
+        LongCase{"elan_points", "item[1]:\nclass = \"TextTier\"\npoints[1]:\nnumber = 2\n", false,
+                 "0 0 0 | P '' 0 0 0: (2,2,'')"},
+        LongCase{"short_layout_text",
+                 "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n0\n2.3\n<exists>\n1\n"
+                 "\"IntervalTier\"\n\"words\"\n0\n2.3\n1\n0\n2.3\n\"hello\"\n",
+                 false, "0 0 0"},
+        LongCase{"empty_lenient", "", false, "0 0 0"},
+        LongCase{"empty_strict", "", true, "error: Time bounds should be non-negative in TextGrid"},
+        LongCase{"mixed_line_ends_and_tabs",
+                 "xmin = 0\r\n\txmax = 1\n  size = 1\r\nitem []:\r\n\titem [1]:\r\n\t\tname = "
+                 "\"w\"\r\n\t\txmin = 0\n\t\txmax = 1\r\n",
+                 false, "0 1 1 | I 'w' 0 1 0:"},
+        LongCase{"strict_tier_fault",
+                 kHeader + "item [1]:\nname = \"w\"\nxmin = 0\nxmax = 1\nintervals: size = 2\n"
+                           "intervals [1]:\nxmin = 0\nxmax = 1\nintervals [2]:\nxmin = 0.5\n"
+                           "xmax = 1\n",
+                 true, "error: Items 0 and 1 overlap in tier w"}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+struct LongErrorCase {
+    const char* title;
+    std::string text;
+    std::string expected;
+};
+
+class LongParserErrors : public ::testing::TestWithParam<LongErrorCase> {};
+
+TEST_P(LongParserErrors, AreInvalidData) {
+    auto result = parse_long_text(GetParam().text, false);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().to_string(), GetParam().expected);
+    EXPECT_EQ(result.error().kind(), ErrorKind::InvalidData);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LongParserErrors,
+    ::testing::Values(
+        LongErrorCase{"item_before_tier", "xmin = 0\n\nintervals [1]:\n",
+                      "Item before any tier at line 3"},
+        LongErrorCase{"point_before_tier_physical_line",
+                      "name = \"a\nb\nc\"\npoints[1]:\n", "Item before any tier at line 4"},
+        LongErrorCase{"lower_case_class", "item [1]:\nclass = \"intervaltier\"\n",
+                      "Unknown tier class: \"intervaltier\""},
+        LongErrorCase{"other_class", "item [1]:\nclass = \"PitchTier\"\n",
+                      "Unknown tier class: \"PitchTier\""}),
+    [](const auto& info) { return std::string(info.param.title); });
