@@ -1,0 +1,63 @@
+"""Python module for TextGrid file manipulation."""
+
+from collections.abc import Sequence
+from typing import SupportsFloat, SupportsIndex
+
+import numpy as np
+import numpy.typing as npt
+
+__all__ = [
+    "textgrid2vectors",
+    "textgrids2vectors",
+    "textgrid2data",
+    "textgrids2data",
+    "data2textgrid",
+    "vectors2textgrid",
+]
+
+_Float = SupportsFloat | SupportsIndex
+_Flag = bool | np.bool_
+_Item = tuple[float, float, str]
+_Tier = tuple[str, bool, list[_Item]]
+_TextGridData = tuple[float, float, list[_Tier]]
+_TierInput = tuple[str, _Flag, Sequence[tuple[_Float, _Float, str]]]
+
+def textgrid2vectors(
+    file: str, strict: _Flag, file_type: str
+) -> tuple[
+    npt.NDArray[np.float64],
+    npt.NDArray[np.float64],
+    list[str],
+    list[str],
+    npt.NDArray[np.bool_],
+]: ...
+def textgrids2vectors(
+    files: Sequence[str], strict: _Flag, file_type: str
+) -> tuple[
+    npt.NDArray[np.float64],
+    npt.NDArray[np.float64],
+    list[str],
+    list[str],
+    npt.NDArray[np.bool_],
+    npt.NDArray[np.uint32],
+]: ...
+def textgrid2data(file: str, strict: _Flag, file_type: str) -> _TextGridData: ...
+def textgrids2data(files: Sequence[str], strict: _Flag, file_type: str) -> list[_TextGridData]: ...
+def data2textgrid(
+    data: Sequence[_TierInput],
+    tmin: _Float | None,
+    tmax: _Float | None,
+    output_file: str,
+    file_type: str,
+) -> None: ...
+def vectors2textgrid(
+    tmins: Sequence[_Float] | npt.NDArray[np.floating],
+    tmaxs: Sequence[_Float] | npt.NDArray[np.floating],
+    labels: Sequence[str],
+    tier_names: Sequence[str],
+    is_intervals: Sequence[_Flag] | npt.NDArray[np.bool_],
+    tmin: _Float | None,
+    tmax: _Float | None,
+    output_file: str,
+    file_type: str,
+) -> None: ...
