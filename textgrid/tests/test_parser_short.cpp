@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "parser_short.hpp"
+#include "reader_support.hpp"
+
+using namespace textgrid;
+using reader_support::describe;
+
+namespace {
+
+const std::string kHead = "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n";
+
+}  // namespace
+
+struct ShortCase {
+    const char* title;
+    std::string text;
+    bool strict;
+    std::string expected;
+};
+
+class ShortParser : public ::testing::TestWithParam<ShortCase> {};
+
+TEST_P(ShortParser, Reads) {
+    auto result = parse_short_text(GetParam().text, GetParam().strict);
+    EXPECT_EQ(describe(result), GetParam().expected);
+    if (!result) {
+        EXPECT_EQ(result.error().kind(), ErrorKind::InvalidData);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ShortParser,
+    ::testing::Values(
+        ShortCase{"two_tiers",
+                  kHead + "0\n2.3\n<exists>\n2\n\"IntervalTier\"\n\"words\"\n0\n2.3\n1\n0\n2.3\n"
+                          "\"hello\"\n\"TextTier\"\n\"bell\"\n0\n2.3\n1\n0.9\n\"ding\"\n",
+                  true, "0 2.3 2 | I 'words' 0 2.3 1: (0,2.3,'hello') | P 'bell' 0 2.3 1: (0.9,0.9,'ding')"},
+        ShortCase{"three_lines", "a\nb\nc\n", false, "error: Unexpected end of file at line 4"},
+        ShortCase{"four_lines", "a\nb\n\n1\n", false, "error: Unexpected end of file at line 5"},
+        ShortCase{"five_lines", "a\nb\n\n1\n2", false, "error: Unexpected end of file at line 7"},
+        ShortCase{"six_lines", "a\nb\n\n1\n2\nx\n", false,
+                  "error: Unexpected end of file at line 7"},
+        ShortCase{"seven_lines_no_tiers", kHead + "0\n1\n<exists>\n0\n", false, "0 1 0"},
+        ShortCase{"missing_blank_line",
+                  "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n0\n2.3\n<exists>\n1\n"
+                  "\"IntervalTier\"\n\"w\"\n0\n2.3\n0\n",
+                  false, "2.3 0 0"},
+        ShortCase{"count_one_too_small",
+                  kHead + "0\n2\n<exists>\n2\n\"IntervalTier\"\n\"a\"\n0\n2\n1\n0\n1\n\"x\"\n1\n2\n"
+                          "\"y\"\n\"IntervalTier\"\n\"b\"\n0\n2\n0\n",
+                  false, "error: Unknown tier class: 1"},
+        ShortCase{"count_too_small_in_last_tier",
+                  kHead + "0\n2\n<exists>\n1\n\"IntervalTier\"\n\"a\"\n0\n2\n1\n0\n1\n\"x\"\n1\n2\n"
+                          "\"y\"\n",
+                  false, "0 2 1 | I 'a' 0 2 1: (0,1,'x')"},
+        ShortCase{"count_too_large",
+                  kHead + "0\n2\n<exists>\n1\n\"TextTier\"\n\"a\"\n0\n2\n2\n0.5\n\"x\"\n", false,
+                  "error: Unexpected end of file at line 15"},
+        ShortCase{"cut_inside_tier", kHead + "0\n2\n<exists>\n1\n\"TextTier\"\n\"a\"\n0\n", false,
+                  "error: Unexpected end of file at line 11"},
+        ShortCase{"unknown_class", kHead + "0\n2\n<exists>\n1\n\"PitchTier\"\n", false,
+                  "error: Unknown tier class: \"PitchTier\""},
+        ShortCase{"bare_class_and_quotes",
+                  kHead + "0\n2\n<exists>\n1\nIntervalTier\n\"say \"\"hi\"\"\"\n0\n2\n2\n0\n1\n"
+                          "\"\"\n1\n2\n\"a\"b\"\n",
+                  false, "0 2 1 | I 'say \"hi\"' 0 2 2: (0,1,'') (1,2,'a\"b')"},
+        ShortCase{"label_over_lines",
+                  kHead + "0\n2\n<exists>\n1\n\"IntervalTier\"\n\"w\"\n0\n2\n1\n0\n2\n\"one\r\n"
+                          "5\n\"\"x\"\"\"\n",
+                  true, "0 2 1 | I 'w' 0 2 1: (0,2,'one\r\n5\n\"x\"')"},
+        ShortCase{"malformed_numbers",
+                  kHead + "2.5 ! end\n1 2\n<exists>\n1\n\"IntervalTier\"\n\"w\"\n0\n1\n1 ! one\n",
+                  false, "0 0 1 | I 'w' 0 1 0:"},
+        ShortCase{"long_layout_text",
+                  kHead + "xmin = 0\nxmax = 2.3\ntiers? <exists>\nsize = 1\nitem []:\n", false,
+                  "0 0 0"},
+        ShortCase{"extra_lines_and_no_final_newline",
+                  kHead + "0\n2\n<exists>\n1\n\"TextTier\"\n\"p\"\n0\n2\n1\n1\n\"x\"\nrest\n9",
+                  true, "0 2 1 | P 'p' 0 2 1: (1,1,'x')"},
+        ShortCase{"strict_fault",
+                  kHead + "0\n2\n<exists>\n1\n\"IntervalTier\"\n\"w\"\n0\n2\n1\n1\n1\n\"x\"\n", true,
+                  "error: tmin should be less than tmax in item 0 in tier w"}),
+    [](const auto& info) { return std::string(info.param.title); });
