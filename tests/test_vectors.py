@@ -163,6 +163,13 @@ def large_file(tmp_path_factory):
     return write(tmp_path_factory.mktemp("large") / "large.TextGrid", 0.0, n * 0.01, tiers)
 
 
+def test_repeated_labels_keep_their_rows(large_file):
+    _, _, labels, tier_names, _ = velmar.textgrid2vectors(large_file, False, "long")
+    n = 50_000
+    assert labels == [f"w{i % 97}" for i in range(n)] + ["p"] * n
+    assert tier_names == ["words"] * n + ["marks"] * n
+
+
 ORDERS = {
     "arrays then views": lambda arrays, views: arrays + views,
     "views then arrays": lambda arrays, views: views + arrays,
