@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "lib.hpp"
+#include "reader_support.hpp"
+
+using namespace textgrid;
+using reader_support::describe;
+
+namespace {
+
+std::string temp_file(const std::string& name, const std::string& bytes) {
+    const std::string path = ::testing::TempDir() + "reader_lib_" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+const std::string kLong =
+    "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0\nxmax = 1\n"
+    "tiers? <exists>\nsize = 1\nitem []:\n    item [1]:\n        class = \"TextTier\"\n"
+    "        name = \"p\"\n        xmin = 0\n        xmax = 1\n        points: size = 0\n";
+const std::string kShort =
+    "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n0\n1\n<exists>\n1\n"
+    "\"IntervalTier\"\n\"w\"\n0\n1\n1\n0\n1\n\"item []\"\n";
+
+}  // namespace
+
+struct ReadCase {
+    const char* title;
+    std::string bytes;
+    const char* file_type;
+    std::string expected;
+};
+
+class ReadTextGrid : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadTextGrid, PicksTheLayout) {
+    const auto& c = GetParam();
+    EXPECT_EQ(describe(read_textgrid(temp_file(c.title, c.bytes), false, c.file_type)),
+              c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadTextGrid,
+    ::testing::Values(
+        ReadCase{"auto_long", kLong, "auto", "0 1 1 | P 'p' 0 1 0:"},
+        ReadCase{"long_long", kLong, "long", "0 1 1 | P 'p' 0 1 0:"},
+        // The label holds "item []", so auto takes the long parser, which finds no keys.
+        ReadCase{"auto_short_with_marker", kShort, "auto", "0 0 0"},
+        ReadCase{"short_short", kShort, "short", "0 1 1 | I 'w' 0 1 1: (0,1,'item []')"},
+        ReadCase{"auto_short", kShort.substr(0, kShort.size() - 10) + "\"x\"\n", "auto",
+                 "0 1 1 | I 'w' 0 1 1: (0,1,'x')"},
+        ReadCase{"auto_tiny", "abc", "auto", "error: Unexpected end of file at line 4"},
+        ReadCase{"auto_elan_marker", "xmin = 0\nxmax = 3\nitem[]:\n", "auto", "0 3 0"},
+        ReadCase{"auto_long_without_marker",
+                 "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0\nxmax = 1\n"
+                 "tiers? <absent>\n",
+                 "auto", "error: Unexpected end of file at line 7"},
+        ReadCase{"long_without_marker",
+                 "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0\nxmax = 1\n"
+                 "tiers? <absent>\n",
+                 "long", "0 1 0"},
+        ReadCase{"utf8_mark", "\xEF\xBB\xBF" + kLong, "auto", "0 1 1 | P 'p' 0 1 0:"},
+        ReadCase{"bad_utf8_long", "\xFFxyz", "long", "error: stream did not contain valid UTF-8"},
+        ReadCase{"bad_utf8_short", "\xFFxyz", "short",
+                 "error: stream did not contain valid UTF-8"}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+class LoadErrorsWhateverTheType : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LoadErrorsWhateverTheType, AreReturned) {
+    auto missing = read_textgrid(::testing::TempDir() + "reader_lib_missing", true, GetParam());
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().kind(), ErrorKind::Os);
+    EXPECT_EQ(missing.error().os_code(), 2);
+    auto nul = read_textgrid(std::string("a\0b", 3), true, GetParam());
+    ASSERT_FALSE(nul);
+    EXPECT_EQ(nul.error().to_string(), "file name contained an unexpected NUL byte");
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, LoadErrorsWhateverTheType,
+                         ::testing::Values("auto", "long", "short"));
+
+class UnknownFileType : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(UnknownFileType, FailsBeforeTheFileIsTouched) {
+    try {
+        (void)read_textgrid("/no/such/file", false, GetParam());
+        FAIL() << "no failure raised";
+    } catch (const InternalFailure& failure) {
+        EXPECT_EQ(failure.message(), std::string("Unknown file type: ") + GetParam());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, UnknownFileType,
+                         ::testing::Values("Long", "SHORT", "", "long ", " auto"));
