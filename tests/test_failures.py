@@ -2,6 +2,8 @@
 errors, PanicException for broken preconditions, nothing written on error."""
 
 import os
+import subprocess
+import sys
 
 import pytest
 
@@ -109,3 +111,27 @@ def test_calls_work_after_failures(textgrid_file, out_file):
         with pytest.raises(TypeError):
             velmar.textgrid2data(textgrid_file, 1, "auto")
         assert velmar.textgrid2data(textgrid_file, True, "auto") == SAMPLE_DATA
+
+
+def test_first_internal_failures_on_many_threads_share_one_class(textgrid_file):
+    """The class is created on first need under a guard that waits without the
+    interpreter lock; threads racing for it must all get the same class."""
+    code = f"""
+import threading, velmar
+barrier = threading.Barrier(8)
+kinds = []
+def fail():
+    barrier.wait()
+    try:
+        velmar.textgrid2data({textgrid_file!r}, True, "LONG")
+    except BaseException as error:
+        kinds.append(type(error))
+threads = [threading.Thread(target=fail) for _ in range(8)]
+for thread in threads: thread.start()
+for thread in threads: thread.join()
+print(len(kinds), len(set(map(id, kinds))), kinds[0].__name__)
+"""
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                            timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["8", "1", "PanicException"]
