@@ -1,12 +1,17 @@
 #include "writer.hpp"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "parallel.hpp"
@@ -56,139 +61,224 @@ char* write_positional(char* out, double value) {
     return out;
 }
 
-void append_count(std::string& out, std::uint64_t count) {
-    char text[24];
-    const auto written = std::to_chars(text, text + sizeof text, count);
-    out.append(text, written.ptr);
-}
+// Times below 1e6 s with at most nine decimals and fifteen significant digits
+// (nearly every time an annotation holds) are written without the general
+// shortest-digits search. A decimal of at most 15 significant digits is the
+// only such decimal that reads back as its double, hence also the shortest
+// one. Returns nullptr when the value is not of that kind.
+char* write_short_decimal(char* out, double magnitude) {
+    constexpr int decimals = 9;
+    constexpr double scale = 1e9;
+    if (!(magnitude < 1e6)) return nullptr;
+    const auto units = static_cast<std::uint64_t>(magnitude * scale + 0.5);
+    if (static_cast<double>(units) / scale != magnitude) return nullptr;
 
-void append_escaped(std::string& out, std::string_view text) {
-    for (;;) {
-        const std::size_t quote = text.find('"');
-        if (quote == std::string_view::npos) break;
-        out.append(text.data(), quote + 1);
-        out += '"';
-        text.remove_prefix(quote + 1);
+    // Zero-padded so that at least one integer digit exists: 1.5e-5 gives
+    // "0000000000" + "15000" with the point before the last nine digits.
+    constexpr int padding = decimals + 1;
+    char digits[padding + 24];
+    std::fill(digits, digits + padding, '0');
+    char* end = std::to_chars(digits + padding, digits + sizeof digits, units).ptr;
+    char* point = end - decimals;
+    char* first = std::min(digits + padding, point - 1);
+    out = std::copy(first, point, out);
+    while (end > point && end[-1] == '0') --end;
+    if (end > point) {
+        *out++ = '.';
+        out = std::copy(point, end, out);
     }
-    out.append(text);
+    return out;
 }
 
-// Quoted text followed by the line's tail, e.g. "\" \r\n".
-void append_quoted(std::string& out, std::string_view text, std::string_view tail) {
-    out += '"';
-    append_escaped(out, text);
-    out.append(tail);
+char* write_time(char* out, double value) {
+    if (std::isnan(value)) return std::copy_n("NaN", 3, out);
+    if (std::isinf(value)) return value < 0 ? std::copy_n("-inf", 4, out) : std::copy_n("inf", 3, out);
+    if (value == 0) return std::signbit(value) ? std::copy_n("-0", 2, out) : std::copy_n("0", 1, out);
+    char* digits = out;
+    if (value < 0) *digits++ = '-';
+    char* end = write_short_decimal(digits, std::fabs(value));
+    return end ? end : write_positional(out, value);
 }
 
-// Bytes per item besides its label, enough for typical times; the string grows
-// if a piece needs more.
+// Growable text written through raw pointers: the caller asks for room for a
+// whole line (or item) once, then copies fixed-size pieces without any checks.
+// Unlike std::string, growing never fills the new room first.
+class TextBuffer {
+public:
+    explicit TextBuffer(std::size_t capacity = 256)
+        : data_(std::make_unique_for_overwrite<char[]>(capacity)), capacity_(capacity) {}
+
+    // Room for at least `bytes` more; write there and hand the end to commit.
+    char* room(std::size_t bytes) {
+        if (capacity_ - size_ < bytes) grow(bytes);
+        return data_.get() + size_;
+    }
+    void commit(char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+
+    std::string_view view() const { return {data_.get(), size_}; }
+
+private:
+    void grow(std::size_t bytes) {
+        const std::size_t capacity = std::max(capacity_ * 2, size_ + bytes);
+        auto data = std::make_unique_for_overwrite<char[]>(capacity);
+        std::memcpy(data.get(), data_.get(), size_);
+        data_ = std::move(data);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> data_;
+    std::size_t capacity_;
+    std::size_t size_ = 0;
+};
+
+// A fixed piece of text; N - 1 drops the literal's terminating NUL, and the
+// constant length lets the copy compile to a few moves.
+template <std::size_t N>
+char* put(char* out, const char (&text)[N]) {
+    std::memcpy(out, text, N - 1);
+    return out + N - 1;
+}
+
+char* put_count(char* out, std::uint64_t count) { return std::to_chars(out, out + 20, count).ptr; }
+
+// Room for a quoted text: every byte may be a quote and become two.
+std::size_t escaped_bound(std::string_view text) { return 2 * text.size(); }
+
+char* put_escaped(char* out, std::string_view text) {
+    for (;;) {
+        const auto* quote = static_cast<const char*>(std::memchr(text.data(), '"', text.size()));
+        if (quote == nullptr) break;
+        const auto through_quote = static_cast<std::size_t>(quote - text.data()) + 1;
+        out = std::copy_n(text.data(), through_quote, out);
+        *out++ = '"';
+        text.remove_prefix(through_quote);
+    }
+    return std::copy_n(text.data(), text.size(), out);
+}
+
+// Bound on any line's fixed text plus two times and a count.
+constexpr std::size_t LINE_ROOM = 128 + 2 * MAX_TIME_TEXT;
+
+// Typical bytes per item besides its label; a piece's buffer starts this big
+// and doubles if it needs more.
 std::size_t estimated_size(const Tier& tier, std::size_t begin, std::size_t end,
                            std::size_t per_item) {
-    std::size_t size = (end - begin) * per_item;
+    std::size_t size = (end - begin) * per_item + LINE_ROOM;
     for (std::size_t i = begin; i < end; ++i) size += tier.items[i].label.size();
     return size;
 }
 
 struct LongLayout {
-    static void header(std::string& out, const TextGrid& grid) {
-        out.append("File type = \"ooTextFile\"\r\nObject class = \"TextGrid\"\r\n\r\nxmin = ");
-        append_time(out, grid.tmin);
-        out.append(" \r\nxmax = ");
-        append_time(out, grid.tmax);
-        out.append(" \r\ntiers? <exists> \r\nsize = ");
-        append_count(out, grid.tiers.size());
-        out.append(" \r\nitem []: \r\n");
+    static void header(TextBuffer& text, const TextGrid& grid) {
+        char* out = text.room(LINE_ROOM);
+        out = put(out, "File type = \"ooTextFile\"\r\nObject class = \"TextGrid\"\r\n\r\nxmin = ");
+        out = write_time(out, grid.tmin);
+        out = put(out, " \r\nxmax = ");
+        out = write_time(out, grid.tmax);
+        out = put(out, " \r\ntiers? <exists> \r\nsize = ");
+        out = put_count(out, grid.tiers.size());
+        out = put(out, " \r\nitem []: \r\n");
+        text.commit(out);
     }
 
-    static void tier_header(std::string& out, const Tier& tier, std::size_t position) {
-        out.append("    item [");
-        append_count(out, position);
-        out.append(tier.is_interval ? "]:\r\n        class = \"IntervalTier\" \r\n        name = "
-                                    : "]:\r\n        class = \"TextTier\" \r\n        name = ");
-        append_quoted(out, tier.name, "\" \r\n        xmin = ");
-        append_time(out, tier.tmin);
-        out.append(" \r\n        xmax = ");
-        append_time(out, tier.tmax);
-        out.append(tier.is_interval ? " \r\n        intervals: size = " : " \r\n        points: size = ");
-        append_count(out, tier.items.size());
-        out.append(" \r\n");
+    static void tier_header(TextBuffer& text, const Tier& tier, std::size_t position) {
+        char* out = text.room(2 * LINE_ROOM + escaped_bound(tier.name));
+        out = put(out, "    item [");
+        out = put_count(out, position);
+        out = tier.is_interval ? put(out, "]:\r\n        class = \"IntervalTier\" \r\n        name = \"")
+                               : put(out, "]:\r\n        class = \"TextTier\" \r\n        name = \"");
+        out = put_escaped(out, tier.name);
+        out = put(out, "\" \r\n        xmin = ");
+        out = write_time(out, tier.tmin);
+        out = put(out, " \r\n        xmax = ");
+        out = write_time(out, tier.tmax);
+        out = tier.is_interval ? put(out, " \r\n        intervals: size = ")
+                               : put(out, " \r\n        points: size = ");
+        out = put_count(out, tier.items.size());
+        out = put(out, " \r\n");
+        text.commit(out);
     }
 
-    static std::string items(const Tier& tier, std::size_t begin, std::size_t end) {
-        std::string out;
-        if (tier.is_interval) {
-            out.reserve(estimated_size(tier, begin, end, 140));
-            for (std::size_t i = begin; i < end; ++i) {
-                const Item& item = tier.items[i];
-                out.append("        intervals [");
-                append_count(out, i + 1);
-                out.append("]:\r\n            xmin = ");
-                append_time(out, item.tmin);
-                out.append(" \r\n            xmax = ");
-                append_time(out, item.tmax);
-                out.append(" \r\n            text = ");
-                append_quoted(out, item.label, "\" \r\n");
+    static TextBuffer items(const Tier& tier, std::size_t begin, std::size_t end) {
+        TextBuffer text(estimated_size(tier, begin, end, tier.is_interval ? 130 : 90));
+        for (std::size_t i = begin; i < end; ++i) {
+            const Item& item = tier.items[i];
+            char* out = text.room(LINE_ROOM + escaped_bound(item.label));
+            if (tier.is_interval) {
+                out = put(out, "        intervals [");
+                out = put_count(out, i + 1);
+                out = put(out, "]:\r\n            xmin = ");
+                out = write_time(out, item.tmin);
+                out = put(out, " \r\n            xmax = ");
+                out = write_time(out, item.tmax);
+                out = put(out, " \r\n            text = \"");
+            } else {
+                out = put(out, "        points [");
+                out = put_count(out, i + 1);
+                out = put(out, "]:\r\n            number = ");
+                out = write_time(out, item.tmin);
+                out = put(out, " \r\n            mark = \"");
             }
-        } else {
-            out.reserve(estimated_size(tier, begin, end, 100));
-            for (std::size_t i = begin; i < end; ++i) {
-                const Item& item = tier.items[i];
-                out.append("        points [");
-                append_count(out, i + 1);
-                out.append("]:\r\n            number = ");
-                append_time(out, item.tmin);
-                out.append(" \r\n            mark = ");
-                append_quoted(out, item.label, "\" \r\n");
-            }
+            out = put_escaped(out, item.label);
+            out = put(out, "\" \r\n");
+            text.commit(out);
         }
-        return out;
+        return text;
     }
 };
 
 struct ShortLayout {
-    static void header(std::string& out, const TextGrid& grid) {
-        out.append("File type = \"ooTextFile\"\r\nObject class = \"TextGrid\"\r\n\r\n");
-        append_time(out, grid.tmin);
-        out.append("\r\n");
-        append_time(out, grid.tmax);
-        out.append("\r\n<exists>\r\n");
-        append_count(out, grid.tiers.size());
-        out.append("\r\n");
+    static void header(TextBuffer& text, const TextGrid& grid) {
+        char* out = text.room(LINE_ROOM);
+        out = put(out, "File type = \"ooTextFile\"\r\nObject class = \"TextGrid\"\r\n\r\n");
+        out = write_time(out, grid.tmin);
+        out = put(out, "\r\n");
+        out = write_time(out, grid.tmax);
+        out = put(out, "\r\n<exists>\r\n");
+        out = put_count(out, grid.tiers.size());
+        out = put(out, "\r\n");
+        text.commit(out);
     }
 
-    static void tier_header(std::string& out, const Tier& tier, std::size_t) {
-        out.append(tier.is_interval ? "\"IntervalTier\"\r\n" : "\"TextTier\"\r\n");
-        append_quoted(out, tier.name, "\"\r\n");
-        append_time(out, tier.tmin);
-        out.append("\r\n");
-        append_time(out, tier.tmax);
-        out.append("\r\n");
-        append_count(out, tier.items.size());
-        out.append("\r\n");
+    static void tier_header(TextBuffer& text, const Tier& tier, std::size_t) {
+        char* out = text.room(LINE_ROOM + escaped_bound(tier.name));
+        out = tier.is_interval ? put(out, "\"IntervalTier\"\r\n\"") : put(out, "\"TextTier\"\r\n\"");
+        out = put_escaped(out, tier.name);
+        out = put(out, "\"\r\n");
+        out = write_time(out, tier.tmin);
+        out = put(out, "\r\n");
+        out = write_time(out, tier.tmax);
+        out = put(out, "\r\n");
+        out = put_count(out, tier.items.size());
+        out = put(out, "\r\n");
+        text.commit(out);
     }
 
-    static std::string items(const Tier& tier, std::size_t begin, std::size_t end) {
-        std::string out;
-        out.reserve(estimated_size(tier, begin, end, tier.is_interval ? 50 : 30));
+    static TextBuffer items(const Tier& tier, std::size_t begin, std::size_t end) {
+        TextBuffer text(estimated_size(tier, begin, end, tier.is_interval ? 30 : 20));
         for (std::size_t i = begin; i < end; ++i) {
             const Item& item = tier.items[i];
-            append_time(out, item.tmin);
-            out.append("\r\n");
+            char* out = text.room(LINE_ROOM + escaped_bound(item.label));
+            out = write_time(out, item.tmin);
+            out = put(out, "\r\n");
             if (tier.is_interval) {
-                append_time(out, item.tmax);
-                out.append("\r\n");
+                out = write_time(out, item.tmax);
+                out = put(out, "\r\n");
             }
-            append_quoted(out, item.label, "\"\r\n");
+            *out++ = '"';
+            out = put_escaped(out, item.label);
+            out = put(out, "\"\r\n");
+            text.commit(out);
         }
-        return out;
+        return text;
     }
 };
 
-// Headers and item pieces are rendered first (a large tier's pieces on the
-// pool) and copied once into a text of the exact final size.
+// The file text in consecutive parts: the headers, and each tier's items in
+// pieces (a large tier's pieces rendered on the pool).
 template <class Layout>
-std::string render(const TextGrid& grid, std::size_t processors) {
-    std::vector<std::string> parts;
+std::vector<TextBuffer> render_parts(const TextGrid& grid, std::size_t processors) {
+    std::vector<TextBuffer> parts;
     parts.emplace_back();
     Layout::header(parts.back(), grid);
     for (std::size_t k = 0; k < grid.tiers.size(); ++k) {
@@ -201,11 +291,21 @@ std::string render(const TextGrid& grid, std::size_t processors) {
             processors);
         for (auto& piece : pieces) parts.push_back(std::move(piece));
     }
+    return parts;
+}
+
+std::vector<TextBuffer> render_parts(const TextGrid& grid, FileType file_type) {
+    const std::size_t processors = logical_processors();
+    return file_type == FileType::Long ? render_parts<LongLayout>(grid, processors)
+                                       : render_parts<ShortLayout>(grid, processors);
+}
+
+std::string joined(const std::vector<TextBuffer>& parts) {
     std::size_t total = 0;
-    for (const auto& part : parts) total += part.size();
+    for (const auto& part : parts) total += part.view().size();
     std::string text;
     text.reserve(total);
-    for (const auto& part : parts) text.append(part);
+    for (const auto& part : parts) text.append(part.view());
     return text;
 }
 
@@ -213,29 +313,47 @@ TextGridError write_error(std::string_view path, int code) {
     return TextGridError::os(code, "cannot write " + std::string(path) + ": ");
 }
 
-Status store(const std::string& text, std::string_view path) {
+// Writes all parts with gathering writes, so the rendered text is stored
+// without first being copied into one block.
+Status write_all(int fd, const std::vector<TextBuffer>& parts) {
+    std::vector<iovec> chunks;
+    for (const auto& part : parts) {
+        if (!part.view().empty()) {
+            chunks.push_back({const_cast<char*>(part.view().data()), part.view().size()});
+        }
+    }
+    std::size_t first = 0;
+    while (first < chunks.size()) {
+        const int count = static_cast<int>(std::min<std::size_t>(chunks.size() - first, IOV_MAX));
+        const ssize_t written = ::writev(fd, &chunks[first], count);
+        if (written < 0 && errno == EINTR) continue;
+        // A write that accepts nothing would loop forever.
+        if (written <= 0) return TextGridError::os(written < 0 ? errno : EIO);
+        // Drop what was written; a partly written chunk keeps its tail.
+        auto left = static_cast<std::size_t>(written);
+        while (left > 0 && left >= chunks[first].iov_len) left -= chunks[first++].iov_len;
+        if (left > 0) {
+            chunks[first].iov_base = static_cast<char*>(chunks[first].iov_base) + left;
+            chunks[first].iov_len -= left;
+        }
+    }
+    return Ok{};
+}
+
+Status store(const std::vector<TextBuffer>& parts, std::string_view path) {
     const std::string file_name(path);
     int fd;
     do {
         fd = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return write_error(path, errno);
-
-    const char* rest = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, rest, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            // A write that accepts nothing would loop forever.
-            const int code = written < 0 ? errno : EIO;
-            ::close(fd);
-            return write_error(path, code);
-        }
-        rest += written;
-        left -= static_cast<std::size_t>(written);
+    const Status written = write_all(fd, parts);
+    if (!written) {
+        ::close(fd);
+        return write_error(path, written.error().os_code());
     }
-    // Delayed write errors (e.g. on network file systems) surface here.
+    // Delayed write errors (e.g. on network file systems) surface here; after
+    // EINTR the descriptor is closed all the same.
     if (::close(fd) != 0 && errno != EINTR) return write_error(path, errno);
     return Ok{};
 }
@@ -243,16 +361,8 @@ Status store(const std::string& text, std::string_view path) {
 }  // namespace
 
 void append_time(std::string& out, double value) {
-    if (std::isnan(value)) {
-        out.append("NaN");
-    } else if (std::isinf(value)) {
-        out.append(value < 0 ? "-inf" : "inf");
-    } else if (value == 0) {
-        out.append(std::signbit(value) ? "-0" : "0");
-    } else {
-        char text[MAX_TIME_TEXT];
-        out.append(text, write_positional(text, value));
-    }
+    char text[MAX_TIME_TEXT];
+    out.append(text, write_time(text, value));
 }
 
 std::string format_time(double value) {
@@ -262,18 +372,17 @@ std::string format_time(double value) {
 }
 
 std::string escape_quotes(std::string_view text) {
-    std::string escaped;
-    escaped.reserve(text.size());
-    append_escaped(escaped, text);
+    std::string escaped(escaped_bound(text), '\0');
+    escaped.resize(static_cast<std::size_t>(put_escaped(escaped.data(), text) - escaped.data()));
     return escaped;
 }
 
 std::string render_long(const TextGrid& grid, std::size_t processors) {
-    return render<LongLayout>(grid, processors);
+    return joined(render_parts<LongLayout>(grid, processors));
 }
 
 std::string render_short(const TextGrid& grid, std::size_t processors) {
-    return render<ShortLayout>(grid, processors);
+    return joined(render_parts<ShortLayout>(grid, processors));
 }
 
 std::string render_long(const TextGrid& grid) { return render_long(grid, logical_processors()); }
@@ -285,8 +394,7 @@ Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file
         return TextGridError::invalid_input("cannot write " + std::string(path) +
                                             ": file name contained an unexpected NUL byte");
     }
-    const std::string text = file_type == FileType::Long ? render_long(grid) : render_short(grid);
-    return store(text, path);
+    return store(render_parts(grid, file_type), path);
 }
 
 }  // namespace textgrid

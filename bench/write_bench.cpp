@@ -1,0 +1,103 @@
+// Writer throughput (MB/s of file text) for a document of a million items, in
+// both layouts, rendered on one core and on all cores, and stored end to end.
+//
+//   write_bench [items] [output-path]
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "parallel.hpp"
+#include "writer.hpp"
+
+using namespace textgrid;
+
+namespace {
+
+TextGrid make_document(std::size_t items) {
+    // Three-decimal times and short words, as a forced aligner produces them;
+    // a sprinkling of quotes and a point tier a tenth the size.
+    Tier words;
+    words.name = "words";
+    Tier marks;
+    marks.name = "marks";
+    marks.is_interval = false;
+    const auto time = [](std::size_t i) { return std::round(static_cast<double>(i) * 137.0) / 1000; };
+    for (std::size_t i = 0; i < items; ++i) {
+        std::string label = i % 50 == 0 ? "\"quoted\"" : "word" + std::to_string(i % 9973);
+        words.items.push_back({time(i), time(i + 1), std::move(label)});
+        if (i % 10 == 0) marks.items.push_back({time(i), time(i), i % 20 ? "" : "peak"});
+    }
+    for (Tier* tier : {&words, &marks}) {
+        tier->size = tier->items.size();
+        tier->tmin = 0;
+        tier->tmax = time(items);
+    }
+    TextGrid grid;
+    grid.tmax = time(items);
+    grid.add_tier(std::move(words));
+    grid.add_tier(std::move(marks));
+    grid.size = 2;
+    return grid;
+}
+
+// Best of several runs, so one slow start (page faults, pool start) does not count.
+template <class F>
+double best_seconds(F&& run, int repeats = 5) {
+    double best = 1e300;
+    for (int r = 0; r < repeats; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        run();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        best = std::min(best, took.count());
+    }
+    return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t items = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
+    const std::string path = argc > 2 ? argv[2] : "/tmp/velmar_write_bench.TextGrid";
+    const TextGrid grid = make_document(items);
+    const std::size_t all = logical_processors();
+    std::size_t total_items = 0;
+    for (const Tier& tier : grid.tiers) total_items += tier.items.size();
+    std::printf("document: %zu items in %zu tiers; logical processors: %zu\n", total_items,
+                grid.tiers.size(), all);
+
+    using Render = std::string (*)(const TextGrid&, std::size_t);
+    const struct {
+        const char* name;
+        Render render;
+        FileType type;
+    } layouts[] = {{"long", &render_long, FileType::Long}, {"short", &render_short, FileType::Short}};
+
+    std::vector<std::size_t> processor_counts = {1};
+    if (all >= 2) processor_counts.push_back(2);
+    if (all > 2) processor_counts.push_back(all);
+
+    for (const auto& layout : layouts) {
+        const double megabytes = static_cast<double>(layout.render(grid, 1).size()) / 1e6;
+        std::printf("%-5s layout: %.1f MB\n", layout.name, megabytes);
+        double one_core = 0;
+        for (std::size_t p : processor_counts) {
+            const double seconds = best_seconds([&] { (void)layout.render(grid, p); });
+            if (p == 1) one_core = seconds;
+            std::printf("  render, P = %-3zu %8.1f MB/s  %7.1f ms  speed-up %.2fx\n", p,
+                        megabytes / seconds, seconds * 1e3, one_core / seconds);
+        }
+        const double stored = best_seconds([&] {
+            if (!write_textgrid(grid, path, layout.type)) std::abort();
+        });
+        std::printf("  write_textgrid (render on all cores + store) %8.1f MB/s  %7.1f ms\n",
+                    megabytes / stored, stored * 1e3);
+    }
+    std::remove(path.c_str());
+    return 0;
+}
