@@ -68,26 +68,23 @@ char* write_positional(char* out, double value) {
 // one. Returns nullptr when the value is not of that kind.
 char* write_short_decimal(char* out, double magnitude) {
     constexpr int decimals = 9;
+    constexpr std::uint64_t unit = 1'000'000'000;
     constexpr double scale = 1e9;
     if (!(magnitude < 1e6)) return nullptr;
     const auto units = static_cast<std::uint64_t>(magnitude * scale + 0.5);
     if (static_cast<double>(units) / scale != magnitude) return nullptr;
 
-    // Zero-padded so that at least one integer digit exists: 1.5e-5 gives
-    // "0000000000" + "15000" with the point before the last nine digits.
-    constexpr int padding = decimals + 1;
-    char digits[padding + 24];
-    std::fill(digits, digits + padding, '0');
-    char* end = std::to_chars(digits + padding, digits + sizeof digits, units).ptr;
-    char* point = end - decimals;
-    char* first = std::min(digits + padding, point - 1);
-    out = std::copy(first, point, out);
-    while (end > point && end[-1] == '0') --end;
-    if (end > point) {
-        *out++ = '.';
-        out = std::copy(point, end, out);
+    out = std::to_chars(out, out + 8, units / unit).ptr;
+    auto fraction = static_cast<std::uint32_t>(units % unit);
+    if (fraction == 0) return out;
+    int width = decimals;
+    for (; fraction % 10 == 0; fraction /= 10) --width;
+    *out++ = '.';
+    char* const end = out + width;
+    for (char* digit = end; digit > out; fraction /= 10) {
+        *--digit = static_cast<char>('0' + fraction % 10);
     }
-    return out;
+    return end;
 }
 
 char* write_time(char* out, double value) {
@@ -294,8 +291,8 @@ std::vector<TextBuffer> render_parts(const TextGrid& grid, std::size_t processor
     return parts;
 }
 
-std::vector<TextBuffer> render_parts(const TextGrid& grid, FileType file_type) {
-    const std::size_t processors = logical_processors();
+std::vector<TextBuffer> render_parts(const TextGrid& grid, FileType file_type,
+                                     std::size_t processors) {
     return file_type == FileType::Long ? render_parts<LongLayout>(grid, processors)
                                        : render_parts<ShortLayout>(grid, processors);
 }
@@ -390,11 +387,16 @@ std::string render_long(const TextGrid& grid) { return render_long(grid, logical
 std::string render_short(const TextGrid& grid) { return render_short(grid, logical_processors()); }
 
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type) {
+    return write_textgrid(grid, path, file_type, logical_processors());
+}
+
+Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type,
+                      std::size_t processors) {
     if (path.find('\0') != std::string_view::npos) {
         return TextGridError::invalid_input("cannot write " + std::string(path) +
                                             ": file name contained an unexpected NUL byte");
     }
-    return store(render_parts(grid, file_type), path);
+    return store(render_parts(grid, file_type, processors), path);
 }
 
 }  // namespace textgrid

@@ -24,5 +24,7 @@ std::string render_short(const TextGrid& grid, std::size_t processors);
 // Renders the whole text, then one create-and-write. A file that cannot be
 // stored is TextGridError "cannot write <path>: <os error>".
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type);
+Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type,
+                      std::size_t processors);
 
 }  // namespace textgrid
