@@ -114,7 +114,8 @@ std::string normalised_report(const std::string& report) {
         while (words >> word) {
             char* end = nullptr;
             const double number = std::strtod(word.c_str(), &end);
-            out += " " + (word[0] != '[' && *end == '\0' ? format_time(number) : word);
+            out += ' ';
+            out += word[0] != '[' && *end == '\0' ? format_time(number) : word;
         }
         out += "\n";
     }
