@@ -154,7 +154,7 @@ char* put_escaped(char* out, std::string_view text) {
 }
 
 // Bound on any line's fixed text plus two times and a count.
-constexpr std::size_t LINE_ROOM = 128 + 2 * MAX_TIME_TEXT;
+constexpr std::size_t LINE_ROOM = 256 + 2 * MAX_TIME_TEXT;
 
 // Typical bytes per item besides its label; a piece's buffer starts this big
 // and doubles if it needs more.

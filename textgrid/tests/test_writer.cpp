@@ -140,6 +140,32 @@ INSTANTIATE_TEST_SUITE_P(
                                       "\"say \"\"hi\"\"\nthere\""})}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The longest time texts everywhere at once must still fit the room each line
+// is given.
+TEST(Layouts, WriteTheLongestTimeTexts) {
+    const double tiny = -std::numeric_limits<double>::denorm_min();
+    const double huge = -std::numeric_limits<double>::max();
+    const std::string t = format_time(tiny);
+    const std::string h = format_time(huge);
+    const std::string name(300, '"');
+    const std::string quotes(600, '"');
+    const TextGrid document =
+        grid(tiny, huge, {tier(name, true, tiny, huge, {{tiny, huge, name}}),
+                          tier(name, false, huge, tiny, {{huge, huge, name}})});
+    EXPECT_EQ(render_short(document),
+              FILE_HEAD + lines({t, h, "<exists>", "2", "\"IntervalTier\"", '"' + quotes + '"', t, h,
+                                 "1", t, h, '"' + quotes + '"', "\"TextTier\"", '"' + quotes + '"',
+                                 h, t, "1", h, '"' + quotes + '"'}));
+    const std::string long_text = render_long(document);
+    EXPECT_NE(long_text.find("xmin = " + t + " \r\nxmax = " + h + " \r\ntiers?"), std::string::npos);
+    EXPECT_NE(long_text.find("            xmin = " + t + " \r\n            xmax = " + h +
+                             " \r\n            text = \"" + quotes + "\" \r\n"),
+              std::string::npos);
+    EXPECT_NE(long_text.find("            number = " + h + " \r\n            mark = \"" + quotes +
+                             "\" \r\n"),
+              std::string::npos);
+}
+
 TEST(EscapeQuotes, DoublesEveryQuoteAndNothingElse) {
     EXPECT_EQ(escape_quotes("\"hi\""), "\"\"hi\"\"");
     EXPECT_EQ(escape_quotes("\"\"\""), "\"\"\"\"\"\"");
