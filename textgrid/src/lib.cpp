@@ -27,9 +27,9 @@ FileType file_type_of(std::string_view file_type) {
 
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type) {
     const FileType type = file_type_of(file_type);
-    auto text = load_text(path);
+    auto text = load_text_buffer(path);
     if (!text) return std::move(text).error();
-    const std::string_view content = text.value();
+    const std::string_view content = text.value().view();
     const bool long_layout =
         type == FileType::Long || (type == FileType::Auto && has_tier_list_header(content));
     return long_layout ? parse_long_text(content, strict) : parse_short_text(content, strict);

@@ -123,9 +123,9 @@ Result<TextGrid> parse_long_text(std::string_view text, bool strict) {
 }
 
 Result<TextGrid> parse_long(std::string_view path, bool strict) {
-    auto text = load_text(path);
+    auto text = load_text_buffer(path);
     if (!text) return std::move(text).error();
-    return parse_long_text(text.value(), strict);
+    return parse_long_text(text.value().view(), strict);
 }
 
 }  // namespace textgrid

@@ -8,53 +8,36 @@ namespace textgrid {
 
 namespace {
 
-// Hands out the logical lines by position. Positions are only ever asked for in
-// increasing order, so no line table is kept.
-class Positions {
-public:
-    explicit Positions(std::string_view text) : cursor_(text) {}
-
-    Result<std::string_view> at(std::size_t position) {
-        while (next_ <= position) {
-            Line line;
-            if (!cursor_.next(line)) {
-                return TextGridError::invalid_data("Unexpected end of file at line " +
-                                                   std::to_string(position + 1));
-            }
-            current_ = line.text;
-            ++next_;
-        }
-        return current_;
-    }
-
-private:
-    LineCursor cursor_;
-    std::size_t next_ = 0;  // position of the line the cursor yields next
-    std::string_view current_;
-};
-
-// Reads positions p, p+1, ... in order; the first missing one ends the parse.
+// Hands out logical lines by position. Positions are asked for in increasing
+// order only, so no line table is kept; the first missing line ends the parse.
 class Reader {
 public:
-    explicit Reader(std::string_view text) : positions_(text) {}
+    explicit Reader(std::string_view text) : cursor_(text) {}
 
     std::optional<TextGridError> error;
 
     std::string_view line(std::size_t position) {
-        if (error) return {};
-        auto found = positions_.at(position);
-        if (!found) {
-            error = std::move(found).error();
-            return {};
+        while (!error && yielded_ <= position) {
+            Line line;
+            if (!cursor_.next(line)) {
+                error = TextGridError::invalid_data("Unexpected end of file at line " +
+                                                    std::to_string(position + 1));
+                current_ = {};
+                break;
+            }
+            current_ = line.text;
+            ++yielded_;
         }
-        return found.value();
+        return current_;
     }
     std::string_view next() { return line(position_++); }
     void skip_to(std::size_t position) { position_ = position; }
 
 private:
-    Positions positions_;
+    LineCursor cursor_;
+    std::size_t yielded_ = 0;  // lines taken from the cursor so far
     std::size_t position_ = 0;
+    std::string_view current_;
 };
 
 Status read_items(Reader& reader, Tier& tier, std::uint64_t count) {
@@ -113,9 +96,9 @@ Result<TextGrid> parse_short_text(std::string_view text, bool strict) {
 }
 
 Result<TextGrid> parse_short(std::string_view path, bool strict) {
-    auto text = load_text(path);
+    auto text = load_text_buffer(path);
     if (!text) return std::move(text).error();
-    return parse_short_text(text.value(), strict);
+    return parse_short_text(text.value().view(), strict);
 }
 
 }  // namespace textgrid

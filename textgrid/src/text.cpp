@@ -1,14 +1,20 @@
 #include "text.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace textgrid {
 
@@ -30,16 +36,15 @@ private:
     int fd_;
 };
 
-// Reads until end of file; the size from fstat is only a first guess, so files
-// that grow, shrink or report no size (pipes, /proc) still read correctly.
-Result<std::string> read_all(int fd) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) return TextGridError::os(errno);
-    std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
-    std::string bytes(capacity, '\0');
-    std::size_t filled = 0;
+// Below this size plain heap memory is as fast as a mapping of its own.
+constexpr std::size_t kMappedFromBytes = 1u << 20;
+
+// Reads until end of file into `bytes` (from `filled` on); the size from fstat
+// is only a first guess, so files that grow, shrink or report no size still read
+// correctly.
+Status read_rest(int fd, std::string& bytes, std::size_t filled) {
     for (;;) {
-        if (filled == bytes.size()) bytes.resize(bytes.size() * 2);
+        if (filled == bytes.size()) bytes.resize(std::max<std::size_t>(bytes.size() * 2, 4096));
         const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
         if (got < 0) {
             if (errno == EINTR) continue;
@@ -49,17 +54,73 @@ Result<std::string> read_all(int fd) {
         filled += static_cast<std::size_t>(got);
     }
     bytes.resize(filled);
-    return bytes;
+    return Ok{};
 }
 
-Result<std::string> read_file(std::string_view path) {
+Result<LoadedText> read_small(int fd, std::size_t expected) {
+    std::string bytes(expected + 1, '\0');
+    if (auto status = read_rest(fd, bytes, 0); !status) return std::move(status).error();
+    return LoadedText(std::move(bytes));
+}
+
+class Mapping {
+public:
+    explicit Mapping(std::size_t size)
+        : size_(size),
+          memory_(::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1,
+                         0)) {
+#ifdef MADV_HUGEPAGE
+        if (ok()) ::madvise(memory_, size_, MADV_HUGEPAGE);
+#endif
+    }
+    ~Mapping() {
+        if (ok()) ::munmap(memory_, size_);
+    }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+
+    bool ok() const { return memory_ != MAP_FAILED; }
+    char* data() const { return static_cast<char*>(memory_); }
+    char* release() { return static_cast<char*>(std::exchange(memory_, MAP_FAILED)); }
+
+private:
+    std::size_t size_;
+    void* memory_;
+};
+
+// One spare byte tells a file that grew since fstat; such a file is finished on
+// the heap.
+Result<LoadedText> read_large(int fd, std::size_t expected) {
+    const std::size_t capacity = expected + 1;
+    Mapping mapping(capacity);
+    if (!mapping.ok()) return read_small(fd, expected);
+    std::size_t filled = 0;
+    while (filled < capacity) {
+        const ssize_t got = ::read(fd, mapping.data() + filled, capacity - filled);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return TextGridError::os(errno);
+        }
+        if (got == 0) return LoadedText(mapping.release(), capacity, filled);
+        filled += static_cast<std::size_t>(got);
+    }
+    std::string bytes(mapping.data(), filled);
+    if (auto status = read_rest(fd, bytes, filled); !status) return std::move(status).error();
+    return LoadedText(std::move(bytes));
+}
+
+Result<LoadedText> read_file(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) {
         return TextGridError::invalid_input("file name contained an unexpected NUL byte");
     }
     const std::string terminated(path);
     FileHandle file(::open(terminated.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) return TextGridError::os(errno);
-    return read_all(file.get());
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) return TextGridError::os(errno);
+    const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+    return expected >= kMappedFromBytes ? read_large(file.get(), expected)
+                                        : read_small(file.get(), expected);
 }
 
 // ---- encodings ----------------------------------------------------------------
@@ -133,7 +194,17 @@ bool is_valid_utf8(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = p + text.size();
     while (p < end) {
-        // Skip ASCII eight bytes at a time; labels are mostly ASCII.
+        // Skip ASCII in blocks; labels are mostly ASCII.
+#if defined(__SSE2__)
+        while (end - p >= 64) {
+            const auto* block = reinterpret_cast<const __m128i*>(p);
+            const __m128i any = _mm_or_si128(
+                _mm_or_si128(_mm_loadu_si128(block), _mm_loadu_si128(block + 1)),
+                _mm_or_si128(_mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)));
+            if (_mm_movemask_epi8(any) != 0) break;
+            p += 64;
+        }
+#endif
         while (end - p >= 8) {
             std::uint64_t block;
             std::memcpy(&block, p, 8);
@@ -227,17 +298,85 @@ bool is_overflow(std::string_view digits) {
     return position + exponent >= 0;
 }
 
+// ---- line scanning --------------------------------------------------------------
+
+// First line feed or double quote in [p, end), or end. Lines are short, so one
+// vector scan beats a memchr call for each of the two characters.
+const char* find_line_stop(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i quote = _mm_set1_epi8('"');
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int hits = _mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(block, newline), _mm_cmpeq_epi8(block, quote)));
+        if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == '\n' || *p == '"') return p;
+    }
+    return end;
+}
+
+// ---- fast decimal path ---------------------------------------------------------
+
+// Plain decimals with at most 15 significant digits (most times in files):
+// mantissa and power of ten are exact doubles, so one division rounds correctly.
+bool parse_simple_decimal(std::string_view text, double& value) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    int fraction_digits = 0;
+    bool seen_point = false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+            if (mantissa != 0) ++digits;
+            if (seen_point) ++fraction_digits;
+        } else if (c == '.' && !seen_point) {
+            seen_point = true;
+        } else {
+            return false;
+        }
+    }
+    if (digits > 15 || fraction_digits > 22 || text.size() == (seen_point ? 1u : 0u)) return false;
+    value = static_cast<double>(mantissa) / kPowers[fraction_digits];
+    return true;
+}
+
 }  // namespace
 
-Result<std::string> load_text(std::string_view path) {
+LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
+    if (this != &other) {
+        if (mapped_) ::munmap(mapped_, capacity_);
+        owned_ = std::move(other.owned_);
+        mapped_ = std::exchange(other.mapped_, nullptr);
+        capacity_ = std::exchange(other.capacity_, 0);
+        length_ = std::exchange(other.length_, 0);
+    }
+    return *this;
+}
+
+LoadedText::~LoadedText() {
+    if (mapped_) ::munmap(mapped_, capacity_);
+}
+
+Result<LoadedText> load_text_buffer(std::string_view path) {
     auto bytes = read_file(path);
     if (!bytes) return bytes;
-    std::string& text = bytes.value();
+    const std::string_view text = bytes.value().view();
     if (text.size() >= 2) {
         const auto first = static_cast<unsigned char>(text[0]);
         const auto second = static_cast<unsigned char>(text[1]);
-        if (first == 0xFE && second == 0xFF) return decode_utf16(text, true);
-        if (first == 0xFF && second == 0xFE) return decode_utf16(text, false);
+        const bool big_endian = first == 0xFE && second == 0xFF;
+        if (big_endian || (first == 0xFF && second == 0xFE)) {
+            auto decoded = decode_utf16(text, big_endian);
+            if (!decoded) return std::move(decoded).error();
+            return LoadedText(std::move(decoded).value());
+        }
     }
     if (!is_valid_utf8(text)) {
         return TextGridError::invalid_data("stream did not contain valid UTF-8");
@@ -245,7 +384,17 @@ Result<std::string> load_text(std::string_view path) {
     return bytes;
 }
 
+Result<std::string> load_text(std::string_view path) {
+    auto text = load_text_buffer(path);
+    if (!text) return std::move(text).error();
+    return std::string(text.value().view());
+}
+
 std::string_view trim(std::string_view text) {
+    if (text.empty()) return text;
+    // Most lines start and end with printable ASCII (or only their indentation needs to go).
+    const auto printable = [](char c) { return c > ' ' && c < 0x7F; };
+    if (printable(text.front()) && printable(text.back())) return text;
     const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = begin + text.size();
     while (begin < end) {
@@ -269,32 +418,28 @@ bool LineCursor::next(Line& line) {
     if (rest_.empty()) return false;
     const char* const start = rest_.data();
     const char* const end = start + rest_.size();
-    const char* pos = start;
     line.number = next_number_;
+    const char* pos = start;
     for (;;) {
-        // Outside quotes: the line ends at the next line feed unless a quote opens first.
-        const char* newline = static_cast<const char*>(std::memchr(pos, '\n', end - pos));
-        const char* stop = newline ? newline : end;
-        const char* quote = static_cast<const char*>(std::memchr(pos, '"', stop - pos));
-        if (!quote) {
+        const char* stop = find_line_stop(pos, end);
+        if (stop == end || *stop == '\n') {
             line.text = trim(std::string_view(start, stop - start));
-            if (newline) {
-                ++next_number_;
-                rest_ = std::string_view(newline + 1, end - newline - 1);
-            } else {
+            if (stop == end) {
                 rest_ = {};
+            } else {
+                ++next_number_;
+                rest_ = std::string_view(stop + 1, end - stop - 1);
             }
             return true;
         }
-        // Inside quotes: line feeds belong to the text until the closing quote.
-        const char* closing = static_cast<const char*>(std::memchr(quote + 1, '"', end - quote - 1));
+        // Inside quotes line feeds belong to the text, up to the closing quote.
+        const char* closing = static_cast<const char*>(std::memchr(stop + 1, '"', end - stop - 1));
         if (!closing) {
-            next_number_ += std::count(quote + 1, end, '\n');
             line.text = trim(std::string_view(start, end - start));
             rest_ = {};
             return true;
         }
-        if (newline && newline < closing) next_number_ += std::count(newline, closing, '\n');
+        next_number_ += std::count(stop + 1, closing, '\n');
         pos = closing + 1;
     }
 }
@@ -360,6 +505,7 @@ double parse_f64_or_zero(std::string_view text) {
         return 0.0;
     }
     double value = 0.0;
+    if (parse_simple_decimal(body, value)) return negative ? -value : value;
     const char* end = body.data() + body.size();
     const auto [stop, error] = std::from_chars(body.data(), end, value, std::chars_format::general);
     if (stop != end) return 0.0;

@@ -18,6 +18,32 @@ namespace textgrid {
 // dropped); anything else must be valid UTF-8. A path with a NUL byte is refused.
 Result<std::string> load_text(std::string_view path);
 
+// The same text, held the way the parsers read it fastest: a large file goes into
+// memory mapped for it alone (huge pages where the system allows), which spares
+// the page faults that otherwise cost more than the parse. Move-only.
+class LoadedText {
+public:
+    LoadedText() = default;
+    explicit LoadedText(std::string text) : owned_(std::move(text)) {}
+    LoadedText(char* mapped, std::size_t capacity, std::size_t length) noexcept
+        : mapped_(mapped), capacity_(capacity), length_(length) {}
+    LoadedText(LoadedText&& other) noexcept { *this = std::move(other); }
+    LoadedText& operator=(LoadedText&& other) noexcept;
+    ~LoadedText();
+
+    std::string_view view() const noexcept {
+        return mapped_ ? std::string_view(mapped_, length_) : std::string_view(owned_);
+    }
+
+private:
+    std::string owned_;
+    char* mapped_ = nullptr;
+    std::size_t capacity_ = 0;
+    std::size_t length_ = 0;
+};
+
+Result<LoadedText> load_text_buffer(std::string_view path);
+
 // Unicode white space at both ends (U+0009..U+000D, U+0020, U+0085, U+00A0,
 // U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000).
 std::string_view trim(std::string_view text);

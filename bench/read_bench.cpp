@@ -1,0 +1,138 @@
+// Read throughput: generates a long-layout and a short-layout TextGrid of at
+// least 50 MB in /tmp and times read_textgrid on each (best of several runs).
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "lib.hpp"
+#include "parser_long.hpp"
+#include "parser_short.hpp"
+#include "text.hpp"
+
+namespace {
+
+constexpr std::size_t kTargetBytes = 56u << 20;
+constexpr int kRuns = 5;
+constexpr int kTiers = 4;
+
+const char* const kWords[] = {"the", "quick", "brown \"fox\"", "", "jumps", "over",
+                              "a lazy dog", "sil", "café", "d\xC3\xA9j\xC3\xA0 vu"};
+
+std::string label_for(std::size_t i) {
+    std::string label;
+    for (char c : std::string(kWords[i % std::size(kWords)])) {
+        if (c == '"') label += '"';  // Praat doubles quotes
+        label += c;
+    }
+    return label;
+}
+
+// Same document in both layouts: kTiers interval tiers of `items` 10 ms intervals.
+std::string generate(bool long_layout, std::size_t items) {
+    const double end = static_cast<double>(items) * 0.01;
+    std::string out = "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n";
+    char number[64];
+    const auto num = [&](double value) {
+        std::snprintf(number, sizeof number, "%.15g", value);
+        return std::string(number);
+    };
+    if (long_layout) {
+        out += "xmin = 0 \nxmax = " + num(end) + " \ntiers? <exists> \nsize = " +
+               std::to_string(kTiers) + " \nitem []: \n";
+    } else {
+        out += "0\n" + num(end) + "\n<exists>\n" + std::to_string(kTiers) + "\n";
+    }
+    for (int t = 0; t < kTiers; ++t) {
+        const std::string name = "tier" + std::to_string(t);
+        if (long_layout) {
+            out += "    item [" + std::to_string(t + 1) + "]:\n        class = \"IntervalTier\" \n"
+                   "        name = \"" + name + "\" \n        xmin = 0 \n        xmax = " + num(end) +
+                   " \n        intervals: size = " + std::to_string(items) + " \n";
+        } else {
+            out += "\"IntervalTier\"\n\"" + name + "\"\n0\n" + num(end) + "\n" +
+                   std::to_string(items) + "\n";
+        }
+        for (std::size_t i = 0; i < items; ++i) {
+            const std::string tmin = num(static_cast<double>(i) * 0.01);
+            const std::string tmax = num(static_cast<double>(i + 1) * 0.01);
+            if (long_layout) {
+                out += "        intervals [" + std::to_string(i + 1) + "]:\n            xmin = " +
+                       tmin + " \n            xmax = " + tmax + " \n            text = \"" +
+                       label_for(i + t) + "\" \n";
+            } else {
+                out += tmin + "\n" + tmax + "\n\"" + label_for(i + t) + "\"\n";
+            }
+        }
+    }
+    return out;
+}
+
+std::string write_sample(bool long_layout) {
+    // Size one small document to pick an item count that reaches the target.
+    const std::size_t probe = 1000;
+    const std::size_t per_item = generate(long_layout, probe).size() / (probe * kTiers);
+    const std::string text = generate(long_layout, kTargetBytes / kTiers / per_item + 1);
+    const std::string path = std::string("/tmp/velmar_read_bench_") +
+                             (long_layout ? "long" : "short") + ".TextGrid";
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+template <class Run>
+double best_seconds(Run run) {
+    double best = 1e300;
+    for (int i = 0; i < kRuns; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        run();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        best = std::min(best, took.count());
+    }
+    return best;
+}
+
+void report(const char* what, double megabytes, double seconds) {
+    std::printf("  %-34s %8.1f ms  %8.0f MB/s\n", what, seconds * 1e3, megabytes / seconds);
+}
+
+int measure(bool long_layout) {
+    const std::string path = write_sample(long_layout);
+    const auto text = textgrid::load_text(path);
+    if (!text) {
+        std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(), text.error().to_string().c_str());
+        return 1;
+    }
+    const double megabytes = static_cast<double>(text.value().size()) / 1e6;
+    const auto grid = textgrid::read_textgrid(path, true, "auto");
+    if (!grid) {
+        std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), grid.error().to_string().c_str());
+        return 1;
+    }
+    std::size_t items = 0;
+    for (const auto& tier : grid.value().tiers) items += tier.items.size();
+    std::printf("%s layout: %s, %.1f MB, %zu items\n", long_layout ? "long" : "short",
+                path.c_str(), megabytes, items);
+    const char* type = long_layout ? "long" : "short";
+    report("read_textgrid (file, strict)", megabytes, best_seconds([&] {
+               if (!textgrid::read_textgrid(path, true, type)) std::abort();
+           }));
+    report("read_textgrid (file, auto)", megabytes, best_seconds([&] {
+               if (!textgrid::read_textgrid(path, false, "auto")) std::abort();
+           }));
+    report("load_text_buffer only", megabytes, best_seconds([&] {
+               if (!textgrid::load_text_buffer(path)) std::abort();
+           }));
+    report("parse only (text in memory)", megabytes, best_seconds([&] {
+               auto grid = long_layout ? textgrid::parse_long_text(text.value(), false)
+                                       : textgrid::parse_short_text(text.value(), false);
+               if (!grid) std::abort();
+           }));
+    return 0;
+}
+
+}  // namespace
+
+int main() {
+    std::printf("read_textgrid throughput, best of %d runs (1 MB = 10^6 bytes)\n", kRuns);
+    return measure(true) | measure(false);
+}
