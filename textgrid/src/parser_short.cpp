@@ -18,17 +18,15 @@ public:
 
     std::string_view line(std::size_t position) {
         while (!error && yielded_ <= position) {
-            Line line;
-            if (!cursor_.next(line)) {
+            if (!cursor_.next(current_)) {
                 error = TextGridError::invalid_data("Unexpected end of file at line " +
                                                     std::to_string(position + 1));
-                current_ = {};
+                current_.text = {};
                 break;
             }
-            current_ = line.text;
             ++yielded_;
         }
-        return current_;
+        return current_.text;
     }
     std::string_view next() { return line(position_++); }
     void skip_to(std::size_t position) { position_ = position; }
@@ -37,18 +35,18 @@ private:
     LineCursor cursor_;
     std::size_t yielded_ = 0;  // lines taken from the cursor so far
     std::size_t position_ = 0;
-    std::string_view current_;
+    Line current_;  // filled in place: copying it out of the cursor stalls on the store
 };
 
 Status read_items(Reader& reader, Tier& tier, std::uint64_t count) {
     for (std::uint64_t i = 0; i < count; ++i) {
-        Item item;
+        // Built in place: the document is dropped whole if the text runs out.
+        Item& item = tier.items.emplace_back();
         item.tmin = parse_f64_or_zero(reader.next());
         item.tmax = tier.is_interval ? parse_f64_or_zero(reader.next()) : item.tmin;
         const std::string_view label = reader.next();
         if (reader.error) return *reader.error;
         item.label = decode_praat_string(label);
-        tier.add_item(std::move(item));
     }
     return Ok{};
 }
