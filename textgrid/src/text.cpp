@@ -319,6 +319,36 @@ const char* find_line_stop(const char* p, const char* end) {
     return end;
 }
 
+// First double quote in [p, end), or end. Labels are short: no call needed.
+const char* find_quote(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(block, quote));
+        if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == '"') return p;
+    }
+    return end;
+}
+
+// First byte in [p, end) that is not a blank: indentation runs are long.
+const char* skip_blanks(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i blank = _mm_set1_epi8(' ');
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const unsigned others = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, blank))) & 0xFFFF;
+        if (others != 0) return p + __builtin_ctz(others);
+    }
+#endif
+    while (p < end && *p == ' ') ++p;
+    return p;
+}
+
 // ---- fast decimal path ---------------------------------------------------------
 
 // Plain decimals with at most 15 significant digits (most times in files):
@@ -395,6 +425,9 @@ std::string_view trim(std::string_view text) {
     // Most lines start and end with printable ASCII (or only their indentation needs to go).
     const auto printable = [](char c) { return c > ' ' && c < 0x7F; };
     if (printable(text.front()) && printable(text.back())) return text;
+    if (text.front() == ' ') {
+        text.remove_prefix(skip_blanks(text.data(), text.data() + text.size()) - text.data());
+    }
     const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = begin + text.size();
     while (begin < end) {
@@ -433,8 +466,8 @@ bool LineCursor::next(Line& line) {
             return true;
         }
         // Inside quotes line feeds belong to the text, up to the closing quote.
-        const char* closing = static_cast<const char*>(std::memchr(stop + 1, '"', end - stop - 1));
-        if (!closing) {
+        const char* closing = find_quote(stop + 1, end);
+        if (closing == end) {
             line.text = trim(std::string_view(start, end - start));
             rest_ = {};
             return true;

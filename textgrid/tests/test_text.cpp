@@ -265,3 +265,35 @@ INSTANTIATE_TEST_SUITE_P(
                       CountCase{"18446744073709551616", 0}, CountCase{"", 0}, CountCase{"+", 0},
                       CountCase{"-1", 0}, CountCase{"1.0", 0}, CountCase{"2e3", 0},
                       CountCase{"++1", 0}, CountCase{"+-1", 0}, CountCase{" 1", 0}));
+
+// Large files take another road into memory (a mapping of their own).
+TEST(LoadTextLarge, ReadsWholeFilesOfEverySize) {
+    for (const std::size_t size : {std::size_t{1} << 20, (std::size_t{1} << 20) + 4093,
+                                   std::size_t{3} << 20}) {
+        std::string bytes(size, 'x');
+        for (std::size_t i = 0; i < size; i += 97) bytes[i] = '\n';
+        bytes.replace(size / 2, 2, "\xC3\xA9");
+        const std::string path = temp_file("large_" + std::to_string(size), bytes);
+        auto loaded = load_text_buffer(path);
+        ASSERT_TRUE(loaded) << loaded.error().to_string();
+        LoadedText moved = std::move(loaded).value();
+        EXPECT_TRUE(moved.view() == bytes) << size;
+        auto text = load_text(path);
+        ASSERT_TRUE(text);
+        EXPECT_TRUE(text.value() == bytes) << size;
+        bytes[size - 1] = '\xFF';
+        auto invalid = load_text_buffer(temp_file("large_bad", bytes));
+        ASSERT_FALSE(invalid);
+        EXPECT_EQ(invalid.error().to_string(), "stream did not contain valid UTF-8");
+    }
+}
+
+TEST(LoadTextLarge, DecodesLargeUtf16) {
+    std::u16string text(600000, u'a');
+    text[1000] = u'\n';
+    text[300000] = u'\u00E9';
+    auto loaded = load_text_buffer(temp_file("large_utf16", utf16(text, false)));
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded.value().view().size(), 600001u);
+    EXPECT_EQ(loaded.value().view().substr(300000, 2), "\xC3\xA9");
+}
