@@ -1,7 +1,12 @@
 #include "parser_long.hpp"
 
+#include <algorithm>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "parallel.hpp"
 #include "text.hpp"
 
 namespace textgrid {
@@ -75,12 +80,25 @@ void read_item_key(Item& item, std::string_view key, std::string_view value) {
     }
 }
 
-}  // namespace
+// What one stretch of the text adds to the document. Every stretch but the
+// first starts at a tier or item header, so document keys only reach the first.
+struct Partial {
+    TextGrid grid;                       // document keys and the tiers begun here
+    std::vector<Item> leading_items;     // items of the tier current where it begins
+    std::size_t leading_item_line = 0;   // physical line of the first of them
+    std::optional<TextGridError> error;  // first fault; reading stopped there
+};
 
-Result<TextGrid> parse_long_text(std::string_view text, bool strict) {
-    TextGrid grid;
-    State state = State::Header;
-    LineCursor cursor(text);
+TextGridError item_before_tier(std::size_t line) {
+    return TextGridError::invalid_data("Item before any tier at line " + std::to_string(line));
+}
+
+Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_text_start) {
+    Partial part;
+    State state = at_text_start ? State::Header : State::TierList;
+    Tier* tier = nullptr;
+    std::vector<Item>* items = nullptr;  // where the next item goes
+    LineCursor cursor(stretch, first_line);
     Line line;
     while (cursor.next(line)) {
         switch (header_of(line.text)) {
@@ -88,15 +106,20 @@ Result<TextGrid> parse_long_text(std::string_view text, bool strict) {
                 state = State::TierList;
                 continue;
             case Header::Tier:
-                grid.add_tier(Tier{});
+                tier = &part.grid.tiers.emplace_back();
+                items = &tier->items;
                 state = State::InTier;
                 continue;
             case Header::Item:
-                if (grid.tiers.empty()) {
-                    return TextGridError::invalid_data("Item before any tier at line " +
-                                                       std::to_string(line.number));
+                if (!items) {
+                    if (at_text_start) {
+                        part.error = item_before_tier(line.number);
+                        return part;
+                    }
+                    part.leading_item_line = line.number;
+                    items = &part.leading_items;
                 }
-                grid.tiers.back().add_item(Item{});
+                items->emplace_back();
                 state = State::InItem;
                 continue;
             case Header::None:
@@ -107,19 +130,185 @@ Result<TextGrid> parse_long_text(std::string_view text, bool strict) {
         if (!key_value) continue;
         const auto [key, value] = *key_value;
         if (state == State::InItem) {
-            read_item_key(grid.tiers.back().items.back(), key, value);
+            read_item_key(items->back(), key, value);
         } else if (state == State::InTier) {
-            if (auto status = read_tier_key(grid.tiers.back(), key, value); !status) {
-                return std::move(status).error();
+            if (auto status = read_tier_key(*tier, key, value); !status) {
+                part.error = std::move(status).error();
+                return part;
             }
         } else {
-            read_document_key(grid, key, value);
+            read_document_key(part.grid, key, value);
         }
     }
-    if (strict) {
-        if (auto status = grid.validate(); !status) return std::move(status).error();
+    return part;
+}
+
+void append_items(std::vector<Item>& to, std::vector<Item>& from) {
+    to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+}
+
+// Items that stretches after `k` hand to the last tier of stretch k.
+std::size_t items_following(const std::vector<Partial>& parts, std::size_t k) {
+    std::size_t count = 0;
+    for (std::size_t j = k + 1; j < parts.size(); ++j) {
+        count += parts[j].leading_items.size();
+        if (!parts[j].grid.tiers.empty() || parts[j].error) break;
+    }
+    return count;
+}
+
+// Joins the stretches in text order; the first fault in text order wins, as it
+// would in one pass. Tiers and items are moved, labels never copied.
+Result<TextGrid> merge(std::vector<Partial>& parts) {
+    TextGrid grid;
+    grid.tmin = parts.front().grid.tmin;
+    grid.tmax = parts.front().grid.tmax;
+    grid.size = parts.front().grid.size;
+    std::size_t tiers = 0;
+    for (const Partial& part : parts) tiers += part.grid.tiers.size();
+    grid.tiers.reserve(tiers);
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        Partial& part = parts[k];
+        if (!part.leading_items.empty()) {
+            if (grid.tiers.empty()) return item_before_tier(part.leading_item_line);
+            append_items(grid.tiers.back().items, part.leading_items);
+        }
+        if (part.error) return std::move(*part.error);
+        if (part.grid.tiers.empty()) continue;
+        for (Tier& tier : part.grid.tiers) grid.tiers.push_back(std::move(tier));
+        if (const std::size_t more = items_following(parts, k)) {
+            auto& items = grid.tiers.back().items;
+            items.reserve(items.size() + more);
+        }
     }
     return grid;
+}
+
+Result<TextGrid> finish(Result<TextGrid> grid, bool strict) {
+    if (grid && strict) {
+        if (auto status = grid.value().validate(); !status) return std::move(status).error();
+    }
+    return grid;
+}
+
+// ---- reading in pieces ------------------------------------------------------
+
+// Below this one pass is faster than cutting the text up.
+constexpr std::size_t kPiecewiseFromBytes = 1u << 20;
+
+struct Piece {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    QuoteAndLineCount count;
+};
+
+// Where a stretch starts: a tier or item header line, and its physical number.
+struct Cut {
+    std::size_t position = 0;
+    std::size_t line = 0;
+};
+
+// The first logical line starting in [begin, limit) that is a tier or item
+// header. `in_quotes` and `line` describe the text at `begin` (begin > 0).
+std::optional<Cut> find_cut(std::string_view text, std::size_t begin, std::size_t limit,
+                            bool in_quotes, std::size_t line) {
+    std::size_t position = begin;
+    if (in_quotes || text[begin - 1] != '\n') {
+        // Finish the logical line under way: it ends at a line feed outside quotes.
+        for (;;) {
+            if (position >= limit) return std::nullopt;
+            const char c = text[position++];
+            if (c == '"') {
+                in_quotes = !in_quotes;
+            } else if (c == '\n') {
+                ++line;
+                if (!in_quotes) break;
+            }
+        }
+    }
+    LineCursor cursor(text.substr(position), line);
+    Line current;
+    for (;;) {
+        const std::string_view rest = cursor.rest();
+        if (rest.empty()) return std::nullopt;
+        const auto start = static_cast<std::size_t>(rest.data() - text.data());
+        if (start >= limit) return std::nullopt;
+        cursor.next(current);
+        const Header kind = header_of(current.text);
+        if (kind == Header::Tier || kind == Header::Item) return Cut{start, current.number};
+    }
+}
+
+std::vector<Cut> find_cuts(std::string_view text, const std::vector<Piece>& pieces) {
+    std::vector<Cut> cuts{Cut{0, 1}};
+    QuoteAndLineCount before;
+    for (const Piece& piece : pieces) {
+        if (piece.begin > 0) {
+            const bool in_quotes = before.quotes % 2 != 0;
+            if (auto cut = find_cut(text, piece.begin, piece.end, in_quotes, before.line_feeds + 1)) {
+                cuts.push_back(*cut);
+            }
+        }
+        before.quotes += piece.count.quotes;
+        before.line_feeds += piece.count.line_feeds;
+    }
+    return cuts;
+}
+
+// Quote parity and line numbers come from counting every piece at once; each
+// stretch then runs from one header cut to the next, read on its own.
+Result<TextGrid> read_in_pieces(std::string_view text, std::size_t processors) {
+    const auto pieces = parallel_map_pieces(
+        text.size(),
+        [&](std::size_t begin, std::size_t end) {
+            return Piece{begin, end, count_quotes_and_line_feeds(text.substr(begin, end - begin))};
+        },
+        processors);
+    const std::vector<Cut> cuts = find_cuts(text, pieces);
+    // A pool piece reads the stretches that start inside it, however it is cut.
+    auto parts_by_piece = parallel_map_pieces(
+        text.size(),
+        [&](std::size_t begin, std::size_t end) {
+            std::vector<Partial> parts;
+            auto cut = std::lower_bound(cuts.begin(), cuts.end(), begin,
+                                        [](const Cut& c, std::size_t at) { return c.position < at; });
+            for (; cut != cuts.end() && cut->position < end; ++cut) {
+                const std::size_t stop = cut + 1 == cuts.end() ? text.size() : (cut + 1)->position;
+                parts.push_back(parse_stretch(text.substr(cut->position, stop - cut->position),
+                                              cut->line, cut->position == 0));
+            }
+            return parts;
+        },
+        processors);
+    std::vector<Partial> parts;
+    parts.reserve(cuts.size());
+    for (auto& some : parts_by_piece) {
+        for (Partial& part : some) parts.push_back(std::move(part));
+    }
+    return merge(parts);
+}
+
+}  // namespace
+
+Result<TextGrid> parse_long_text_one_pass(std::string_view text, bool strict) {
+    std::vector<Partial> parts;
+    parts.push_back(parse_stretch(text, 1, true));
+    return finish(merge(parts), strict);
+}
+
+Result<TextGrid> parse_long_text_in_pieces(std::string_view text, bool strict,
+                                           std::size_t processors) {
+    if (text.empty()) return parse_long_text_one_pass(text, strict);
+    return finish(read_in_pieces(text, processors), strict);
+}
+
+Result<TextGrid> parse_long_text(std::string_view text, bool strict) {
+    // Pool workers are already busy with other files.
+    const std::size_t processors = logical_processors();
+    if (text.size() < kPiecewiseFromBytes || processors < 2 || on_pool_worker()) {
+        return parse_long_text_one_pass(text, strict);
+    }
+    return parse_long_text_in_pieces(text, strict, processors);
 }
 
 Result<TextGrid> parse_long(std::string_view path, bool strict) {

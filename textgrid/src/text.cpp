@@ -477,6 +477,28 @@ bool LineCursor::next(Line& line) {
     }
 }
 
+QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text) {
+    QuoteAndLineCount count;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+#if defined(__SSE2__)
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i quote = _mm_set1_epi8('"');
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        count.quotes += static_cast<std::size_t>(__builtin_popcount(
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)))));
+        count.line_feeds += static_cast<std::size_t>(__builtin_popcount(
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, newline)))));
+    }
+#endif
+    for (; p < end; ++p) {
+        count.quotes += *p == '"';
+        count.line_feeds += *p == '\n';
+    }
+    return count;
+}
+
 std::vector<std::string_view> logical_lines(std::string_view text) {
     std::vector<std::string_view> lines;
     LineCursor cursor(text);

@@ -58,14 +58,26 @@ struct Line {
 
 class LineCursor {
 public:
-    explicit LineCursor(std::string_view text) : rest_(text) {}
+    // `first_number` is the physical line number of the text's first line.
+    explicit LineCursor(std::string_view text, std::size_t first_number = 1)
+        : rest_(text), next_number_(first_number) {}
     bool next(Line& line);
+    // Where the next line starts (untrimmed); empty once the text is used up.
+    std::string_view rest() const noexcept { return rest_; }
 
 private:
     std::string_view rest_;
     std::size_t next_number_ = 1;
     bool done_ = false;
 };
+
+// Double quotes and line feeds in a stretch of text; the parallel reader counts
+// them piecewise to know the quote parity and line number where a piece begins.
+struct QuoteAndLineCount {
+    std::size_t quotes = 0;
+    std::size_t line_feeds = 0;
+};
+QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text);
 
 // The short layout's line table: every logical line, trimmed, blanks kept.
 std::vector<std::string_view> logical_lines(std::string_view text);

@@ -1,0 +1,188 @@
+// Reading in pieces must give exactly what one pass gives: the document, or the
+// first fault with its message and line. Many processors on a small text cut it
+// every few bytes, so cuts land inside labels, line endings and headers.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "parser_long.hpp"
+#include "text.hpp"
+
+using namespace textgrid;
+
+namespace {
+
+// Exact rendering: times in hexadecimal so no digit is lost.
+std::string render(const Result<TextGrid>& result) {
+    if (!result) {
+        return "error " + std::to_string(static_cast<int>(result.error().kind())) + ": " +
+               result.error().to_string();
+    }
+    const auto time = [](double value) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%a", value);
+        return std::string(text);
+    };
+    const TextGrid& grid = result.value();
+    std::string out = time(grid.tmin) + ' ' + time(grid.tmax) + ' ' + std::to_string(grid.size);
+    for (const Tier& tier : grid.tiers) {
+        out += "\n" + std::string(tier.is_interval ? "I" : "P") + " [" + tier.name + "] " +
+               time(tier.tmin) + ' ' + time(tier.tmax) + ' ' + std::to_string(tier.size);
+        for (const Item& item : tier.items) {
+            out += "\n  " + time(item.tmin) + ' ' + time(item.tmax) + " [" + item.label + ']';
+        }
+    }
+    return out;
+}
+
+// Lines that steer the parser, line endings, and labels that hide header-like
+// lines inside quotes or leave a quote open to the end.
+class TextMaker {
+public:
+    explicit TextMaker(unsigned seed) : random_(seed) {}
+
+    std::string document(bool faults) {
+        std::string out = "File type = \"ooTextFile\"" + eol() + "Object class = \"TextGrid\"" +
+                          eol() + eol() + "xmin = 0" + eol() + "xmax = " + number() + eol() +
+                          "tiers? <exists>" + eol() + "size = " + std::to_string(pick(4)) + eol();
+        if (faults && pick(4) == 0) out += item_header() + eol();  // item before any tier
+        out += pick(2) ? "item []:" : "item[]:";
+        out += eol();
+        const int tiers = pick(5);
+        for (int t = 0; t < tiers; ++t) out += tier(faults);
+        if (faults && pick(6) == 0) out += indent() + "text = \"open to the end" + eol() + "item [9]:";
+        return out;
+    }
+
+    // Any mix of the lines the parser knows, in any order.
+    std::string soup() {
+        static const char* const kLines[] = {
+            "item []:", "item [1]:", "item[2]:", "item []", "item", "items [1]:",
+            "intervals [1]:", "intervals[", "points [2]:", "points[", "intervals: size = 2",
+            "points: size = 1", "xmin = 1.5", "xmax = 2", "size = 3", "number = 0.25",
+            "name = \"n\"", "class = \"TextTier\"", "class = \"IntervalTier\"", "text = \"t\"",
+            "mark = \"a\"\"b\"", "text = \"x\nitem [3]:\"", "\"", "", "\xE3\x80\x80item [4]:",
+            "class = \"Other\"", "text = \"a\r\nintervals [5]:\r\n\""};
+        std::string out;
+        const int lines = 1 + pick(60);
+        for (int i = 0; i < lines; ++i) {
+            out += indent() + kLines[pick(static_cast<int>(std::size(kLines)))] + eol();
+        }
+        return out;
+    }
+
+private:
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+
+    std::string eol() { return pick(4) == 0 ? "\r\n" : "\n"; }
+    std::string indent() { return std::string(static_cast<std::size_t>(pick(3) * 4), pick(5) ? ' ' : '\t'); }
+    std::string number() { return std::to_string(pick(1000)) + "." + std::to_string(pick(100)); }
+
+    std::string item_header() {
+        static const char* const kHeaders[] = {"intervals [", "intervals[", "points [", "points["};
+        return indent() + kHeaders[pick(4)] + std::to_string(pick(9) + 1) + "]:";
+    }
+
+    std::string label() {
+        static const char* const kLabels[] = {
+            "\"\"", "\"word\"", "\"say \"\"hi\"\"\"", "\"two\nlines\"", "\"a\r\n  item [2]:\r\n\"",
+            "\"\nintervals [1]:\n    xmin = 99\n\"", "\"\npoints[3]:\nnumber = 5\n\"",
+            "\"caf\xC3\xA9 = \"\"x\"\"\"", "bare", "\" spaced \"", "\"item []:\n\""};
+        return kLabels[pick(static_cast<int>(std::size(kLabels)))];
+    }
+
+    std::string tier(bool faults) {
+        const bool interval = pick(3) != 0;
+        std::string out = indent() + (pick(2) ? "item [" : "item[") + std::to_string(pick(9)) + "]:" + eol();
+        std::string kind = interval ? "\"IntervalTier\"" : "\"TextTier\"";
+        if (faults && pick(12) == 0) kind = "\"PitchTier\"";
+        out += indent() + "class = " + kind + eol() + indent() + "name = " + label() + eol() +
+               indent() + "xmin = 0" + eol() + indent() + "xmax = " + number() + eol();
+        const int items = pick(12);
+        out += indent() + (interval ? "intervals: size = " : "points: size = ") +
+               std::to_string(items) + eol();
+        for (int i = 0; i < items; ++i) {
+            out += item_header() + eol();
+            if (interval) {
+                out += indent() + "xmin = " + number() + eol() + indent() + "xmax = " + number() +
+                       eol() + indent() + "text = " + label() + eol();
+            } else {
+                out += indent() + "number = " + number() + eol() + indent() + "mark = " + label() + eol();
+            }
+        }
+        return out;
+    }
+
+    std::mt19937 random_;
+};
+
+void expect_same_in_pieces(const std::string& text) {
+    for (const bool strict : {false, true}) {
+        const std::string expected = render(parse_long_text_one_pass(text, strict));
+        for (const std::size_t processors : {2u, 3u, 16u, 1000u}) {
+            ASSERT_EQ(render(parse_long_text_in_pieces(text, strict, processors)), expected)
+                << "P = " << processors << ", strict = " << strict << ", text:\n" << text;
+        }
+    }
+}
+
+}  // namespace
+
+struct PiecesCase {
+    const char* title;
+    bool soup;
+    bool faults;
+};
+
+class LongInPieces : public ::testing::TestWithParam<PiecesCase> {};
+
+TEST_P(LongInPieces, MatchesOnePass) {
+    for (unsigned seed = 1; seed <= 150; ++seed) {
+        TextMaker maker(seed);
+        const std::string text = GetParam().soup ? maker.soup() : maker.document(GetParam().faults);
+        expect_same_in_pieces(text);
+        if (HasFatalFailure()) return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, LongInPieces,
+                         ::testing::Values(PiecesCase{"documents", false, false},
+                                           PiecesCase{"documents_with_faults", false, true},
+                                           PiecesCase{"line_soup", true, false}),
+                         [](const auto& info) { return std::string(info.param.title); });
+
+class LongInPiecesEdges : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(LongInPiecesEdges, MatchOnePass) { expect_same_in_pieces(GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LongInPiecesEdges,
+    ::testing::Values(
+        // Items in a later piece before any tier; the fault names its physical line.
+        std::string(200, '\n') + "intervals [1]:\nxmin = 1\nitem [1]:\n",
+        "\"" + std::string(300, '\n') + "\"\npoints [1]:\nitem [1]:\n",
+        // A fault late after an earlier one: the earlier wins.
+        "item [1]:\nclass = \"A\"\n" + std::string(300, ' ') + "\nitem [2]:\nclass = \"B\"\n",
+        // A quote left open swallows every header after it.
+        "item [1]:\nintervals [1]:\ntext = \"open\n" + std::string(100, 'x') +
+            "\nitem [2]:\nintervals [1]:\n",
+        // Headers hiding in a quoted label that spans many pieces.
+        "item [1]:\nintervals [1]:\ntext = \"\nitem [2]:\nintervals [2]:\r\n" +
+            std::string(400, '=') + "\nclass = \"Bad\"\n\"\nxmax = 3\nintervals [2]:\n",
+        // No header at all, and only headers.
+        std::string(500, 'a') + "\nxmin = 2\n", std::string("item [1]:\n") + "intervals [1]:\n" +
+                                                    std::string("item [2]:\n") + "points[1]:\n",
+        // A tier list header is no cut; its lines are ignored.
+        "xmin = 1\nitem []:\n" + std::string(100, ' ') + "\nxmin = 5\nitem [] \nitem [1]:\n"));
+
+TEST(LongInPiecesLarge, LargeTextsTakeThePiecewisePathAndMatch) {
+    std::string text;
+    TextMaker maker(7);
+    while (text.size() < (3u << 20)) text += maker.document(false);
+    const auto one_pass = parse_long_text_one_pass(text, false);
+    ASSERT_TRUE(one_pass);
+    EXPECT_EQ(render(parse_long_text(text, false)), render(one_pass));
+}
