@@ -1,8 +1,10 @@
 #include "convert.hpp"
 
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
 #include "once.hpp"
 
@@ -205,6 +207,80 @@ PyRef make_text(std::string_view text) {
 
 namespace {
 
+std::uint64_t load_bytes(const char* data, std::size_t count) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, data, count);
+    return word;
+}
+
+// Two words that, with the length, determine a text of at most 16 bytes: the
+// loads overlap, but together they cover every byte.
+std::pair<std::uint64_t, std::uint64_t> short_text_words(std::string_view text) {
+    const char* data = text.data();
+    const std::size_t size = text.size();
+    if (size >= 8) return {load_bytes(data, 8), load_bytes(data + size - 8, 8)};
+    if (size >= 4) return {load_bytes(data, 4), load_bytes(data + size - 4, 4)};
+    if (size == 0) return {0, 0};
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(data[i])); };
+    return {byte(0) | byte(size / 2) << 8 | byte(size - 1) << 16, 0};
+}
+
+}  // namespace
+
+TextCache::TextCache() : slots_(std::size_t{1} << SLOT_BITS) {}
+
+PyRef TextCache::text(std::string_view text) {
+    return text.size() <= SHORT ? short_text(text) : long_text(text);
+}
+
+PyRef TextCache::short_text(std::string_view text) {
+    const auto [head, tail] = short_text_words(text);
+    const std::uint64_t hash =
+        (head ^ std::rotl(tail, 29) ^ text.size()) * 0x9E3779B97F4A7C15ULL;
+    Slot& slot = slots_[hash >> (64 - SLOT_BITS)];
+    if (slot.size != text.size() || slot.head != head || slot.tail != tail)
+        slot = {text.size(), head, tail, {}, make_text(text)};
+    return PyRef::borrow(slot.str.get());
+}
+
+PyRef TextCache::long_text(std::string_view text) {
+    if (last_str_ && last_text_ == text) return PyRef::borrow(last_str_.get());
+    PyRef str;
+    if (text.size() > LONGEST_SHARED) {
+        str = make_text(text);
+    } else {
+        Slot& slot = slots_[std::hash<std::string_view>{}(text) & ((std::size_t{1} << SLOT_BITS) - 1)];
+        if (slot.size != text.size() || slot.text != text) slot = {text.size(), 0, 0, text, make_text(text)};
+        str = PyRef::borrow(slot.str.get());
+    }
+    last_text_ = text;
+    last_str_ = PyRef::borrow(str.get());
+    return str;
+}
+
+PyRef FloatReuse::number(double value) {
+    // Bit for bit, so 0.0 and -0.0 stay apart and a NaN keeps its payload.
+    if (!last_ || std::bit_cast<std::uint64_t>(value) != std::bit_cast<std::uint64_t>(last_value_)) {
+        last_ = make_float(value);
+        last_value_ = value;
+    }
+    return PyRef::borrow(last_.get());
+}
+
+#ifdef Py_GIL_DISABLED
+// Other threads run Python code meanwhile and may switch the collector
+// themselves; leave it alone.
+GcPause::GcPause() noexcept = default;
+GcPause::~GcPause() = default;
+#else
+GcPause::GcPause() noexcept : was_enabled_(PyGC_Disable() == 1) {}
+GcPause::~GcPause() {
+    if (was_enabled_) PyGC_Enable();
+}
+#endif
+
+namespace {
+
 PyRef make_tuple(PyRef first, PyRef second, PyRef third) {
     PyRef tuple = PyRef::steal(created(PyTuple_New(3)));
     PyTuple_SET_ITEM(tuple.get(), 0, first.release());
@@ -213,50 +289,65 @@ PyRef make_tuple(PyRef first, PyRef second, PyRef third) {
     return tuple;
 }
 
-template <class Element, class Build>
-PyRef build_list(std::vector<Element>& elements, Build&& build) {
-    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(elements.size()))));
-    for (std::size_t i = 0; i < elements.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), build(elements[i]).release());
-    return list;
-}
+// What one result's items share.
+struct ResultBuilder {
+    FloatReuse floats;
+    TextCache texts;
 
-PyRef build_item(const textgrid::ItemData& item) {
-    return make_tuple(make_float(item.tmin), make_float(item.tmax), make_text(item.label));
-}
+    PyRef item(const textgrid::ItemData& item) {
+        PyRef tuple = PyRef::steal(created(PyTuple_New(3)));
+        // Filled in order: the float reuse depends on it.
+        PyTuple_SET_ITEM(tuple.get(), 0, floats.number(item.tmin).release());
+        PyTuple_SET_ITEM(tuple.get(), 1, floats.number(item.tmax).release());
+        PyTuple_SET_ITEM(tuple.get(), 2, texts.text(item.label).release());
+        // Only floats and a str: it can never be part of a cycle, so the
+        // collector need not walk it (it would untrack it at its first pass).
+        PyObject_GC_UnTrack(tuple.get());
+        return tuple;
+    }
 
-PyRef build_tier(textgrid::TierData& tier) {
-    return make_tuple(make_text(tier.tier_name), make_bool(tier.is_interval),
-                      build_list(tier.items, build_item));
-}
+    PyRef tier(const textgrid::TierData& tier) {
+        PyRef name = texts.text(tier.tier_name);
+        PyRef items = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(tier.items.size()))));
+        for (std::size_t i = 0; i < tier.items.size(); ++i)
+            PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item(tier.items[i]).release());
+        return make_tuple(std::move(name), make_bool(tier.is_interval), std::move(items));
+    }
+
+    PyRef document(const textgrid::TextGridData& data) {
+        PyRef tmin = make_float(data.tmin);
+        PyRef tmax = make_float(data.tmax);
+        PyRef tiers = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(data.tiers.size()))));
+        for (std::size_t i = 0; i < data.tiers.size(); ++i)
+            PyList_SET_ITEM(tiers.get(), static_cast<Py_ssize_t>(i), tier(data.tiers[i]).release());
+        return make_tuple(std::move(tmin), std::move(tmax), std::move(tiers));
+    }
+};
 
 }  // namespace
 
-PyRef build_text_list(const std::vector<std::string>& texts, bool share_runs) {
+PyRef build_text_list(const std::vector<std::string>& texts) {
+    TextCache cache;
     PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(texts.size()))));
-    PyObject* previous = nullptr;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        PyObject* text = share_runs && previous != nullptr && texts[i] == texts[i - 1]
-                             ? Py_NewRef(previous)
-                             : make_text(texts[i]).release();
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);
-        previous = text;
-    }
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), cache.text(texts[i]).release());
     return list;
 }
 
 PyRef build_data_result(textgrid::TextGridData data) {
-    // Arguments of one call are evaluated in an unspecified order; pin it.
-    PyRef tmin = make_float(data.tmin);
-    PyRef tmax = make_float(data.tmax);
-    PyRef tiers = build_list(data.tiers, build_tier);
-    return make_tuple(std::move(tmin), std::move(tmax), std::move(tiers));
+    GcPause pause;
+    ResultBuilder builder;
+    return builder.document(data);
 }
 
 PyRef build_data_list(std::vector<textgrid::TextGridData> data) {
-    return build_list(data, [](textgrid::TextGridData& entry) {
-        return build_data_result(std::move(entry));
-    });
+    GcPause pause;
+    // One cache for the whole batch: files of one corpus share their labels.
+    ResultBuilder builder;
+    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(data.size()))));
+    for (std::size_t i = 0; i < data.size(); ++i)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), builder.document(data[i]).release());
+    return list;
 }
 
 }  // namespace velmar

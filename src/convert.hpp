@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,8 +91,68 @@ std::vector<textgrid::TierData> extract_tier_data(PyObject* object);
 PyRef make_float(double value);
 PyRef make_text(std::string_view text);
 PyRef make_bool(bool value);
-// A list of str; equal neighbours share one object when share_runs is set.
-PyRef build_text_list(const std::vector<std::string>& texts, bool share_runs = false);
+
+// Labels repeat a lot (phones, frequent words, empty texts, a tier's name on
+// every row). Equal texts within one result may share one str, which callers
+// cannot tell apart; it saves the allocation here, the memory of the result and
+// the time to free it. A direct-mapped table of recent short texts finds most
+// repeats for the price of one hash. The keys view the caller's texts, which
+// must outlive the cache; the cache holds a reference to each str it keeps.
+class TextCache {
+public:
+    TextCache();
+    PyRef text(std::string_view text);
+
+private:
+    // Texts up to SHORT bytes are told apart by two words and their length
+    // alone, without a call to hash or compare bytes.
+    static constexpr std::size_t SHORT = 16;
+    static constexpr std::size_t LONGEST_SHARED = 64;
+    static constexpr int SLOT_BITS = 12;
+    struct Slot {
+        std::size_t size = SIZE_MAX;  // none yet
+        std::uint64_t head = 0;
+        std::uint64_t tail = 0;
+        std::string_view text;  // for texts longer than SHORT
+        PyRef str;
+    };
+    std::vector<Slot> slots_;
+    // The previous long text: a tier's name repeats on every row.
+    std::string_view last_text_;
+    PyRef last_str_;
+
+    PyRef short_text(std::string_view text);
+    PyRef long_text(std::string_view text);
+};
+
+// In an interval tier one item's end is usually the next one's start, and a
+// point's two times are equal: consecutive equal times (bit for bit) share one
+// float.
+class FloatReuse {
+public:
+    PyRef number(double value);
+
+private:
+    double last_value_ = 0.0;
+    PyRef last_;
+};
+
+// Pauses the cyclic garbage collector while a large result is built: each
+// collection would walk the half-built result again and again. Restores the
+// previous state on every exit.
+class GcPause {
+public:
+    GcPause() noexcept;
+    ~GcPause();
+    GcPause(const GcPause&) = delete;
+    GcPause& operator=(const GcPause&) = delete;
+
+private:
+    bool was_enabled_ = false;
+};
+
+// A list of str, equal texts sharing one object.
+PyRef build_text_list(const std::vector<std::string>& texts);
 PyRef build_data_result(textgrid::TextGridData data);
 PyRef build_data_list(std::vector<textgrid::TextGridData> data);
 

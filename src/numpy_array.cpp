@@ -2,7 +2,6 @@
 #include "numpy_array.hpp"
 
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -216,41 +215,13 @@ PyRef array_over(std::vector<T>&& column, int type_number) {
     return array;
 }
 
-// Labels repeat a lot (phones, frequent words, empty texts). Equal labels may
-// share one str, which callers cannot tell apart; a small direct-mapped cache of
-// recent labels finds most repeats for the price of one hash, and saves both the
-// allocation here and the memory of the result. The cache borrows: the list
-// holds a reference to every str it names.
-constexpr std::size_t LABEL_CACHE_SLOTS = 1024;
-constexpr std::size_t LABEL_CACHE_MAX_LENGTH = 64;
-
-PyRef build_label_list(const std::vector<std::string>& labels) {
-    struct Slot {
-        const std::string* text = nullptr;
-        PyObject* str = nullptr;
-    };
-    std::vector<Slot> cache(LABEL_CACHE_SLOTS);
-    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(labels.size()))));
-    for (std::size_t i = 0; i < labels.size(); ++i) {
-        const std::string& label = labels[i];
-        PyObject* str;
-        if (label.size() > LABEL_CACHE_MAX_LENGTH) {
-            str = make_text(label).release();
-        } else {
-            Slot& slot = cache[std::hash<std::string>{}(label) % LABEL_CACHE_SLOTS];
-            if (slot.text && *slot.text == label) {
-                str = Py_NewRef(slot.str);
-            } else {
-                str = make_text(label).release();
-                slot = {&label, str};
-            }
-        }
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), str);
-    }
-    return list;
-}
-
 }  // namespace
+
+bool is_exact_numpy_array(PyObject* object) {
+    PyTypeObject* type = Py_TYPE(object);
+    if (std::strcmp(type->tp_name, "numpy.ndarray") != 0) return false;
+    return type == static_cast<PyTypeObject*>(array_api()[SLOT_ARRAY_TYPE]);
+}
 
 PyRef array_from_buffer(std::vector<double> column) {
     return array_over(std::move(column), NPY_DOUBLE);
@@ -268,8 +239,8 @@ PyRef build_vector_result(textgrid::TextGridVectors vectors) {
     PyRef tmins = array_from_buffer(std::move(vectors.tmins));
     PyRef tmaxs = array_from_buffer(std::move(vectors.tmaxs));
     PyRef is_intervals = array_from_buffer(std::move(vectors.is_intervals));
-    PyRef labels = build_label_list(vectors.labels);
-    PyRef tier_names = build_text_list(vectors.tier_names, true);
+    PyRef labels = build_text_list(vectors.labels);
+    PyRef tier_names = build_text_list(vectors.tier_names);
     return PyRef::steal(created(PyTuple_Pack(5, tmins.get(), tmaxs.get(), labels.get(),
                                              tier_names.get(), is_intervals.get())));
 }
@@ -280,8 +251,8 @@ PyRef build_batch_vector_result(textgrid::TextGridVectors vectors,
     PyRef tmaxs = array_from_buffer(std::move(vectors.tmaxs));
     PyRef is_intervals = array_from_buffer(std::move(vectors.is_intervals));
     PyRef ids = array_from_buffer(std::move(file_ids));
-    PyRef labels = build_label_list(vectors.labels);
-    PyRef tier_names = build_text_list(vectors.tier_names, true);
+    PyRef labels = build_text_list(vectors.labels);
+    PyRef tier_names = build_text_list(vectors.tier_names);
     return PyRef::steal(created(PyTuple_Pack(6, tmins.get(), tmaxs.get(), labels.get(),
                                              tier_names.get(), is_intervals.get(), ids.get())));
 }

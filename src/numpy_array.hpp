@@ -22,6 +22,10 @@ PyRef array_from_buffer(std::vector<double> column);
 PyRef array_from_buffer(std::vector<std::uint8_t> flags);
 PyRef array_from_buffer(std::vector<std::uint32_t> column);
 
+// An instance of numpy.ndarray itself, not of a subclass (whose elements may
+// mean something else than its memory). Other objects never load NumPy.
+bool is_exact_numpy_array(PyObject* object);
+
 // (tmins, tmaxs, labels, tier_names, is_intervals)
 PyRef build_vector_result(textgrid::TextGridVectors vectors);
 // (tmins, tmaxs, labels, tier_names, is_intervals, file_ids)
