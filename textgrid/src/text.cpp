@@ -14,6 +14,7 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <utility>
 
 namespace textgrid {
@@ -36,8 +37,10 @@ private:
     int fd_;
 };
 
-// Below this size plain heap memory is as fast as a mapping of its own.
-constexpr std::size_t kMappedFromBytes = 1u << 20;
+// From this size on a file gets a mapping of its own; below it the heap's
+// allocator keeps freed buffers for the next file (its threshold for handing
+// memory back to the system grows up to 32 MB).
+constexpr std::size_t kMappedFromBytes = std::size_t{32} << 20;
 
 // Reads until end of file into `bytes` (from `filled` on); the size from fstat
 // is only a first guess, so files that grow, shrink or report no size still read
@@ -57,10 +60,38 @@ Status read_rest(int fd, std::string& bytes, std::size_t filled) {
     return Ok{};
 }
 
-Result<LoadedText> read_small(int fd, std::size_t expected) {
-    std::string bytes(expected + 1, '\0');
-    if (auto status = read_rest(fd, bytes, 0); !status) return std::move(status).error();
+// Fills `buffer` up to `capacity` or end of file; a full buffer means the file
+// grew since fstat.
+Result<std::size_t> read_into(int fd, char* buffer, std::size_t capacity) {
+    std::size_t filled = 0;
+    while (filled < capacity) {
+        const ssize_t got = ::read(fd, buffer + filled, capacity - filled);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return TextGridError::os(errno);
+        }
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    return filled;
+}
+
+// A file that outgrew its buffer is finished in a string.
+Result<LoadedText> read_grown(int fd, const char* start, std::size_t filled) {
+    std::string bytes(start, filled);
+    if (auto status = read_rest(fd, bytes, filled); !status) return std::move(status).error();
     return LoadedText(std::move(bytes));
+}
+
+// One spare byte tells a file that grew since fstat. Not zero-filled: every
+// byte handed out was read.
+Result<LoadedText> read_small(int fd, std::size_t expected) {
+    const std::size_t capacity = expected + 1;
+    std::unique_ptr<char[]> buffer(new char[capacity]);
+    auto filled = read_into(fd, buffer.get(), capacity);
+    if (!filled) return std::move(filled).error();
+    if (filled.value() < capacity) return LoadedText(std::move(buffer), filled.value());
+    return read_grown(fd, buffer.get(), filled.value());
 }
 
 class Mapping {
@@ -88,25 +119,14 @@ private:
     void* memory_;
 };
 
-// One spare byte tells a file that grew since fstat; such a file is finished on
-// the heap.
 Result<LoadedText> read_large(int fd, std::size_t expected) {
     const std::size_t capacity = expected + 1;
     Mapping mapping(capacity);
     if (!mapping.ok()) return read_small(fd, expected);
-    std::size_t filled = 0;
-    while (filled < capacity) {
-        const ssize_t got = ::read(fd, mapping.data() + filled, capacity - filled);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return TextGridError::os(errno);
-        }
-        if (got == 0) return LoadedText(mapping.release(), capacity, filled);
-        filled += static_cast<std::size_t>(got);
-    }
-    std::string bytes(mapping.data(), filled);
-    if (auto status = read_rest(fd, bytes, filled); !status) return std::move(status).error();
-    return LoadedText(std::move(bytes));
+    auto filled = read_into(fd, mapping.data(), capacity);
+    if (!filled) return std::move(filled).error();
+    if (filled.value() < capacity) return LoadedText(mapping.release(), capacity, filled.value());
+    return read_grown(fd, mapping.data(), filled.value());
 }
 
 Result<LoadedText> read_file(std::string_view path) {
@@ -383,6 +403,7 @@ LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
     if (this != &other) {
         if (mapped_) ::munmap(mapped_, capacity_);
         owned_ = std::move(other.owned_);
+        heap_ = std::move(other.heap_);
         mapped_ = std::exchange(other.mapped_, nullptr);
         capacity_ = std::exchange(other.capacity_, 0);
         length_ = std::exchange(other.length_, 0);
@@ -482,14 +503,26 @@ QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
 #if defined(__SSE2__)
+    // Byte-wise tallies (at most 255 blocks before they are summed): no popcount,
+    // which plain x86-64 lacks.
     const __m128i newline = _mm_set1_epi8('\n');
     const __m128i quote = _mm_set1_epi8('"');
-    for (; end - p >= 16; p += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        count.quotes += static_cast<std::size_t>(__builtin_popcount(
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)))));
-        count.line_feeds += static_cast<std::size_t>(__builtin_popcount(
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, newline)))));
+    const __m128i zero = _mm_setzero_si128();
+    const auto total = [&](__m128i tallies) {
+        const __m128i sums = _mm_sad_epu8(tallies, zero);
+        return static_cast<std::size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+    };
+    while (end - p >= 16) {
+        const auto blocks = std::min<std::size_t>(255, static_cast<std::size_t>(end - p) / 16);
+        const char* const stop = p + blocks * 16;
+        __m128i quotes = zero, line_feeds = zero;
+        for (; p < stop; p += 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            quotes = _mm_sub_epi8(quotes, _mm_cmpeq_epi8(block, quote));
+            line_feeds = _mm_sub_epi8(line_feeds, _mm_cmpeq_epi8(block, newline));
+        }
+        count.quotes += total(quotes);
+        count.line_feeds += total(line_feeds);
     }
 #endif
     for (; p < end; ++p) {

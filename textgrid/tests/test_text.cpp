@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -266,10 +267,10 @@ INSTANTIATE_TEST_SUITE_P(
                       CountCase{"-1", 0}, CountCase{"1.0", 0}, CountCase{"2e3", 0},
                       CountCase{"++1", 0}, CountCase{"+-1", 0}, CountCase{" 1", 0}));
 
-// Large files take another road into memory (a mapping of their own).
+// Files from 32 MB on take another road into memory (a mapping of their own).
 TEST(LoadTextLarge, ReadsWholeFilesOfEverySize) {
     for (const std::size_t size : {std::size_t{1} << 20, (std::size_t{1} << 20) + 4093,
-                                   std::size_t{3} << 20}) {
+                                   (std::size_t{32} << 20) - 1, std::size_t{32} << 20}) {
         std::string bytes(size, 'x');
         for (std::size_t i = 0; i < size; i += 97) bytes[i] = '\n';
         bytes.replace(size / 2, 2, "\xC3\xA9");
@@ -296,4 +297,20 @@ TEST(LoadTextLarge, DecodesLargeUtf16) {
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded.value().view().size(), 600001u);
     EXPECT_EQ(loaded.value().view().substr(300000, 2), "\xC3\xA9");
+}
+
+TEST(CountQuotesAndLineFeeds, AgreesWithCountingByteByByte) {
+    std::string text;
+    unsigned state = 12345;
+    for (const std::size_t size : {0u, 15u, 16u, 4079u, 4080u, 4096u, 70001u}) {
+        while (text.size() < size) {
+            state = state * 1103515245u + 12345u;
+            const char kBytes[] = {'"', '\n', 'a', ' ', '\r', '\xC3'};
+            text += kBytes[(state >> 16) % 6];
+        }
+        const std::string_view part(text.data(), size);
+        const auto count = count_quotes_and_line_feeds(part);
+        EXPECT_EQ(count.quotes, static_cast<std::size_t>(std::count(part.begin(), part.end(), '"'))) << size;
+        EXPECT_EQ(count.line_feeds, static_cast<std::size_t>(std::count(part.begin(), part.end(), '\n'))) << size;
+    }
 }
