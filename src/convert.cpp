@@ -289,12 +289,17 @@ PyRef make_tuple(PyRef first, PyRef second, PyRef third) {
     return tuple;
 }
 
-// What one result's items share.
+const std::string& name_of(const textgrid::TierData& tier) { return tier.tier_name; }
+const std::string& name_of(const textgrid::Tier& tier) { return tier.name; }
+
+// What one result's items share. Builds from the structured form or straight
+// from a document (the same result, without the copy in between).
 struct ResultBuilder {
     FloatReuse floats;
     TextCache texts;
 
-    PyRef item(const textgrid::ItemData& item) {
+    template <class Item>
+    PyRef item(const Item& item) {
         PyRef tuple = PyRef::steal(created(PyTuple_New(3)));
         // Filled in order: the float reuse depends on it.
         PyTuple_SET_ITEM(tuple.get(), 0, floats.number(item.tmin).release());
@@ -306,15 +311,17 @@ struct ResultBuilder {
         return tuple;
     }
 
-    PyRef tier(const textgrid::TierData& tier) {
-        PyRef name = texts.text(tier.tier_name);
+    template <class Tier>
+    PyRef tier(const Tier& tier) {
+        PyRef name = texts.text(name_of(tier));
         PyRef items = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(tier.items.size()))));
         for (std::size_t i = 0; i < tier.items.size(); ++i)
             PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item(tier.items[i]).release());
         return make_tuple(std::move(name), make_bool(tier.is_interval), std::move(items));
     }
 
-    PyRef document(const textgrid::TextGridData& data) {
+    template <class Document>
+    PyRef document(const Document& data) {
         PyRef tmin = make_float(data.tmin);
         PyRef tmax = make_float(data.tmax);
         PyRef tiers = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(data.tiers.size()))));
@@ -338,6 +345,12 @@ PyRef build_data_result(textgrid::TextGridData data) {
     GcPause pause;
     ResultBuilder builder;
     return builder.document(data);
+}
+
+PyRef build_data_result(const textgrid::TextGrid& grid) {
+    GcPause pause;
+    ResultBuilder builder;
+    return builder.document(grid);
 }
 
 PyRef build_data_list(std::vector<textgrid::TextGridData> data) {

@@ -154,6 +154,8 @@ private:
 // A list of str, equal texts sharing one object.
 PyRef build_text_list(const std::vector<std::string>& texts);
 PyRef build_data_result(textgrid::TextGridData data);
+// The same result as from textgrid_to_data(grid), read from the document itself.
+PyRef build_data_result(const textgrid::TextGrid& grid);
 PyRef build_data_list(std::vector<textgrid::TextGridData> data);
 
 }  // namespace velmar

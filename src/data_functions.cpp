@@ -29,7 +29,7 @@ PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
             prefix.append(file).append(READ_ERROR_INFIX);
             raise_io_error(prefix, grid.error());
         }
-        return build_data_result(textgrid::textgrid_to_data(std::move(grid).value())).release();
+        return build_data_result(grid.value()).release();
     });
 }
 

@@ -245,6 +245,42 @@ PyRef build_vector_result(textgrid::TextGridVectors vectors) {
                                              tier_names.get(), is_intervals.get())));
 }
 
+PyRef build_vector_result(const textgrid::TextGrid& grid) {
+    std::size_t rows = 0;
+    for (const textgrid::Tier& tier : grid.tiers) rows += tier.items.size();
+    std::vector<double> tmins, tmaxs;
+    std::vector<std::uint8_t> flags;
+    tmins.reserve(rows);
+    tmaxs.reserve(rows);
+    flags.reserve(rows);
+    for (const textgrid::Tier& tier : grid.tiers) {
+        for (const textgrid::Item& item : tier.items) {
+            tmins.push_back(item.tmin);
+            tmaxs.push_back(item.tmax);
+        }
+        flags.insert(flags.end(), tier.items.size(), tier.is_interval ? 1 : 0);
+    }
+    PyRef tmin_array = array_from_buffer(std::move(tmins));
+    PyRef tmax_array = array_from_buffer(std::move(tmaxs));
+    PyRef is_intervals = array_from_buffer(std::move(flags));
+
+    const auto size = static_cast<Py_ssize_t>(rows);
+    PyRef labels = PyRef::steal(created(PyList_New(size)));
+    PyRef tier_names = PyRef::steal(created(PyList_New(size)));
+    TextCache texts;
+    Py_ssize_t row = 0;
+    for (const textgrid::Tier& tier : grid.tiers) {
+        PyRef name = texts.text(tier.name);
+        for (const textgrid::Item& item : tier.items) {
+            PyList_SET_ITEM(labels.get(), row, texts.text(item.label).release());
+            PyList_SET_ITEM(tier_names.get(), row, Py_NewRef(name.get()));
+            ++row;
+        }
+    }
+    return PyRef::steal(created(PyTuple_Pack(5, tmin_array.get(), tmax_array.get(), labels.get(),
+                                             tier_names.get(), is_intervals.get())));
+}
+
 PyRef build_batch_vector_result(textgrid::TextGridVectors vectors,
                                 std::vector<std::uint32_t> file_ids) {
     PyRef tmins = array_from_buffer(std::move(vectors.tmins));

@@ -28,6 +28,9 @@ bool is_exact_numpy_array(PyObject* object);
 
 // (tmins, tmaxs, labels, tier_names, is_intervals)
 PyRef build_vector_result(textgrid::TextGridVectors vectors);
+// The same result as from textgrid_to_vectors(grid), read from the document
+// itself: no row-by-row copies of labels and tier names in between.
+PyRef build_vector_result(const textgrid::TextGrid& grid);
 // (tmins, tmaxs, labels, tier_names, is_intervals, file_ids)
 PyRef build_batch_vector_result(textgrid::TextGridVectors vectors,
                                 std::vector<std::uint32_t> file_ids);

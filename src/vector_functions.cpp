@@ -101,7 +101,7 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
             prefix.append(file).append(READ_ERROR_INFIX);
             raise_io_error(prefix, grid.error());
         }
-        return build_vector_result(textgrid::textgrid_to_vectors(std::move(grid).value())).release();
+        return build_vector_result(grid.value()).release();
     });
 }
 
