@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "line_scan.hpp"
 #include "parallel.hpp"
 #include "text.hpp"
 
@@ -19,6 +20,8 @@ enum class Header { None, TierList, Tier, Item };
 
 // ELAN writes the headers without the blank before the bracket; Praat takes both.
 Header header_of(std::string_view line) {
+    // Most lines are keys: one byte tells them apart.
+    if (line.empty() || (line.front() != 'i' && line.front() != 'p')) return Header::None;
     if (line.starts_with("item")) {
         line.remove_prefix(4);
         if (line.starts_with(' ')) line.remove_prefix(1);
@@ -98,9 +101,11 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     State state = at_text_start ? State::Header : State::TierList;
     Tier* tier = nullptr;
     std::vector<Item>* items = nullptr;  // where the next item goes
-    LineCursor cursor(stretch, first_line);
+    std::string_view rest = stretch;
+    std::size_t next_number = first_line;
     Line line;
-    while (cursor.next(line)) {
+    while (!rest.empty()) {
+        scan::cut_logical_line(rest, next_number, line);
         switch (header_of(line.text)) {
             case Header::TierList:
                 state = State::TierList;
@@ -126,9 +131,8 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
                 break;
         }
         if (state == State::TierList) continue;
-        const auto key_value = split_key_value(line.text);
-        if (!key_value) continue;
-        const auto [key, value] = *key_value;
+        std::string_view key, value;
+        if (!scan::split_trimmed_key_value(line.text, key, value)) continue;
         if (state == State::InItem) {
             read_item_key(items->back(), key, value);
         } else if (state == State::InTier) {

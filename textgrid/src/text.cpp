@@ -1,5 +1,7 @@
 #include "text.hpp"
 
+#include "line_scan.hpp"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -318,57 +320,6 @@ bool is_overflow(std::string_view digits) {
     return position + exponent >= 0;
 }
 
-// ---- line scanning --------------------------------------------------------------
-
-// First line feed or double quote in [p, end), or end. Lines are short, so one
-// vector scan beats a memchr call for each of the two characters.
-const char* find_line_stop(const char* p, const char* end) {
-#if defined(__SSE2__)
-    const __m128i newline = _mm_set1_epi8('\n');
-    const __m128i quote = _mm_set1_epi8('"');
-    for (; end - p >= 16; p += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int hits = _mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi8(block, newline), _mm_cmpeq_epi8(block, quote)));
-        if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
-    }
-#endif
-    for (; p < end; ++p) {
-        if (*p == '\n' || *p == '"') return p;
-    }
-    return end;
-}
-
-// First double quote in [p, end), or end. Labels are short: no call needed.
-const char* find_quote(const char* p, const char* end) {
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    for (; end - p >= 16; p += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(block, quote));
-        if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
-    }
-#endif
-    for (; p < end; ++p) {
-        if (*p == '"') return p;
-    }
-    return end;
-}
-
-// First byte in [p, end) that is not a blank: indentation runs are long.
-const char* skip_blanks(const char* p, const char* end) {
-#if defined(__SSE2__)
-    const __m128i blank = _mm_set1_epi8(' ');
-    for (; end - p >= 16; p += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const unsigned others = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, blank))) & 0xFFFF;
-        if (others != 0) return p + __builtin_ctz(others);
-    }
-#endif
-    while (p < end && *p == ' ') ++p;
-    return p;
-}
-
 // ---- fast decimal path ---------------------------------------------------------
 
 // Plain decimals with at most 15 significant digits (most times in files):
@@ -441,61 +392,57 @@ Result<std::string> load_text(std::string_view path) {
     return std::string(text.value().view());
 }
 
-std::string_view trim(std::string_view text) {
-    if (text.empty()) return text;
-    // Most lines start and end with printable ASCII (or only their indentation needs to go).
-    const auto printable = [](char c) { return c > ' ' && c < 0x7F; };
-    if (printable(text.front()) && printable(text.back())) return text;
-    if (text.front() == ' ') {
-        text.remove_prefix(skip_blanks(text.data(), text.data() + text.size()) - text.data());
-    }
-    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = begin + text.size();
-    while (begin < end) {
-        if (is_ascii_space(*begin)) {
-            ++begin;
-        } else if (std::size_t wide = *begin >= 0x80 ? wide_space_at(begin, end - begin) : 0) {
-            begin += wide;
+namespace {
+
+// Lines mostly begin with blanks and a letter and end with a blank or a quote,
+// so ASCII is handled first and the wide spaces only looked up past 0x7F.
+std::string_view trim_front(std::string_view text) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c == ' ') {
+            p = scan::skip_blanks(p, end);
+        } else if (c >= 0x09 && c <= 0x0D) {
+            ++p;
+        } else if (c < 0x80) {
+            break;
+        } else if (const std::size_t wide =
+                       wide_space_at(reinterpret_cast<const unsigned char*>(p),
+                                     static_cast<std::size_t>(end - p))) {
+            p += wide;
         } else {
             break;
         }
     }
-    while (begin < end) {
-        const std::size_t width = space_before(begin, end);
-        if (width == 0) break;
-        end -= width;
-    }
-    return {reinterpret_cast<const char*>(begin), static_cast<std::size_t>(end - begin)};
+    return {p, static_cast<std::size_t>(end - p)};
 }
+
+std::string_view trim_back(std::string_view text) {
+    const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = begin + text.size();
+    while (end > begin) {
+        if (is_ascii_space(end[-1])) {
+            --end;
+        } else if (end[-1] < 0x80) {
+            break;
+        } else if (const std::size_t wide = space_before(begin, end)) {
+            end -= wide;
+        } else {
+            break;
+        }
+    }
+    return {text.data(), static_cast<std::size_t>(end - begin)};
+}
+
+}  // namespace
+
+std::string_view trim(std::string_view text) { return trim_back(trim_front(text)); }
 
 bool LineCursor::next(Line& line) {
     if (rest_.empty()) return false;
-    const char* const start = rest_.data();
-    const char* const end = start + rest_.size();
-    line.number = next_number_;
-    const char* pos = start;
-    for (;;) {
-        const char* stop = find_line_stop(pos, end);
-        if (stop == end || *stop == '\n') {
-            line.text = trim(std::string_view(start, stop - start));
-            if (stop == end) {
-                rest_ = {};
-            } else {
-                ++next_number_;
-                rest_ = std::string_view(stop + 1, end - stop - 1);
-            }
-            return true;
-        }
-        // Inside quotes line feeds belong to the text, up to the closing quote.
-        const char* closing = find_quote(stop + 1, end);
-        if (closing == end) {
-            line.text = trim(std::string_view(start, end - start));
-            rest_ = {};
-            return true;
-        }
-        next_number_ += std::count(stop + 1, closing, '\n');
-        pos = closing + 1;
-    }
+    scan::cut_logical_line(rest_, next_number_, line);
+    return true;
 }
 
 QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text) {
@@ -542,8 +489,10 @@ std::vector<std::string_view> logical_lines(std::string_view text) {
 
 std::optional<std::pair<std::string_view, std::string_view>> split_key_value(
     std::string_view line) {
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) return std::nullopt;
+    // Keys are short: a plain loop beats a memchr call.
+    std::size_t equals = 0;
+    while (equals < line.size() && line[equals] != '=') ++equals;
+    if (equals == line.size()) return std::nullopt;
     return std::pair{trim(line.substr(0, equals)), trim(line.substr(equals + 1))};
 }
 
