@@ -49,7 +49,18 @@ void read_document_key(TextGrid& grid, std::string_view key, std::string_view va
     }
 }
 
-Status read_tier_key(Tier& tier, std::string_view key, std::string_view value) {
+// The shortest item a text can hold: "points[" and a line feed.
+constexpr std::size_t kMinItemBytes = 8;
+
+// Room for the declared items, but never more than the rest of the text could
+// hold: a lying count must not reserve memory of its own.
+void reserve_items(Tier& tier, std::size_t remaining_bytes) {
+    const std::uint64_t possible = (remaining_bytes + 1) / kMinItemBytes;
+    tier.items.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(tier.size, possible)));
+}
+
+Status read_tier_key(Tier& tier, std::string_view key, std::string_view value,
+                     std::size_t remaining_bytes) {
     if (key == "name") {
         tier.name = decode_praat_string(value);
     } else if (key == "xmin") {
@@ -67,6 +78,7 @@ Status read_tier_key(Tier& tier, std::string_view key, std::string_view value) {
         }
     } else if (key == "intervals: size" || key == "points: size") {
         tier.size = parse_count_or_zero(value);
+        reserve_items(tier, remaining_bytes);
     }
     return Ok{};
 }
@@ -136,7 +148,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
         if (state == State::InItem) {
             read_item_key(items->back(), key, value);
         } else if (state == State::InTier) {
-            if (auto status = read_tier_key(*tier, key, value); !status) {
+            if (auto status = read_tier_key(*tier, key, value, rest.size()); !status) {
                 part.error = std::move(status).error();
                 return part;
             }
