@@ -1,7 +1,9 @@
 #include "parser_short.hpp"
 
+#include <algorithm>
 #include <string>
 
+#include "line_scan.hpp"
 #include "text.hpp"
 
 namespace textgrid {
@@ -12,33 +14,47 @@ namespace {
 // order only, so no line table is kept; the first missing line ends the parse.
 class Reader {
 public:
-    explicit Reader(std::string_view text) : cursor_(text) {}
+    explicit Reader(std::string_view text) : rest_(text) {}
 
     std::optional<TextGridError> error;
 
     std::string_view line(std::size_t position) {
         while (!error && yielded_ <= position) {
-            if (!cursor_.next(current_)) {
+            if (rest_.empty()) {
                 error = TextGridError::invalid_data("Unexpected end of file at line " +
                                                     std::to_string(position + 1));
                 current_.text = {};
                 break;
             }
+            scan::cut_logical_line(rest_, next_number_, current_);
             ++yielded_;
         }
         return current_.text;
     }
     std::string_view next() { return line(position_++); }
+    // Bytes not yet cut into lines.
+    std::size_t remaining_bytes() const { return rest_.size(); }
     void skip_to(std::size_t position) { position_ = position; }
 
 private:
-    LineCursor cursor_;
+    std::string_view rest_;
+    std::size_t next_number_ = 1;
     std::size_t yielded_ = 0;  // lines taken from the cursor so far
     std::size_t position_ = 0;
     Line current_;  // filled in place: copying it out of the cursor stalls on the store
 };
 
+// Room for the declared items, but never more than the rest of the text could
+// hold (an item is at least two or three line feeds): a lying count must not
+// reserve memory of its own.
+void reserve_items(const Reader& reader, Tier& tier, std::uint64_t count) {
+    const std::size_t lines_per_item = tier.is_interval ? 3 : 2;
+    const std::uint64_t possible = (reader.remaining_bytes() + 1) / lines_per_item;
+    tier.items.reserve(static_cast<std::size_t>(std::min(count, possible)));
+}
+
 Status read_items(Reader& reader, Tier& tier, std::uint64_t count) {
+    reserve_items(reader, tier, count);
     for (std::uint64_t i = 0; i < count; ++i) {
         // Built in place: the document is dropped whole if the text runs out.
         Item& item = tier.items.emplace_back();

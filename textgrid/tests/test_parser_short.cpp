@@ -59,6 +59,10 @@ INSTANTIATE_TEST_SUITE_P(
         ShortCase{"count_too_large",
                   kHead + "0\n2\n<exists>\n1\n\"TextTier\"\n\"a\"\n0\n2\n2\n0.5\n\"x\"\n", false,
                   "error: Unexpected end of file at line 15"},
+        ShortCase{"count_beyond_any_memory",
+                  kHead + "0\n2\n<exists>\n1\n\"TextTier\"\n\"a\"\n0\n2\n18446744073709551615\n0.5\n"
+                          "\"x\"\n",
+                  false, "error: Unexpected end of file at line 15"},
         ShortCase{"cut_inside_tier", kHead + "0\n2\n<exists>\n1\n\"TextTier\"\n\"a\"\n0\n", false,
                   "error: Unexpected end of file at line 11"},
         ShortCase{"unknown_class", kHead + "0\n2\n<exists>\n1\n\"PitchTier\"\n", false,
