@@ -168,18 +168,20 @@ def test_flag_arrays_write_what_lists_write(tmp_path, flags):
                          flags) == expected
 
 
-@pytest.mark.parametrize("slot, column, message", [
-    (0, np.zeros((4, 1)), "argument 'tmins': only 0-dimensional arrays can be converted"),
-    (0, np.array(["0"] * 4), "argument 'tmins': must be real number, not numpy.str_"),
-    (4, np.array([1, 1, 1, 1]), "argument 'is_intervals': 'int64' object cannot be cast as 'bool'"),
-    (4, np.ones((4, 1), dtype=bool), "argument 'is_intervals': 'ndarray' object cannot be cast"),
+@pytest.mark.parametrize("slot, column", [
+    (0, np.zeros((4, 2))),
+    (0, np.array(["0"] * 4)),
+    (4, np.array([1, 1, 1, 1])),
+    (4, np.ones((4, 1), dtype=bool)),
 ], ids=["2-D times", "text times", "int flags", "2-D flags"])
-def test_other_arrays_keep_their_messages(tmp_path, slot, column, message):
-    columns = [np.array(TMINS), np.array(TMAXS), list(LABELS), list(NAMES), np.array(FLAGS)]
-    columns[slot] = column
-    out = tmp_path / "out.TextGrid"
-    with pytest.raises(TypeError) as info:
-        velmar.vectors2textgrid(*columns, 0.0, 2.5, str(out), "long")
-    assert str(info.value).startswith(message)
-    assert not out.exists()
+def test_other_arrays_keep_their_messages(tmp_path, slot, column):
+    """Arrays the columns are not read from fail as their elements do."""
+    def error_of(value):
+        columns = [np.array(TMINS), np.array(TMAXS), list(LABELS), list(NAMES), np.array(FLAGS)]
+        columns[slot] = value
+        with pytest.raises(TypeError) as info:
+            velmar.vectors2textgrid(*columns, 0.0, 2.5, str(tmp_path / "out.TextGrid"), "long")
+        return str(info.value)
 
+    assert error_of(column) == error_of(list(column))
+    assert not (tmp_path / "out.TextGrid").exists()
