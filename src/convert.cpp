@@ -227,7 +227,8 @@ std::pair<std::uint64_t, std::uint64_t> short_text_words(std::string_view text) 
 
 }  // namespace
 
-TextCache::TextCache() : slots_(std::size_t{1} << SLOT_BITS) {}
+TextCache::TextCache()
+    : short_slots_(std::size_t{1} << SHORT_SLOT_BITS), long_slots_(std::size_t{1} << LONG_SLOT_BITS) {}
 
 PyRef TextCache::text(std::string_view text) {
     return text.size() <= SHORT ? short_text(text) : long_text(text);
@@ -235,11 +236,11 @@ PyRef TextCache::text(std::string_view text) {
 
 PyRef TextCache::short_text(std::string_view text) {
     const auto [head, tail] = short_text_words(text);
-    const std::uint64_t hash =
-        (head ^ std::rotl(tail, 29) ^ text.size()) * 0x9E3779B97F4A7C15ULL;
-    Slot& slot = slots_[hash >> (64 - SLOT_BITS)];
-    if (slot.size != text.size() || slot.head != head || slot.tail != tail)
-        slot = {text.size(), head, tail, {}, make_text(text)};
+    const auto size = static_cast<std::uint32_t>(text.size());
+    const std::uint64_t hash = (head ^ std::rotl(tail, 29) ^ size) * 0x9E3779B97F4A7C15ULL;
+    ShortSlot& slot = short_slots_[hash >> (64 - SHORT_SLOT_BITS)];
+    if (slot.size != size || slot.head != head || slot.tail != tail)
+        slot = {head, tail, make_text(text), size};
     return PyRef::borrow(slot.str.get());
 }
 
@@ -249,8 +250,9 @@ PyRef TextCache::long_text(std::string_view text) {
     if (text.size() > LONGEST_SHARED) {
         str = make_text(text);
     } else {
-        Slot& slot = slots_[std::hash<std::string_view>{}(text) & ((std::size_t{1} << SLOT_BITS) - 1)];
-        if (slot.size != text.size() || slot.text != text) slot = {text.size(), 0, 0, text, make_text(text)};
+        const std::size_t hash = std::hash<std::string_view>{}(text);
+        LongSlot& slot = long_slots_[hash & ((std::size_t{1} << LONG_SLOT_BITS) - 1)];
+        if (!slot.str || slot.text != text) slot = {text, make_text(text)};
         str = PyRef::borrow(slot.str.get());
     }
     last_text_ = text;

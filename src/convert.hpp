@@ -105,18 +105,24 @@ public:
 
 private:
     // Texts up to SHORT bytes are told apart by two words and their length
-    // alone, without a call to hash or compare bytes.
+    // alone, without a call to hash or compare bytes. Their slots are small
+    // so the busy part of the table stays in the cache.
     static constexpr std::size_t SHORT = 16;
     static constexpr std::size_t LONGEST_SHARED = 64;
-    static constexpr int SLOT_BITS = 12;
-    struct Slot {
-        std::size_t size = SIZE_MAX;  // none yet
+    static constexpr int SHORT_SLOT_BITS = 12;
+    static constexpr int LONG_SLOT_BITS = 8;
+    struct ShortSlot {
         std::uint64_t head = 0;
         std::uint64_t tail = 0;
-        std::string_view text;  // for texts longer than SHORT
+        PyRef str;
+        std::uint32_t size = UINT32_MAX;  // none yet
+    };
+    struct LongSlot {
+        std::string_view text;
         PyRef str;
     };
-    std::vector<Slot> slots_;
+    std::vector<ShortSlot> short_slots_;
+    std::vector<LongSlot> long_slots_;
     // The previous long text: a tier's name repeats on every row.
     std::string_view last_text_;
     PyRef last_str_;
