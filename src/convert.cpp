@@ -221,14 +221,17 @@ std::pair<std::uint64_t, std::uint64_t> short_text_words(std::string_view text) 
     if (size >= 8) return {load_bytes(data, 8), load_bytes(data + size - 8, 8)};
     if (size >= 4) return {load_bytes(data, 4), load_bytes(data + size - 4, 4)};
     if (size == 0) return {0, 0};
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(data[i])); };
+    const auto byte = [&](std::size_t i) {
+        return static_cast<std::uint64_t>(static_cast<unsigned char>(data[i]));
+    };
     return {byte(0) | byte(size / 2) << 8 | byte(size - 1) << 16, 0};
 }
 
 }  // namespace
 
 TextCache::TextCache()
-    : short_slots_(std::size_t{1} << SHORT_SLOT_BITS), long_slots_(std::size_t{1} << LONG_SLOT_BITS) {}
+    : short_slots_(std::size_t{1} << SHORT_SLOT_BITS),
+      long_slots_(std::size_t{1} << LONG_SLOT_BITS) {}
 
 PyRef TextCache::text(std::string_view text) {
     return text.size() <= SHORT ? short_text(text) : long_text(text);
@@ -262,7 +265,8 @@ PyRef TextCache::long_text(std::string_view text) {
 
 PyRef FloatReuse::number(double value) {
     // Bit for bit, so 0.0 and -0.0 stay apart and a NaN keeps its payload.
-    if (!last_ || std::bit_cast<std::uint64_t>(value) != std::bit_cast<std::uint64_t>(last_value_)) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    if (!last_ || bits != std::bit_cast<std::uint64_t>(last_value_)) {
         last_ = make_float(value);
         last_value_ = value;
     }
@@ -361,7 +365,8 @@ PyRef build_data_list(std::vector<textgrid::TextGridData> data) {
     ResultBuilder builder;
     PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(data.size()))));
     for (std::size_t i = 0; i < data.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), builder.document(data[i]).release());
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                        builder.document(data[i]).release());
     return list;
 }
 

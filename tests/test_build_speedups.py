@@ -4,6 +4,7 @@ message or the collector's state."""
 
 import gc
 import math
+import sys
 
 import numpy as np
 import pytest
@@ -185,3 +186,20 @@ def test_other_arrays_keep_their_messages(tmp_path, slot, column):
 
     assert error_of(column) == error_of(list(column))
     assert not (tmp_path / "out.TextGrid").exists()
+
+
+@pytest.mark.parametrize("labels", [list(LABELS), list(LABELS[:3]), [1, 2, 3, 4]],
+                         ids=["written", "lengths differ", "labels refused"])
+def test_arrays_are_released_after_the_call(tmp_path, labels):
+    tmins, tmaxs, flags = np.array(TMINS), np.array(TMAXS), np.array(FLAGS)
+    counts = [sys.getrefcount(a) for a in (tmins, tmaxs, flags)]
+    for _ in range(3):
+        try:
+            velmar.vectors2textgrid(tmins, tmaxs, labels, list(NAMES), flags, 0.0, 2.5,
+                                    str(tmp_path / "out.TextGrid"), "long")
+        except (OSError, TypeError):
+            pass
+    assert [sys.getrefcount(a) for a in (tmins, tmaxs, flags)] == counts
+    # An array still exported to a buffer could not be resized.
+    for array in (tmins, tmaxs, flags):
+        array.resize(len(array) + 1, refcheck=False)
