@@ -10,10 +10,9 @@
 
 #include "binding.hpp"
 #include "convert.hpp"
+#include "file_calls.hpp"
 #include "functions.hpp"
-#include "lib.hpp"
 #include "numpy_array.hpp"
-#include "writer.hpp"
 
 namespace velmar {
 
@@ -85,23 +84,9 @@ std::vector<std::uint8_t> extract_flags(PyObject* object) {
 }  // namespace
 
 PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return run_guarded([&]() -> PyObject* {
-        static constexpr std::array<const char*, 3> PARAMETERS{"file", "strict", "file_type"};
-        const auto [file_object, strict_object, file_type_object] =
-            bind_arguments("textgrid2vectors", PARAMETERS, args, nargs, kwnames);
-        const std::string_view file =
-            convert_argument("file", [&] { return extract_text_view(file_object); });
-        const bool strict = convert_argument("strict", [&] { return extract_bool(strict_object); });
-        const std::string_view file_type =
-            convert_argument("file_type", [&] { return extract_text_view(file_type_object); });
-
-        auto grid = textgrid::read_textgrid(file, strict, file_type);
-        if (!grid) {
-            std::string prefix = READ_ERROR_PREFIX;
-            prefix.append(file).append(READ_ERROR_INFIX);
-            raise_io_error(prefix, grid.error());
-        }
-        return build_vector_result(grid.value()).release();
+    return run_guarded([&] {
+        const auto grid = read_file_arguments("textgrid2vectors", args, nargs, kwnames);
+        return build_vector_result(grid).release();
     });
 }
 
@@ -123,13 +108,10 @@ PyObject* vectors2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
         const std::string_view file_type =
             convert_argument("file_type", [&] { return extract_text_view(slots[8]); });
 
-        auto grid = textgrid::vectors_to_textgrid(std::move(tmins), std::move(tmaxs),
+        store_document(textgrid::vectors_to_textgrid(std::move(tmins), std::move(tmaxs),
                                                   std::move(labels), std::move(tier_names),
-                                                  std::move(is_intervals), tmin, tmax);
-        if (!grid) raise_io_error(CREATE_ERROR_PREFIX, grid.error());
-        const auto written = textgrid::write_textgrid(grid.value(), output_file,
-                                                      textgrid::output_file_type(file_type));
-        if (!written) raise_io_error(CREATE_ERROR_PREFIX, written.error());
+                                                  std::move(is_intervals), tmin, tmax),
+                       output_file, file_type);
         return Py_NewRef(Py_None);
     });
 }
