@@ -1,0 +1,127 @@
+"""Helpers for tests that look at written files directly or run Praat itself."""
+
+import shutil
+import subprocess
+
+import pytest
+
+PRAAT = shutil.which("praat")
+needs_praat = pytest.mark.skipif(PRAAT is None, reason="praat not on PATH")
+
+# Prints every tier and item. Texts go out as code points so that line breaks,
+# quotes and non-ASCII survive the trip through Praat's info window.
+REPORT_SCRIPT = """form Report
+    sentence file x
+endform
+Read from file: file$
+start = Get start time
+end = Get end time
+writeInfoLine: "grid ", start, " ", end
+n = Get number of tiers
+for t to n
+    name$ = Get tier name: t
+    interval = Is interval tier: t
+    @codes: name$
+    appendInfoLine: "tier ", interval, " ", codes.out$
+    if interval
+        m = Get number of intervals: t
+        for i to m
+            a = Get start time of interval: t, i
+            b = Get end time of interval: t, i
+            label$ = Get label of interval: t, i
+            @codes: label$
+            appendInfoLine: "item ", a, " ", b, " ", codes.out$
+        endfor
+    else
+        m = Get number of points: t
+        for i to m
+            a = Get time of point: t, i
+            label$ = Get label of point: t, i
+            @codes: label$
+            appendInfoLine: "item ", a, " ", a, " ", codes.out$
+        endfor
+    endif
+endfor
+procedure codes: .text$
+    .out$ = ""
+    for .i to length(.text$)
+        .out$ = .out$ + string$(unicode(mid$(.text$, .i, 1))) + ","
+    endfor
+    .out$ = "[" + .out$ + "]"
+endproc
+"""
+
+
+def run_praat(script_path, *arguments):
+    """Runs a Praat script headless and returns what it printed."""
+    result = subprocess.run(
+        [PRAAT, "--no-pref-files", "--run", str(script_path), *map(str, arguments)],
+        capture_output=True, timeout=120,
+    )
+    output = result.stdout.decode("utf-8")
+    assert result.returncode == 0, output + result.stderr.decode("utf-8", "replace")
+    return output
+
+
+def _decode_codes(word):
+    return "".join(chr(int(code)) for code in word.strip("[]").split(",") if code)
+
+
+def praat_report(tmp_path, textgrid_path):
+    """What Praat reads from a TextGrid file, in the structured form."""
+    script = tmp_path / "report.praat"
+    script.write_text(REPORT_SCRIPT, encoding="utf-8")
+    tmin = tmax = None
+    tiers = []
+    for line in run_praat(script, textgrid_path).splitlines():
+        kind, *words = line.split(" ")
+        if kind == "grid":
+            tmin, tmax = float(words[0]), float(words[1])
+        elif kind == "tier":
+            tiers.append((_decode_codes(words[1]), words[0] == "1", []))
+        elif kind == "item":
+            tiers[-1][2].append((float(words[0]), float(words[1]), _decode_codes(words[2])))
+    return tmin, tmax, tiers
+
+
+def praat_string(text):
+    """A Praat string expression for any text: quotes doubled, line feeds and
+    tabs spelled as newline$ and tab$ (a literal cannot hold them)."""
+    pieces = []
+    for line_number, line in enumerate(text.split("\n")):
+        if line_number:
+            pieces.append("newline$")
+        for tab_number, part in enumerate(line.split("\t")):
+            if tab_number:
+                pieces.append("tab$")
+            pieces.append('"' + part.replace('"', '""') + '"')
+    return " + ".join(pieces)
+
+
+def as_praat_reads_it(text):
+    """Praat's text reader turns CR LF and a lone CR into LF, inside strings too."""
+    return text.replace("\r\n", "\n").replace("\r", "\n")
+
+
+def _unquote(value):
+    return value[1:-1].replace('""', '"')
+
+
+def tier_headers(path):
+    """(name, tmin, tmax) of every tier stored in a file we wrote; labels must be
+    single-line and names plain. Independent of the module's readers."""
+    with open(path, encoding="utf-8", newline="") as stream:
+        lines = [line.strip() for line in stream.read().split("\r\n")]
+    if "item []:" in lines:
+        headers = []
+        for index, line in enumerate(lines):
+            if line.startswith("class = "):
+                name, xmin, xmax = (lines[index + k].split(" = ", 1)[1] for k in (1, 2, 3))
+                headers.append((_unquote(name), float(xmin), float(xmax)))
+        return headers
+    headers, position = [], 7
+    for _ in range(int(lines[6])):
+        tier_class, name, xmin, xmax, count = lines[position:position + 5]
+        headers.append((_unquote(name), float(xmin), float(xmax)))
+        position += 5 + int(count) * (3 if tier_class == '"IntervalTier"' else 2)
+    return headers
