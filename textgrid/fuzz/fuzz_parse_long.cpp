@@ -1,7 +1,7 @@
 // Long-layout reader: the one-pass reading and the piecewise reading (P taken
 // from the first byte, pieces of about 20 bytes) must give the same document
 // or the same error for any text.
-//   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVELMAR_BUILD_FUZZ=ON \
+//   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-16 -DVELMAR_BUILD_FUZZ=ON \
 //         -DVELMAR_BUILD_MODULE=OFF -DVELMAR_BUILD_TESTS=OFF -DVELMAR_BUILD_BENCH=OFF
 //   cmake --build build/fuzz --target fuzz_parse_long
 //   build/fuzz/textgrid/fuzz/fuzz_parse_long -dict=textgrid/fuzz/textgrid.dict \
