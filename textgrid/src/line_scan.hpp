@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "text.hpp"
@@ -133,6 +134,41 @@ inline bool split_trimmed_key_value(std::string_view line, std::string_view& key
     if (equals == line.size()) return false;
     key = trim_back_quickly(line.substr(0, equals));
     value = trim_front_quickly(line.substr(equals + 1));
+    return true;
+}
+
+// A value with no sign, exponent or name: digits with at most one point, at
+// most 15 significant digits and 22 after the point. Mantissa and power of ten
+// are then exact doubles, so one division rounds correctly, as from_chars
+// would. Anything else is false and left to parse_f64_or_zero().
+inline bool parse_plain_decimal(std::string_view text, double& value) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    std::uint64_t mantissa = 0;
+    const auto read_digits = [&] {
+        const char* const first = p;
+        while (p < end && static_cast<unsigned char>(*p - '0') < 10) {
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+            ++p;
+        }
+        return p - first;
+    };
+    const std::ptrdiff_t whole_digits = read_digits();
+    std::ptrdiff_t fraction_digits = 0;
+    if (p < end && *p == '.') {
+        ++p;
+        fraction_digits = read_digits();
+    }
+    // 19 digits cannot wrap the mantissa, so below 10^15 it has at most 15
+    // significant ones.
+    if (p != end || whole_digits + fraction_digits == 0 || whole_digits + fraction_digits > 19 ||
+        fraction_digits > 22 || mantissa >= 1000000000000000u) {
+        return false;
+    }
+    value = static_cast<double>(mantissa) / kPowers[fraction_digits];
     return true;
 }
 

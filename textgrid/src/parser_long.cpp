@@ -83,16 +83,42 @@ Status read_tier_key(Tier& tier, std::string_view key, std::string_view value,
     return Ok{};
 }
 
+double parse_time(std::string_view value) {
+    double time;
+    return scan::parse_plain_decimal(value, time) ? time : parse_f64_or_zero(value);
+}
+
 void read_item_key(Item& item, std::string_view key, std::string_view value) {
     if (key == "xmin") {
-        item.tmin = parse_f64_or_zero(value);
+        item.tmin = parse_time(value);
     } else if (key == "xmax") {
-        item.tmax = parse_f64_or_zero(value);
+        item.tmax = parse_time(value);
     } else if (key == "text" || key == "mark") {
         item.label = decode_praat_string(value);
     } else if (key == "number") {
-        item.tmin = item.tmax = parse_f64_or_zero(value);
+        item.tmin = item.tmax = parse_time(value);
     }
+}
+
+// The lines of nearly every item, as Praat writes them ("xmin = 0.5"):
+// read without looking for headers or splitting. Any other shape, such as a
+// second blank after '=', is false and goes the general way.
+bool read_item_line_quickly(Item& item, std::string_view line) {
+    constexpr std::size_t kPrefix = 7;  // "xmin = "
+    if (line.size() <= kPrefix || line[kPrefix] == ' ' || scan::maybe_other_space(line[kPrefix])) {
+        return false;
+    }
+    const std::string_view value = line.substr(kPrefix);
+    if (line.starts_with("xmin = ")) {
+        item.tmin = parse_time(value);
+    } else if (line.starts_with("xmax = ")) {
+        item.tmax = parse_time(value);
+    } else if (line.starts_with("text = ") || line.starts_with("mark = ")) {
+        item.label = decode_praat_string(value);
+    } else {
+        return false;
+    }
+    return true;
 }
 
 // What one stretch of the text adds to the document. Every stretch but the
@@ -118,6 +144,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     Line line;
     while (!rest.empty()) {
         scan::cut_logical_line(rest, next_number, line);
+        if (state == State::InItem && read_item_line_quickly(items->back(), line.text)) continue;
         switch (header_of(line.text)) {
             case Header::TierList:
                 state = State::TierList;
