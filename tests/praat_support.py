@@ -1,6 +1,7 @@
 """Helpers for tests that look at written files directly or run Praat itself."""
 
 import shutil
+from pathlib import Path
 import subprocess
 
 import pytest
@@ -8,48 +9,9 @@ import pytest
 PRAAT = shutil.which("praat")
 needs_praat = pytest.mark.skipif(PRAAT is None, reason="praat not on PATH")
 
-# Prints every tier and item. Texts go out as code points so that line breaks,
-# quotes and non-ASCII survive the trip through Praat's info window.
-REPORT_SCRIPT = """form Report
-    sentence file x
-endform
-Read from file: file$
-start = Get start time
-end = Get end time
-writeInfoLine: "grid ", start, " ", end
-n = Get number of tiers
-for t to n
-    name$ = Get tier name: t
-    interval = Is interval tier: t
-    @codes: name$
-    appendInfoLine: "tier ", interval, " ", codes.out$
-    if interval
-        m = Get number of intervals: t
-        for i to m
-            a = Get start time of interval: t, i
-            b = Get end time of interval: t, i
-            label$ = Get label of interval: t, i
-            @codes: label$
-            appendInfoLine: "item ", a, " ", b, " ", codes.out$
-        endfor
-    else
-        m = Get number of points: t
-        for i to m
-            a = Get time of point: t, i
-            label$ = Get label of point: t, i
-            @codes: label$
-            appendInfoLine: "item ", a, " ", a, " ", codes.out$
-        endfor
-    endif
-endfor
-procedure codes: .text$
-    .out$ = ""
-    for .i to length(.text$)
-        .out$ = .out$ + string$(unicode(mid$(.text$, .i, 1))) + ","
-    endfor
-    .out$ = "[" + .out$ + "]"
-endproc
-"""
+# Shared with the library's tests. A point prints one time.
+REPORT_SCRIPT = (Path(__file__).resolve().parents[1]
+                 / "textgrid" / "tests" / "data" / "praat" / "report.praat")
 
 
 def run_praat(script_path, *arguments):
@@ -67,20 +29,20 @@ def _decode_codes(word):
     return "".join(chr(int(code)) for code in word.strip("[]").split(",") if code)
 
 
-def praat_report(tmp_path, textgrid_path):
+def praat_report(textgrid_path):
     """What Praat reads from a TextGrid file, in the structured form."""
-    script = tmp_path / "report.praat"
-    script.write_text(REPORT_SCRIPT, encoding="utf-8")
     tmin = tmax = None
     tiers = []
-    for line in run_praat(script, textgrid_path).splitlines():
+    for line in run_praat(REPORT_SCRIPT, textgrid_path).splitlines():
         kind, *words = line.split(" ")
         if kind == "grid":
             tmin, tmax = float(words[0]), float(words[1])
         elif kind == "tier":
             tiers.append((_decode_codes(words[1]), words[0] == "1", []))
         elif kind == "item":
-            tiers[-1][2].append((float(words[0]), float(words[1]), _decode_codes(words[2])))
+            *times, label = words
+            tmin_item, tmax_item = float(times[0]), float(times[-1])
+            tiers[-1][2].append((tmin_item, tmax_item, _decode_codes(label)))
     return tmin, tmax, tiers
 
 

@@ -359,7 +359,7 @@ def test_praat_reads_what_we_wrote(tmp_path, layout):
     expected = [(as_praat_reads_it(name), is_interval,
                  [(a, b, as_praat_reads_it(label)) for a, b, label in items])
                 for name, is_interval, items in OURS_FOR_PRAAT]
-    assert praat_report(tmp_path, path) == (0.0, 3.0, expected)
+    assert praat_report(path) == (0.0, 3.0, expected)
 
 
 # --- the example -----------------------------------------------------------------------

@@ -17,48 +17,6 @@ using namespace textgrid;
 
 namespace {
 
-// Prints every tier and item; texts as code points, so line breaks, quotes and
-// non-ASCII survive the trip through Praat's info window.
-const char* const REPORT_SCRIPT = R"(form Report
-    sentence file x
-endform
-Read from file: file$
-start = Get start time
-end = Get end time
-writeInfoLine: "grid ", start, " ", end
-n = Get number of tiers
-for t to n
-    name$ = Get tier name: t
-    interval = Is interval tier: t
-    @codes: name$
-    appendInfoLine: "tier ", interval, " ", codes.out$
-    if interval
-        m = Get number of intervals: t
-        for i to m
-            a = Get start time of interval: t, i
-            b = Get end time of interval: t, i
-            label$ = Get label of interval: t, i
-            @codes: label$
-            appendInfoLine: "item ", a, " ", b, " ", codes.out$
-        endfor
-    else
-        m = Get number of points: t
-        for i to m
-            a = Get time of point: t, i
-            label$ = Get label of point: t, i
-            @codes: label$
-            appendInfoLine: "item ", a, " ", codes.out$
-        endfor
-    endif
-endfor
-procedure codes: .text$
-    .out$ = "["
-    for .i to length(.text$)
-        .out$ = .out$ + string$(unicode(mid$(.text$, .i, 1))) + ","
-    endfor
-    .out$ = .out$ + "]"
-endproc
-)";
 
 std::string code_points(const std::string& utf8) {
     std::string out = "[";
@@ -163,14 +121,13 @@ TEST_P(PraatReads, TheTiersTimesAndLabelsWeWrote) {
     if (std::system("command -v praat >/dev/null 2>&1") != 0) GTEST_SKIP() << "praat not on PATH";
     const auto dir = std::filesystem::path(::testing::TempDir()) / "velmar_praat";
     std::filesystem::create_directories(dir);
-    const auto script = dir / "report.praat";
+    const std::string script = TEXTGRID_TEST_DATA "/praat/report.praat";
     const auto report = dir / "report.txt";
     const auto file = dir / (GetParam() == FileType::Long ? "long.TextGrid" : "short.TextGrid");
-    std::ofstream(script, std::ios::binary) << REPORT_SCRIPT;
 
     const TextGrid grid = awkward_document();
     ASSERT_TRUE(write_textgrid(grid, file.string(), GetParam()));
-    const std::string command = "praat --no-pref-files --run '" + script.string() + "' '" +
+    const std::string command = "praat --no-pref-files --run '" + script + "' '" +
                                 file.string() + "' > '" + report.string() + "' 2>&1";
     const int status = std::system(command.c_str());
     const std::string output = read_file(report);
