@@ -152,7 +152,7 @@ PyTypeObject* create_container_type() {
         {0, nullptr},
     };
     // Named after the module that makes it, though the module does not export it.
-    static PyType_Spec spec = {
+    static PyType_Spec container_type_description = {
         "velmar.PySliceContainer",
         static_cast<int>(sizeof(SliceContainer)),
         0,
@@ -161,7 +161,7 @@ PyTypeObject* create_container_type() {
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
         slots,
     };
-    PyObject* type = PyType_FromSpec(&spec);
+    PyObject* type = PyType_FromSpec(&container_type_description);
     if (!type) {
         throw InternalFailure("failed to create type object for `PySliceContainer`: " +
                               take_error_text());

@@ -291,9 +291,9 @@ PRAAT_DOCUMENTS = {
 
 
 def praat_expected(document):
-    tmin, tmax, specs = document
+    tmin, tmax, planned_tiers = document
     tiers = []
-    for name, is_interval, times, labels in specs:
+    for name, is_interval, times, labels in planned_tiers:
         if is_interval:
             edges = [tmin, *times, tmax]
             items = list(zip(edges, edges[1:], labels))
@@ -304,12 +304,12 @@ def praat_expected(document):
 
 
 def praat_creation_script(document, encoding, long_path, short_path):
-    tmin, tmax, specs = document
-    points = " ".join(f"t{number}" for number, spec in enumerate(specs, 1) if not spec[1])
-    all_names = " ".join(f"t{number}" for number in range(1, len(specs) + 1))
+    tmin, tmax, planned_tiers = document
+    points = " ".join(f"t{number}" for number, tier in enumerate(planned_tiers, 1) if not tier[1])
+    all_names = " ".join(f"t{number}" for number in range(1, len(planned_tiers) + 1))
     lines = [f'Text writing preferences: "{encoding}"',
              f'Create TextGrid: {tmin!r}, {tmax!r}, "{all_names}", "{points}"']
-    for number, (name, is_interval, times, labels) in enumerate(specs, 1):
+    for number, (name, is_interval, times, labels) in enumerate(planned_tiers, 1):
         lines.append(f"Set tier name: {number}, {praat_string(name)}")
         if is_interval:
             lines += [f"Insert boundary: {number}, {time!r}" for time in times]
