@@ -24,7 +24,7 @@ BatchArguments convert_batch_arguments(const char* function, PyObject* const* ar
     const auto slots = bind_arguments(function, PARAMETERS, args, nargs, kwnames);
     BatchArguments arguments;
     arguments.files =
-        convert_argument("files", [&] { return extract_sequence(slots[0], extract_text); });
+        convert_argument("files", [&] { return extract_texts(slots[0]); });
     arguments.strict = convert_argument("strict", [&] { return extract_bool(slots[1]); });
     arguments.file_type = convert_argument("file_type", [&] { return extract_text_view(slots[2]); });
     return arguments;
@@ -41,7 +41,7 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     return run_guarded([&]() -> PyObject* {
         const auto arguments = convert_batch_arguments("textgrids2data", args, nargs, kwnames);
         (void)arguments;
-        // textgrids_to_data -> build_data_list arrive here.
+        // Reading every file -> build_data_list arrive here.
         not_implemented("textgrids2data");
     });
 }
@@ -51,7 +51,8 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     return run_guarded([&]() -> PyObject* {
         const auto arguments = convert_batch_arguments("textgrids2vectors", args, nargs, kwnames);
         (void)arguments;
-        // textgrids_to_vectors -> the NumPy result arrive here.
+        // Columns over all documents plus a file_ids column (array_from_buffer
+        // of uint32) arrive here, built like build_vector_result.
         not_implemented("textgrids2vectors");
     });
 }

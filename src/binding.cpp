@@ -1,30 +1,14 @@
 #include "binding.hpp"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "convert.hpp"
 #include "pyref.hpp"
 
 namespace velmar {
 
 namespace {
-
-bool name_equals(PyObject* keyword, const char* name) {
-#if PY_VERSION_HEX >= 0x030D0000
-    return PyUnicode_EqualToUTF8AndSize(keyword, name,
-                                        static_cast<Py_ssize_t>(std::strlen(name))) == 1;
-#else
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(keyword, &size);
-    if (text == nullptr) {
-        PyErr_Clear();
-        return false;
-    }
-    return static_cast<std::size_t>(size) == std::strlen(name) &&
-           std::memcmp(text, name, static_cast<std::size_t>(size)) == 0;
-#endif
-}
 
 [[noreturn]] void too_many_positional(const char* function, std::size_t expected,
                                       Py_ssize_t given) {
@@ -73,7 +57,7 @@ void bind_arguments(const char* function, std::span<const char* const> parameter
     for (Py_ssize_t k = 0; k < keywords; ++k) {
         PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
         std::size_t slot = 0;
-        while (slot < parameters.size() && !name_equals(keyword, parameters[slot])) ++slot;
+        while (slot < parameters.size() && !text_equals(keyword, parameters[slot])) ++slot;
         if (slot == parameters.size()) {
             PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
                          function, keyword);

@@ -53,26 +53,6 @@ PyObject* sequence_abc() {
     throw_python_error();
 }
 
-// Compares a str with ASCII text; false for anything else (errors cleared).
-bool text_equals(PyObject* text, std::string_view expected) {
-    if (text == nullptr || !PyUnicode_Check(text)) {
-        PyErr_Clear();
-        return false;
-    }
-#if PY_VERSION_HEX >= 0x030D0000
-    return PyUnicode_EqualToUTF8AndSize(text, expected.data(),
-                                        static_cast<Py_ssize_t>(expected.size())) == 1;
-#else
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-    if (utf8 == nullptr) {
-        PyErr_Clear();
-        return false;
-    }
-    return std::string_view(utf8, static_cast<std::size_t>(size)) == expected;
-#endif
-}
-
 PyObject* type_module_name(PyTypeObject* type) {
 #if PY_VERSION_HEX >= 0x030D0000
     return PyType_GetModuleName(type);
@@ -106,6 +86,25 @@ bool is_ascii(std::string_view text) {
 }
 
 }  // namespace
+
+bool text_equals(PyObject* object, std::string_view expected) noexcept {
+    if (object == nullptr || !PyUnicode_Check(object)) {
+        PyErr_Clear();
+        return false;
+    }
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyUnicode_EqualToUTF8AndSize(object, expected.data(),
+                                        static_cast<Py_ssize_t>(expected.size())) == 1;
+#else
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    return std::string_view(utf8, static_cast<std::size_t>(size)) == expected;
+#endif
+}
 
 void raise_cast_error(PyObject* object, const char* target) {
     PyRef target_name = PyRef::steal(PyUnicode_FromString(target));
@@ -295,17 +294,12 @@ PyRef make_tuple(PyRef first, PyRef second, PyRef third) {
     return tuple;
 }
 
-const std::string& name_of(const textgrid::TierData& tier) { return tier.tier_name; }
-const std::string& name_of(const textgrid::Tier& tier) { return tier.name; }
-
-// What one result's items share. Builds from the structured form or straight
-// from a document (the same result, without the copy in between).
+// What one result's items share.
 struct ResultBuilder {
     FloatReuse floats;
     TextCache texts;
 
-    template <class Item>
-    PyRef item(const Item& item) {
+    PyRef item(const textgrid::Item& item) {
         PyRef tuple = PyRef::steal(created(PyTuple_New(3)));
         // Filled in order: the float reuse depends on it.
         PyTuple_SET_ITEM(tuple.get(), 0, floats.number(item.tmin).release());
@@ -317,17 +311,15 @@ struct ResultBuilder {
         return tuple;
     }
 
-    template <class Tier>
-    PyRef tier(const Tier& tier) {
-        PyRef name = texts.text(name_of(tier));
+    PyRef tier(const textgrid::Tier& tier) {
+        PyRef name = texts.text(tier.name);
         PyRef items = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(tier.items.size()))));
         for (std::size_t i = 0; i < tier.items.size(); ++i)
             PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item(tier.items[i]).release());
         return make_tuple(std::move(name), make_bool(tier.is_interval), std::move(items));
     }
 
-    template <class Document>
-    PyRef document(const Document& data) {
+    PyRef document(const textgrid::TextGrid& data) {
         PyRef tmin = make_float(data.tmin);
         PyRef tmax = make_float(data.tmax);
         PyRef tiers = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(data.tiers.size()))));
@@ -339,34 +331,20 @@ struct ResultBuilder {
 
 }  // namespace
 
-PyRef build_text_list(const std::vector<std::string>& texts) {
-    TextCache cache;
-    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(texts.size()))));
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), cache.text(texts[i]).release());
-    return list;
-}
-
-PyRef build_data_result(textgrid::TextGridData data) {
-    GcPause pause;
-    ResultBuilder builder;
-    return builder.document(data);
-}
-
 PyRef build_data_result(const textgrid::TextGrid& grid) {
     GcPause pause;
     ResultBuilder builder;
     return builder.document(grid);
 }
 
-PyRef build_data_list(std::vector<textgrid::TextGridData> data) {
+PyRef build_data_list(const std::vector<textgrid::TextGrid>& grids) {
     GcPause pause;
     // One cache for the whole batch: files of one corpus share their labels.
     ResultBuilder builder;
-    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(data.size()))));
-    for (std::size_t i = 0; i < data.size(); ++i)
+    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(grids.size()))));
+    for (std::size_t i = 0; i < grids.size(); ++i)
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                        builder.document(data[i]).release());
+                        builder.document(grids[i]).release());
     return list;
 }
 

@@ -27,6 +27,10 @@ namespace velmar {
 std::string_view extract_text_view(PyObject* object);
 inline std::string extract_text(PyObject* object) { return std::string(extract_text_view(object)); }
 
+// Whether `object` is a str equal to `expected`; false for anything else
+// (errors cleared).
+bool text_equals(PyObject* object, std::string_view expected) noexcept;
+
 inline double extract_double(PyObject* object) {
     if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
     double value = PyFloat_AsDouble(object);
@@ -77,6 +81,10 @@ auto extract_sequence(PyObject* object, Rule&& rule)
         if (PyErr_Occurred()) throw_python_error();
     }
     return result;
+}
+
+inline std::vector<std::string> extract_texts(PyObject* object) {
+    return extract_sequence(object, extract_text);
 }
 
 // The three elements (borrowed from the tuple) of a tuple of exactly three.
@@ -157,11 +165,10 @@ private:
     bool was_enabled_ = false;
 };
 
-// A list of str, equal texts sharing one object.
-PyRef build_text_list(const std::vector<std::string>& texts);
-PyRef build_data_result(textgrid::TextGridData data);
-// The same result as from textgrid_to_data(grid), read from the document itself.
+// (tmin, tmax, [(name, is_interval, [(tmin, tmax, label), ...]), ...]), the
+// structured form, read from the document itself.
 PyRef build_data_result(const textgrid::TextGrid& grid);
-PyRef build_data_list(std::vector<textgrid::TextGridData> data);
+// One such result per document, equal labels shared across all of them.
+PyRef build_data_list(const std::vector<textgrid::TextGrid>& grids);
 
 }  // namespace velmar

@@ -21,16 +21,7 @@ using textgrid::InternalFailure;
 
 // The pending Python error as "Type: text", cleared.
 std::string take_error_text() {
-#if PY_VERSION_HEX >= 0x030C0000
-    PyRef error = PyRef::steal(PyErr_GetRaisedException());
-#else
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Py_XDECREF(type);
-    Py_XDECREF(traceback);
-    PyRef error = PyRef::steal(value);
-#endif
+    PyRef error = PyRef::steal(take_pending_exception());
     if (!error) return "unknown error";
     std::string text = Py_TYPE(error.get())->tp_name;
     PyRef message = PyRef::steal(PyObject_Str(error.get()));
@@ -235,16 +226,6 @@ PyRef array_from_buffer(std::vector<std::uint32_t> column) {
     return array_over(std::move(column), NPY_UINT32);
 }
 
-PyRef build_vector_result(textgrid::TextGridVectors vectors) {
-    PyRef tmins = array_from_buffer(std::move(vectors.tmins));
-    PyRef tmaxs = array_from_buffer(std::move(vectors.tmaxs));
-    PyRef is_intervals = array_from_buffer(std::move(vectors.is_intervals));
-    PyRef labels = build_text_list(vectors.labels);
-    PyRef tier_names = build_text_list(vectors.tier_names);
-    return PyRef::steal(created(PyTuple_Pack(5, tmins.get(), tmaxs.get(), labels.get(),
-                                             tier_names.get(), is_intervals.get())));
-}
-
 PyRef build_vector_result(const textgrid::TextGrid& grid) {
     std::size_t rows = 0;
     for (const textgrid::Tier& tier : grid.tiers) rows += tier.items.size();
@@ -279,18 +260,6 @@ PyRef build_vector_result(const textgrid::TextGrid& grid) {
     }
     return PyRef::steal(created(PyTuple_Pack(5, tmin_array.get(), tmax_array.get(), labels.get(),
                                              tier_names.get(), is_intervals.get())));
-}
-
-PyRef build_batch_vector_result(textgrid::TextGridVectors vectors,
-                                std::vector<std::uint32_t> file_ids) {
-    PyRef tmins = array_from_buffer(std::move(vectors.tmins));
-    PyRef tmaxs = array_from_buffer(std::move(vectors.tmaxs));
-    PyRef is_intervals = array_from_buffer(std::move(vectors.is_intervals));
-    PyRef ids = array_from_buffer(std::move(file_ids));
-    PyRef labels = build_text_list(vectors.labels);
-    PyRef tier_names = build_text_list(vectors.tier_names);
-    return PyRef::steal(created(PyTuple_Pack(6, tmins.get(), tmaxs.get(), labels.get(),
-                                             tier_names.get(), is_intervals.get(), ids.get())));
 }
 
 }  // namespace velmar

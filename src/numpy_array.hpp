@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "converter.hpp"
+#include "textgrid.hpp"
 #include "pyref.hpp"
 
 namespace velmar {
@@ -26,13 +26,8 @@ PyRef array_from_buffer(std::vector<std::uint32_t> column);
 // mean something else than its memory). Other objects never load NumPy.
 bool is_exact_numpy_array(PyObject* object);
 
-// (tmins, tmaxs, labels, tier_names, is_intervals)
-PyRef build_vector_result(textgrid::TextGridVectors vectors);
-// The same result as from textgrid_to_vectors(grid), read from the document
+// (tmins, tmaxs, labels, tier_names, is_intervals), read from the document
 // itself: no row-by-row copies of labels and tier names in between.
 PyRef build_vector_result(const textgrid::TextGrid& grid);
-// (tmins, tmaxs, labels, tier_names, is_intervals, file_ids)
-PyRef build_batch_vector_result(textgrid::TextGridVectors vectors,
-                                std::vector<std::uint32_t> file_ids);
 
 }  // namespace velmar

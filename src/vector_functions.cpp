@@ -66,10 +66,6 @@ std::vector<double> extract_doubles(PyObject* object) {
     return extract_sequence(object, extract_double);
 }
 
-std::vector<std::string> extract_texts(PyObject* object) {
-    return extract_sequence(object, extract_text);
-}
-
 // Bytes, not std::vector<bool>, so the column can go to the library as it is.
 std::vector<std::uint8_t> extract_flags(PyObject* object) {
     if (auto column = copy_numpy_column<std::uint8_t>(object, "?")) {

@@ -16,6 +16,8 @@ __all__ = [
 ]
 
 _Float = SupportsFloat | SupportsIndex
+_Floats = npt.NDArray[np.float64]
+_Bools = npt.NDArray[np.bool_]
 _Flag = bool | np.bool_
 _Item = tuple[float, float, str]
 _Tier = tuple[str, bool, list[_Item]]
@@ -24,23 +26,10 @@ _TierInput = tuple[str, _Flag, Sequence[tuple[_Float, _Float, str]]]
 
 def textgrid2vectors(
     file: str, strict: _Flag, file_type: str
-) -> tuple[
-    npt.NDArray[np.float64],
-    npt.NDArray[np.float64],
-    list[str],
-    list[str],
-    npt.NDArray[np.bool_],
-]: ...
+) -> tuple[_Floats, _Floats, list[str], list[str], _Bools]: ...
 def textgrids2vectors(
     files: Sequence[str], strict: _Flag, file_type: str
-) -> tuple[
-    npt.NDArray[np.float64],
-    npt.NDArray[np.float64],
-    list[str],
-    list[str],
-    npt.NDArray[np.bool_],
-    npt.NDArray[np.uint32],
-]: ...
+) -> tuple[_Floats, _Floats, list[str], list[str], _Bools, npt.NDArray[np.uint32]]: ...
 def textgrid2data(file: str, strict: _Flag, file_type: str) -> _TextGridData: ...
 def textgrids2data(files: Sequence[str], strict: _Flag, file_type: str) -> list[_TextGridData]: ...
 def data2textgrid(
@@ -55,7 +44,7 @@ def vectors2textgrid(
     tmaxs: Sequence[_Float] | npt.NDArray[np.floating],
     labels: Sequence[str],
     tier_names: Sequence[str],
-    is_intervals: Sequence[_Flag] | npt.NDArray[np.bool_],
+    is_intervals: Sequence[_Flag] | _Bools,
     tmin: _Float | None,
     tmax: _Float | None,
     output_file: str,
