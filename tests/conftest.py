@@ -1,4 +1,49 @@
+"""Fixtures and helpers shared by the test files."""
+
+import os
+import subprocess
+import sys
+import textwrap
+
 import pytest
+
+import velmar
+
+CREATE = "Failed to create TextGrid because: "
+
+
+def read_prefix(path):
+    return f"Failed to read TextGrid file {path} because: "
+
+
+def panic_type():
+    """The class of internal failures, provoked by an unknown reading file type."""
+    try:
+        velmar.textgrid2data(__file__, True, "LONG")
+    except BaseException as error:  # noqa: B036 - the class under test derives from it
+        return type(error)
+    raise AssertionError("no internal failure")
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def run_python(code, cwd=None):
+    """Runs code (dedented) in a fresh interpreter that imports the very module
+    under test, wherever it was loaded from."""
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(velmar.__file__)))
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], cwd=cwd, env=env,
+                          capture_output=True, text=True, timeout=120)
+
+
+def python_output(code, cwd=None):
+    """What run_python printed; the child must succeed."""
+    result = run_python(code, cwd)
+    assert result.returncode == 0, result.stdout + result.stderr
+    return result.stdout
+
 
 LONG_TEXTGRID = """File type = "ooTextFile"
 Object class = "TextGrid"

@@ -14,10 +14,10 @@ from hypothesis import strategies as st
 
 import velmar
 
+from conftest import CREATE
 from praat_support import (as_praat_reads_it, needs_praat, praat_report, praat_string,
                            run_praat, tier_headers)
 
-CREATE = "Failed to create TextGrid because: "
 LAYOUTS = ["long", "short"]
 ROOT = Path(__file__).resolve().parent.parent
 

@@ -2,35 +2,20 @@
 errors, PanicException for broken preconditions, nothing written on error."""
 
 import os
-import subprocess
-import sys
 
 import pytest
 
 import velmar
 
-from conftest import SAMPLE_DATA
-
-CREATE = "Failed to create TextGrid because: "
+from conftest import CREATE, SAMPLE_DATA, panic_type, python_output, read_prefix
 
 
-def read_prefix(path):
-    return f"Failed to read TextGrid file {path} because: "
-
-
-def panic_type():
-    try:
-        velmar.textgrid2data(__file__, True, "LONG")
-    except BaseException as error:  # noqa: B036 - the class under test derives from it
-        return type(error)
-    raise AssertionError("no internal failure")
-
-
+@pytest.mark.parametrize("read", [velmar.textgrid2data, velmar.textgrid2vectors])
 @pytest.mark.parametrize("file_type", ["auto", "long", "short"])
-def test_missing_file_is_io_error_with_read_prefix(tmp_path, file_type):
+def test_missing_file_is_io_error_with_read_prefix(tmp_path, read, file_type):
     path = str(tmp_path / "dïr with space" / "missing.TextGrid")
     with pytest.raises(OSError) as caught:
-        velmar.textgrid2data(path, True, file_type)
+        read(path, True, file_type)
     assert caught.value.args == (
         read_prefix(path) + "No such file or directory (os error 2)",
     )
@@ -131,7 +116,4 @@ for thread in threads: thread.start()
 for thread in threads: thread.join()
 print(len(kinds), len(set(map(id, kinds))), kinds[0].__name__)
 """
-    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                            timeout=120)
-    assert result.returncode == 0, result.stderr
-    assert result.stdout.split() == ["8", "1", "PanicException"]
+    assert python_output(code).split() == ["8", "1", "PanicException"]

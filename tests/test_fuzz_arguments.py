@@ -11,7 +11,7 @@ from hypothesis import strategies as st
 
 import velmar
 
-from conftest import LONG_TEXTGRID
+from conftest import LONG_TEXTGRID, panic_type
 
 # NumPy's own warnings when a masked or complex element becomes a float.
 pytestmark = pytest.mark.filterwarnings("ignore::UserWarning", "ignore:Casting complex")
@@ -165,14 +165,6 @@ def column_sets(draw):
     return columns
 
 
-def panic_type():
-    try:
-        velmar.textgrid2data(__file__, True, "LONG")
-    except BaseException as error:  # noqa: B036 - the class under test derives from it
-        return type(error)
-    raise AssertionError("no internal failure")
-
-
 PANIC = panic_type()
 
 
@@ -223,15 +215,21 @@ def output_path(directory, kind):
             "nul": str(directory / "out\x00.TextGrid")}[kind]
 
 
+def fresh_output_path(directory, kind):
+    """output_path with no file left there by an earlier example."""
+    path = output_path(directory, kind)
+    if kind == "file" and os.path.exists(path):
+        os.remove(path)
+    return path
+
+
 @FUZZ
 @given(data=documents, tmin=often(st.none(), bounds, 3), tmax=often(st.none(), bounds, 3),
        output=outputs, file_type=file_types)
 def test_data2textgrid_fails_cleanly_and_writes_nothing(places, data, tmin, tmax, output,
                                                         file_type):
     directory, _ = places
-    path = output_path(directory, output)
-    if output == "file" and os.path.exists(path):
-        os.remove(path)
+    path = fresh_output_path(directory, output)
     written = check_call(velmar.data2textgrid, (data, tmin, tmax, path, file_type))
     assert os.path.exists(path) == written
     assert not os.path.exists(output_path(directory, "nul").split("\x00")[0])
@@ -243,9 +241,7 @@ def test_data2textgrid_fails_cleanly_and_writes_nothing(places, data, tmin, tmax
 def test_vectors2textgrid_fails_cleanly_and_writes_nothing(places, columns, tmin, tmax, output,
                                                            file_type):
     directory, _ = places
-    path = output_path(directory, output)
-    if output == "file" and os.path.exists(path):
-        os.remove(path)
+    path = fresh_output_path(directory, output)
     written = check_call(velmar.vectors2textgrid,
                          (*columns, tmin, tmax, path, file_type))
     assert os.path.exists(path) == written

@@ -4,13 +4,13 @@ import behaviour and the class of internal failures."""
 import importlib
 import inspect
 import os
-import subprocess
 import sys
-import textwrap
 
 import pytest
 
 import velmar
+
+from conftest import run_python
 
 FUNCTIONS = {
     "textgrid2vectors": ["file", "strict", "file_type"],
@@ -72,13 +72,6 @@ def test_reimport_gives_the_identical_module():
         assert again.__all__ == list(FUNCTIONS)  # functions not added twice
     finally:
         sys.modules["velmar"] = original
-
-
-def run_python(code):
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)],
-        capture_output=True, text=True, timeout=120,
-    )
 
 
 SUBINTERPRETER_IMPORT = r"""

@@ -3,7 +3,6 @@ references (of the arguments or of anything the calls create) nor native
 memory."""
 
 import gc
-import os
 import sys
 import tracemalloc
 
@@ -11,6 +10,8 @@ import numpy as np
 import pytest
 
 import velmar
+
+from conftest import resident_bytes
 
 ITEM_COUNT = 2000
 
@@ -115,11 +116,6 @@ def python_memory_growth(function, args, kwargs, expected, times):
         return tracemalloc.get_traced_memory()[0] - start
     finally:
         tracemalloc.stop()
-
-
-def resident_bytes():
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
 @pytest.mark.parametrize("name", CASE_NAMES)

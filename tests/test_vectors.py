@@ -6,8 +6,6 @@ import gc
 import math
 import os
 import pickle
-import subprocess
-import sys
 import textwrap
 
 import numpy as np
@@ -15,8 +13,7 @@ import pytest
 
 import velmar
 
-READ_PREFIX = "Failed to read TextGrid file {} because: "
-CREATE_PREFIX = "Failed to create TextGrid because: "
+from conftest import CREATE, python_output, resident_bytes
 
 
 def long_textgrid(tmin, tmax, tiers):
@@ -111,14 +108,6 @@ def test_arrays_are_independent_writable_buffers(sample):
     assert first[1].base is not first[0].base
 
 
-@pytest.mark.parametrize("file_type", ["long", "short", "auto"])
-def test_missing_file_is_io_error_with_read_prefix(tmp_path, file_type):
-    path = str(tmp_path / "missing.TextGrid")
-    with pytest.raises(OSError) as info:
-        velmar.textgrid2vectors(path, True, file_type)
-    assert str(info.value).startswith(READ_PREFIX.format(path))
-
-
 # -- the owner type -------------------------------------------------------------
 
 @pytest.mark.parametrize("attempt", [
@@ -147,11 +136,6 @@ def test_owner_type_is_created_once(sample):
     assert len({type(x.base) for x in (a[0], a[1], a[4], b[0])}) == 1
     assert not hasattr(velmar, "PySliceContainer")
     assert type(a[0].base).__doc__
-
-
-def statm_rss():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
 @pytest.fixture(scope="module")
@@ -195,12 +179,12 @@ def test_buffers_freed_once_in_any_release_order(large_file, order):
     for _ in range(3):
         one_round()
     gc.collect()
-    before = statm_rss()
+    before = resident_bytes()
     for _ in range(40):
         one_round()
     gc.collect()
     # 40 rounds of 100k rows would leak well over 20 MiB of columns alone.
-    assert statm_rss() - before < 8 * 2**20
+    assert resident_bytes() - before < 8 * 2**20
 
 
 def test_view_keeps_buffer_alive_after_array_is_gone(sample):
@@ -242,7 +226,7 @@ def test_unequal_lengths_are_refused(tmp_path, short):
     cols = [[0.0, 1.0, 2.0], [1.0, 2.0, 3.0], ["a", "b", "c"], ["t", "t", "t"], [True] * 3]
     cols[short] = cols[short][:2]
     out = tmp_path / "out.TextGrid"
-    with pytest.raises(OSError, match="^" + CREATE_PREFIX + "Input vectors must have the same length$"):
+    with pytest.raises(OSError, match="^" + CREATE + "Input vectors must have the same length$"):
         velmar.vectors2textgrid(*cols, None, None, str(out), "long")
     assert not out.exists()
 
@@ -251,7 +235,7 @@ def test_empty_columns_need_bounds(tmp_path):
     out = tmp_path / "out.TextGrid"
     with pytest.raises(OSError) as info:
         velmar.vectors2textgrid([], [], [], [], [], None, None, str(out), "long")
-    assert str(info.value) == CREATE_PREFIX + "Time bounds should be non-negative in TextGrid"
+    assert str(info.value) == CREATE + "Time bounds should be non-negative in TextGrid"
     assert not out.exists()
     velmar.vectors2textgrid([], [], [], [], [], 0.0, 1.0, str(out), "long")
     assert read_back(str(out)) == (0.0, 1.0, [])
@@ -285,7 +269,7 @@ def test_first_row_decides_tier_kind(tmp_path):
     velmar.vectors2textgrid([0.5, 1.0], [0.5, 1.0], ["p", "q"], ["t", "t"], [False, True],
                             0.0, 2.0, out, "short")
     assert read_back(out) == (0.0, 2.0, [("t", False, [(0.5, 0.5, "p"), (1.0, 1.0, "q")])])
-    with pytest.raises(OSError, match="^" + CREATE_PREFIX):
+    with pytest.raises(OSError, match="^" + CREATE):
         velmar.vectors2textgrid([0.5, 1.0], [0.5, 2.0], ["p", "q"], ["t", "t"], [False, True],
                                 0.0, 2.0, out + "2", "short")
     assert not os.path.exists(out + "2")
@@ -308,9 +292,9 @@ def test_nan_start_is_an_error_and_writes_nothing(tmp_path, rows, message):
     with pytest.raises(OSError) as info:
         velmar.vectors2textgrid(tmins, tmaxs, labels, ["t"] * len(rows), [True] * len(rows),
                                 None, None, str(out), "long")
-    assert str(info.value).startswith(CREATE_PREFIX)
+    assert str(info.value).startswith(CREATE)
     if message:
-        assert str(info.value) == CREATE_PREFIX + message
+        assert str(info.value) == CREATE + message
     assert not out.exists()
 
 
@@ -318,19 +302,10 @@ def test_unwritable_output_is_io_error_with_create_prefix(tmp_path):
     out = str(tmp_path / "no such dir" / "out.TextGrid")
     with pytest.raises(OSError) as info:
         velmar.vectors2textgrid([0.0], [1.0], ["a"], ["t"], [True], None, None, out, "long")
-    assert str(info.value).startswith(CREATE_PREFIX)
+    assert str(info.value).startswith(CREATE)
 
 
 # -- without NumPy, and first use from many threads --------------------------------
-
-def run_python(code, tmp_path):
-    # The child must find the very module under test, wherever it was loaded from.
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(velmar.__file__)))
-    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], cwd=tmp_path, env=env,
-                            capture_output=True, text=True, timeout=120)
-    assert result.returncode == 0, result.stdout + result.stderr
-    return result.stdout
-
 
 @pytest.mark.parametrize("blocker", [
     "sys.modules['numpy'] = None",
@@ -342,7 +317,7 @@ def run_python(code, tmp_path):
         sys.meta_path.insert(0, Block())"""),
 ], ids=["sys.modules", "meta path"])
 def test_module_works_without_numpy(sample, tmp_path, blocker):
-    out = run_python(f"""
+    out = python_output(f"""
 import sys
 {blocker}
 import velmar
@@ -364,7 +339,7 @@ for attempt in range(2):
 
 
 def test_first_arrays_from_many_threads_at_once(sample, tmp_path):
-    out = run_python(f"""
+    out = python_output(f"""
 import threading, velmar
 barrier = threading.Barrier(8)
 results = []
