@@ -20,65 +20,19 @@ Peers that are not installed are reported and skipped.
 """
 
 import argparse
-import gc
 import json
 import os
-import random
 import tempfile
-import time
 from pathlib import Path
 
 import velmar
+from common import best_times, item_count, make_data
 
-PHONES = ("AA AE AH AO AW AY B CH D DH EH ER EY F G HH IH IY JH K L M N NG OW OY P R S SH "
-          "T TH UH UW V W Y Z ZH").split()
-TONES = ("H*", "L*", "L+H*", "!H*", "H-", "L-", "L-L%", "H-H%")
 PEER_BUDGET_SECONDS = 20.0  # stop repeating a peer once its runs take this long
-clock = time.perf_counter
+figure = 0  # which of best_times' figures counts: 0 wall, 1 processor time
 
 
-# --- test data ----------------------------------------------------------------
-
-def make_vocabulary(rng, count=400):
-    return ["".join(rng.choice("abcdefghiklmnoprstuwy") for _ in range(rng.randint(2, 9)))
-            for _ in range(count)]
-
-
-def make_data(items, seed=7):
-    """Words, phones, syllables and tone points covering one long recording."""
-    rng = random.Random(seed)
-    vocabulary = make_vocabulary(rng)
-    n_phones = items * 52 // 100  # the other tiers add about as many again
-    phones, words, syllables, tones = [], [], [], []
-    t = 0.0
-    word_start = syllable_start = 0.0
-    phones_left_in_word = rng.randint(2, 6)
-    for _ in range(n_phones):
-        end = round(t + rng.uniform(0.03, 0.16), 4)
-        phones.append((t, end, rng.choice(PHONES)))
-        phones_left_in_word -= 1
-        if rng.random() < 0.4 or phones_left_in_word == 0:
-            syllables.append((syllable_start, end, "s" + str(len(syllables) % 7)))
-            syllable_start = end
-        if phones_left_in_word == 0:
-            words.append((word_start, end, rng.choice(vocabulary)))
-            word_start = syllable_start = end
-            phones_left_in_word = rng.randint(2, 6)
-            if rng.random() < 0.5:
-                tones.append((round((words[-1][0] + end) / 2, 4),) * 2 + (rng.choice(TONES),))
-        t = end
-    if word_start < t:
-        words.append((word_start, t, rng.choice(vocabulary)))
-    if syllable_start < t:
-        syllables.append((syllable_start, t, "s0"))
-    tiers = [("words", True, words), ("syllables", True, syllables), ("phones", True, phones),
-             ("tones", False, tones)]
-    return 0.0, t, tiers
-
-
-def item_count(tiers):
-    return sum(len(items) for _, _, items in tiers)
-
+# --- the file as Praat writes it ----------------------------------------------
 
 def number(x):
     return "%.15g" % x
@@ -109,25 +63,10 @@ def praat_long_text(tmin, tmax, tiers):
 
 # --- timing -------------------------------------------------------------------
 
-def best_time(action, runs, budget=None):
-    best = float("inf")
-    spent = 0.0
-    for _ in range(runs):
-        gc.collect()
-        start = clock()
-        action()
-        elapsed = clock() - start
-        best = min(best, elapsed)
-        spent += elapsed
-        if budget is not None and spent > budget:
-            break
-    return best
-
-
 def attempt(action, runs, budget=None):
     """A time in seconds, or a short text saying why there is none."""
     try:
-        return best_time(action, runs, budget)
+        return best_times(action, runs, budget)[figure]
     except ImportError:
         return "not installed"
     except NotImplementedError:
@@ -242,8 +181,8 @@ def main():
     parser.add_argument("--cpu", action="store_true",
                         help="measure processor time of all threads instead of wall time")
     args = parser.parse_args()
-    global clock
-    clock = time.process_time if args.cpu else time.perf_counter
+    global figure
+    figure = 1 if args.cpu else 0
     print(f"velmar vs. peers, {os.cpu_count()} logical processors, "
           f"{'processor' if args.cpu else 'wall'} time")
     with tempfile.TemporaryDirectory(prefix="velmar-peers-") as tmp:

@@ -1,8 +1,8 @@
 // Read throughput: generates a long-layout and a short-layout TextGrid of at
 // least 50 MB in /tmp and times read_textgrid on each (best of several runs),
 // or times the files given as arguments.
-#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -10,6 +10,7 @@
 #include "parser_long.hpp"
 #include "parser_short.hpp"
 #include "text.hpp"
+#include "timing.hpp"
 
 namespace {
 
@@ -80,18 +81,6 @@ std::string write_sample(bool long_layout) {
     return path;
 }
 
-template <class Run>
-double best_seconds(Run run) {
-    double best = 1e300;
-    for (int i = 0; i < kRuns; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
-    }
-    return best;
-}
-
 void report(const char* what, double megabytes, double seconds) {
     std::printf("  %-34s %8.1f ms  %8.0f MB/s\n", what, seconds * 1e3, megabytes / seconds);
 }
@@ -114,22 +103,22 @@ int measure_file(const std::string& path, bool long_layout) {
     std::printf("%s layout: %s, %.1f MB, %zu items\n", long_layout ? "long" : "short",
                 path.c_str(), megabytes, items);
     const char* type = long_layout ? "long" : "short";
-    report("read_textgrid (file, strict)", megabytes, best_seconds([&] {
+    report("read_textgrid (file, strict)", megabytes, best_seconds(kRuns, [&] {
                if (!textgrid::read_textgrid(path, true, type)) std::abort();
            }));
-    report("read_textgrid (file, auto)", megabytes, best_seconds([&] {
+    report("read_textgrid (file, auto)", megabytes, best_seconds(kRuns, [&] {
                if (!textgrid::read_textgrid(path, false, "auto")) std::abort();
            }));
-    report("load_text_buffer only", megabytes, best_seconds([&] {
+    report("load_text_buffer only", megabytes, best_seconds(kRuns, [&] {
                if (!textgrid::load_text_buffer(path)) std::abort();
            }));
-    report("parse only (text in memory)", megabytes, best_seconds([&] {
+    report("parse only (text in memory)", megabytes, best_seconds(kRuns, [&] {
                auto grid = long_layout ? textgrid::parse_long_text(text.value(), false)
                                        : textgrid::parse_short_text(text.value(), false);
                if (!grid) std::abort();
            }));
     if (long_layout) {
-        report("parse only, one pass", megabytes, best_seconds([&] {
+        report("parse only, one pass", megabytes, best_seconds(kRuns, [&] {
                    if (!textgrid::parse_long_text_one_pass(text.value(), false)) std::abort();
                }));
     }

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """textgrid2vectors against textgrid2data on one large file, and the way back.
 
-Writes a long-layout TextGrid of about --items items (words, phones and a point
-tier) and prints, best of --runs:
+Writes a long-layout TextGrid of about --items items (words, syllables, phones
+and a point tier) and prints, best of --runs:
 
   read    textgrid2data, textgrid2vectors, and their ratio (goal: >= 2)
   write   data2textgrid, vectors2textgrid from the columns just read
@@ -15,46 +15,10 @@ tier) and prints, best of --runs:
 import argparse
 import gc
 import os
-import random
 import tempfile
-import time
 
 import velmar
-
-
-def make_tiers(items, seed=11):
-    rng = random.Random(seed)
-    vocabulary = ["".join(rng.choice("abcdefghiklmnoprstuwy") for _ in range(rng.randint(2, 9)))
-                  for _ in range(400)]
-    phones_count = items * 6 // 10
-    phones, words, tones = [], [], []
-    t = 0.0
-    for i in range(phones_count):
-        d = round(rng.uniform(0.03, 0.15), 3)
-        phones.append((t, round(t + d, 3), rng.choice(("AA", "B", "SH", "IY", "ŋ", "ə", ""))))
-        if i % 3 == 0:
-            words.append([t, t, rng.choice(vocabulary)])
-        words[-1][1] = round(t + d, 3)
-        t = round(t + d, 3)
-    words = [tuple(w) for w in words]
-    room = items - len(phones) - len(words)
-    step = t / max(room, 1)
-    tones = [(round(k * step, 4), round(k * step, 4), "H*") for k in range(max(room, 0))]
-    return t, [("words", True, words), ("phones", True, phones), ("tones", False, tones)]
-
-
-def best(function, runs):
-    """Best wall time and best CPU time of all threads (the latter is steadier on
-    a busy machine)."""
-    wall, cpu = [], []
-    for _ in range(runs):
-        gc.collect()
-        start, start_cpu = time.perf_counter(), time.process_time()
-        result = function()
-        wall.append(time.perf_counter() - start)
-        cpu.append(time.process_time() - start_cpu)
-        del result
-    return min(wall), min(cpu)
+from common import best_times, item_count, make_data
 
 
 def show(kind, name, figures, reference=None, goal=""):
@@ -79,23 +43,24 @@ def main():
 
     with tempfile.TemporaryDirectory() as directory:
         source = os.path.join(directory, "large.TextGrid")
-        end, tiers = make_tiers(args.items)
-        velmar.data2textgrid(tiers, 0.0, end, source, "long")
-        rows = sum(len(items) for _, _, items in tiers)
-        print(f"file: {rows} items, {os.path.getsize(source) / 2**20:.1f} MiB, long layout")
+        tmin, tmax, tiers = make_data(args.items)
+        velmar.data2textgrid(tiers, tmin, tmax, source, "long")
+        print(f"file: {item_count(tiers)} items, "
+              f"{os.path.getsize(source) / 2**20:.1f} MiB, long layout")
 
-        data_time = best(lambda: velmar.textgrid2data(source, False, "long"), args.runs)
-        vectors_time = best(lambda: velmar.textgrid2vectors(source, False, "long"), args.runs)
+        data_time = best_times(lambda: velmar.textgrid2data(source, False, "long"), args.runs)
+        vectors_time = best_times(lambda: velmar.textgrid2vectors(source, False, "long"),
+                                  args.runs)
         show("read", "textgrid2data", data_time)
         show("read", "textgrid2vectors", vectors_time, data_time, " (goal >= 2)")
 
         data = velmar.textgrid2data(source, False, "long")
         vectors = velmar.textgrid2vectors(source, False, "long")
         out = os.path.join(directory, "out.TextGrid")
-        write_data = best(lambda: velmar.data2textgrid(data[2], data[0], data[1], out, "long"),
-                          args.runs)
-        write_vectors = best(lambda: velmar.vectors2textgrid(*vectors, 0.0, end, out, "long"),
-                             args.runs)
+        write_data = best_times(
+            lambda: velmar.data2textgrid(data[2], data[0], data[1], out, "long"), args.runs)
+        write_vectors = best_times(
+            lambda: velmar.vectors2textgrid(*vectors, tmin, tmax, out, "long"), args.runs)
         show("write", "data2textgrid", write_data)
         show("write", "vectors2textgrid", write_vectors, write_data)
         del data, vectors

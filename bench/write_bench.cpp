@@ -3,21 +3,21 @@
 //
 //   write_bench [items] [output-path] [long|short]
 
-#include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "parallel.hpp"
+#include "timing.hpp"
 #include "writer.hpp"
 
 using namespace textgrid;
 
 namespace {
+
+constexpr int kRuns = 5;
 
 TextGrid make_document(std::size_t items) {
     // Three-decimal times and short words, as a forced aligner produces them;
@@ -44,19 +44,6 @@ TextGrid make_document(std::size_t items) {
     grid.add_tier(std::move(marks));
     grid.size = 2;
     return grid;
-}
-
-// Best of several runs, so one slow start (page faults, pool start) does not count.
-template <class F>
-double best_seconds(F&& run, int repeats = 5) {
-    double best = 1e300;
-    for (int r = 0; r < repeats; ++r) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
-    }
-    return best;
 }
 
 }  // namespace
@@ -92,7 +79,7 @@ int main(int argc, char** argv) {
         for (const char* target : {"/dev/null", path.c_str()}) {
             double one_core = 0;
             for (std::size_t p : processor_counts) {
-                const double seconds = best_seconds([&] {
+                const double seconds = best_seconds(kRuns, [&] {
                     if (!write_textgrid(grid, target, layout.type, p)) std::abort();
                 });
                 if (p == 1) one_core = seconds;
@@ -102,7 +89,7 @@ int main(int argc, char** argv) {
             }
         }
         for (std::size_t p : {std::size_t{1}, all}) {
-            const double seconds = best_seconds([&] { (void)layout.render(grid, p); });
+            const double seconds = best_seconds(kRuns, [&] { (void)layout.render(grid, p); });
             std::printf("  render to one string    P = %-3zu %8.1f MB/s %8.1f ms\n", p,
                         megabytes / seconds, seconds * 1e3);
         }

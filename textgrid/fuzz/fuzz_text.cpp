@@ -104,6 +104,8 @@ constexpr std::string_view kSpaces[] = {
     "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
     "\xE3\x80\x80"};
 
+// Both ends in one loop: every space starts with a lead byte and none is a
+// prefix of another, so a cut at one end never reaches into one at the other.
 std::string_view reference_trim(std::string_view text) {
     for (bool cut = true; cut;) {
         cut = false;
@@ -112,11 +114,6 @@ std::string_view reference_trim(std::string_view text) {
                 text.remove_prefix(space.size());
                 cut = true;
             }
-        }
-    }
-    for (bool cut = true; cut;) {
-        cut = false;
-        for (const auto space : kSpaces) {
             if (text.ends_with(space)) {
                 text.remove_suffix(space.size());
                 cut = true;
