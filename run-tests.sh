@@ -22,8 +22,5 @@ echo "== module tests (Python $TAG)"
 [ -x "$VENV/bin/python" ] || "$PY" -m venv --system-site-packages "$VENV"
 "$VENV/bin/python" -m pip install -q --no-build-isolation \
     -Ccmake.define.VELMAR_WERROR=ON -Cbuild-dir="build/wheel-$TAG" .
-status=0
-"$VENV/bin/python" -m pytest -q tests || status=$?
-# 5: no tests collected yet
-[ "$status" = 0 ] || [ "$status" = 5 ] || exit "$status"
+"$VENV/bin/python" -m pytest -q tests
 echo "== all tests passed (Python $TAG)"
