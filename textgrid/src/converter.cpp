@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <limits>
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
@@ -15,29 +14,14 @@ namespace textgrid {
 
 namespace {
 
-// Lowest item start, NaN skipped; the largest finite double when there is none.
-double lowest_start(const std::vector<Item>& items) {
-    double lowest = std::numeric_limits<double>::max();
-    for (const Item& item : items)
-        if (!std::isnan(item.tmin)) lowest = std::min(lowest, item.tmin);
-    return lowest;
-}
-
-double highest_end(const std::vector<Item>& items) {
-    double highest = std::numeric_limits<double>::lowest();
-    for (const Item& item : items)
-        if (!std::isnan(item.tmax)) highest = std::max(highest, item.tmax);
-    return highest;
-}
-
 // A tier takes the caller's bounds when given, otherwise it is fitted to its items.
 Tier make_tier(std::string name, bool is_interval, std::vector<Item> items,
                std::optional<double> tmin, std::optional<double> tmax) {
     Tier tier;
     tier.name = std::move(name);
     tier.is_interval = is_interval;
-    tier.tmin = tmin ? *tmin : lowest_start(items);
-    tier.tmax = tmax ? *tmax : highest_end(items);
+    tier.tmin = tmin ? *tmin : lowest_time<&Item::tmin>(items);
+    tier.tmax = tmax ? *tmax : highest_time<&Item::tmax>(items);
     tier.size = items.size();
     tier.items = std::move(items);
     return tier;

@@ -247,8 +247,6 @@ bool is_valid_utf8(std::string_view text) {
 
 // ---- white space ----------------------------------------------------------------
 
-bool is_ascii_space(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
-
 // Byte length of a non-ASCII white-space character starting at `p`, or 0.
 std::size_t wide_space_at(const unsigned char* p, std::size_t available) {
     if (available >= 2 && p[0] == 0xC2 && (p[1] == 0x85 || p[1] == 0xA0)) return 2;
@@ -266,7 +264,7 @@ std::size_t wide_space_at(const unsigned char* p, std::size_t available) {
 // Byte length of a white-space character ending just before `end`, or 0.
 std::size_t space_before(const unsigned char* begin, const unsigned char* end) {
     const std::size_t available = static_cast<std::size_t>(end - begin);
-    if (is_ascii_space(end[-1])) return 1;
+    if (scan::is_ascii_space(static_cast<char>(end[-1]))) return 1;
     if (end[-1] < 0x80) return 0;
     if (available >= 2 && wide_space_at(end - 2, 2) == 2) return 2;
     if (available >= 3 && wide_space_at(end - 3, 3) == 3) return 3;
@@ -318,34 +316,6 @@ bool is_overflow(std::string_view digits) {
         if (negative) exponent = -exponent;
     }
     return position + exponent >= 0;
-}
-
-// ---- fast decimal path ---------------------------------------------------------
-
-// Plain decimals with at most 15 significant digits (most times in files):
-// mantissa and power of ten are exact doubles, so one division rounds correctly.
-bool parse_simple_decimal(std::string_view text, double& value) {
-    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    std::uint64_t mantissa = 0;
-    int digits = 0;
-    int fraction_digits = 0;
-    bool seen_point = false;
-    for (const char c : text) {
-        if (c >= '0' && c <= '9') {
-            mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-            if (mantissa != 0) ++digits;
-            if (seen_point) ++fraction_digits;
-        } else if (c == '.' && !seen_point) {
-            seen_point = true;
-        } else {
-            return false;
-        }
-    }
-    if (digits > 15 || fraction_digits > 22 || text.size() == (seen_point ? 1u : 0u)) return false;
-    value = static_cast<double>(mantissa) / kPowers[fraction_digits];
-    return true;
 }
 
 }  // namespace
@@ -422,7 +392,7 @@ std::string_view trim_back(std::string_view text) {
     const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = begin + text.size();
     while (end > begin) {
-        if (is_ascii_space(end[-1])) {
+        if (scan::is_ascii_space(static_cast<char>(end[-1]))) {
             --end;
         } else if (end[-1] < 0x80) {
             break;
@@ -477,14 +447,6 @@ QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text) {
         count.line_feeds += *p == '\n';
     }
     return count;
-}
-
-std::vector<std::string_view> logical_lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    LineCursor cursor(text);
-    Line line;
-    while (cursor.next(line)) lines.push_back(line.text);
-    return lines;
 }
 
 std::optional<std::pair<std::string_view, std::string_view>> split_key_value(
@@ -542,7 +504,7 @@ double parse_f64_or_zero(std::string_view text) {
         return 0.0;
     }
     double value = 0.0;
-    if (parse_simple_decimal(body, value)) return negative ? -value : value;
+    if (scan::parse_plain_decimal(body, value)) return negative ? -value : value;
     const char* end = body.data() + body.size();
     const auto [stop, error] = std::from_chars(body.data(), end, value, std::chars_format::general);
     if (stop != end) return 0.0;

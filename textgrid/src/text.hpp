@@ -75,7 +75,6 @@ public:
 private:
     std::string_view rest_;
     std::size_t next_number_ = 1;
-    bool done_ = false;
 };
 
 // Double quotes and line feeds in a stretch of text; the parallel reader counts
@@ -85,9 +84,6 @@ struct QuoteAndLineCount {
     std::size_t line_feeds = 0;
 };
 QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text);
-
-// The short layout's line table: every logical line, trimmed, blanks kept.
-std::vector<std::string_view> logical_lines(std::string_view text);
 
 // Cut at the first '='; key and value trimmed. No '=': nothing.
 std::optional<std::pair<std::string_view, std::string_view>> split_key_value(std::string_view line);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <string>
 
 namespace textgrid {
@@ -80,22 +79,16 @@ Status TextGrid::validate() const {
 Result<TextGrid> TextGrid::from_tiers(std::vector<Tier> tiers, std::optional<double> tmin,
                                       std::optional<double> tmax) {
     TextGrid grid;
+    // No tiers leave the bounds at zero.
     if (tmin) {
         grid.tmin = *tmin;
     } else if (!tiers.empty()) {
-        // NaN tier bounds are skipped; all-NaN leaves the start value in place.
-        double lowest = std::numeric_limits<double>::max();
-        for (const Tier& tier : tiers)
-            if (!std::isnan(tier.tmin)) lowest = std::min(lowest, tier.tmin);
-        grid.tmin = lowest;
+        grid.tmin = lowest_time<&Tier::tmin>(tiers);
     }
     if (tmax) {
         grid.tmax = *tmax;
     } else if (!tiers.empty()) {
-        double highest = std::numeric_limits<double>::lowest();
-        for (const Tier& tier : tiers)
-            if (!std::isnan(tier.tmax)) highest = std::max(highest, tier.tmax);
-        grid.tmax = highest;
+        grid.tmax = highest_time<&Tier::tmax>(tiers);
     }
     grid.size = tiers.size();
     grid.tiers = std::move(tiers);

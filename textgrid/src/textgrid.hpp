@@ -2,7 +2,10 @@
 // The document model: a TextGrid owns its tiers, a tier owns its items. Nothing
 // here sorts, clamps or repairs; validation only reports the first fault.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,5 +50,24 @@ struct TextGrid {
 };
 
 Status check_time_bounds(double tmin, double tmax, std::string_view context);
+
+// Bounds fitted to tiers or items: the lowest and highest of one time field,
+// NaN skipped. With no number at all they stay at the largest finite double
+// (lowest) and the most negative one (highest).
+template <auto Field, class Range>
+double lowest_time(const Range& range) {
+    double lowest = std::numeric_limits<double>::max();
+    for (const auto& each : range)
+        if (!std::isnan(each.*Field)) lowest = std::min(lowest, each.*Field);
+    return lowest;
+}
+
+template <auto Field, class Range>
+double highest_time(const Range& range) {
+    double highest = std::numeric_limits<double>::lowest();
+    for (const auto& each : range)
+        if (!std::isnan(each.*Field)) highest = std::max(highest, each.*Field);
+    return highest;
+}
 
 }  // namespace textgrid

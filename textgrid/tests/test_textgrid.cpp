@@ -6,25 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "reader_support.hpp"
 #include "textgrid.hpp"
 
 using namespace textgrid;
+using reader_support::make_tier;
 
 namespace {
 
 const double NaN = std::numeric_limits<double>::quiet_NaN();
-
-Tier make_tier(bool is_interval, double tmin, double tmax, std::vector<Item> items,
-               std::string name = "words") {
-    Tier tier;
-    tier.name = std::move(name);
-    tier.is_interval = is_interval;
-    tier.tmin = tmin;
-    tier.tmax = tmax;
-    tier.size = items.size();
-    tier.items = std::move(items);
-    return tier;
-}
 
 std::string message_of(const Status& status) {
     return status ? std::string("ok") : status.error().to_string();
@@ -78,34 +68,34 @@ Tier with_size(Tier tier, std::uint64_t size) {
 
 std::vector<TierCase> tier_cases() {
     return {
-        {"touching", make_tier(true, 0, 2, {{0, 1, "a"}, {1, 2, "b"}}), "ok"},
-        {"overlap_within_tolerance", make_tier(true, 0, 2, {{0, 1, "a"}, {0.9999995, 2, "b"}}),
+        {"touching", make_tier("words", true, 0, 2, {{0, 1, "a"}, {1, 2, "b"}}), "ok"},
+        {"overlap_within_tolerance", make_tier("words", true, 0, 2, {{0, 1, "a"}, {0.9999995, 2, "b"}}),
          "ok"},
-        {"overlap", make_tier(true, 0, 2, {{0, 1, "a"}, {0.99, 2, "b"}}),
+        {"overlap", make_tier("words", true, 0, 2, {{0, 1, "a"}, {0.99, 2, "b"}}),
          "Items 0 and 1 overlap in tier words"},
-        {"reversed_after_overlap", make_tier(true, 0, 2, {{0, 1, ""}, {0.5, 0.4, ""}}),
+        {"reversed_after_overlap", make_tier("words", true, 0, 2, {{0, 1, ""}, {0.5, 0.4, ""}}),
          "Items 0 and 1 overlap in tier words"},
-        {"item_too_short", make_tier(true, 0, 2, {{0, 0.000001, ""}}),
+        {"item_too_short", make_tier("words", true, 0, 2, {{0, 0.000001, ""}}),
          "tmin should be less than tmax in item 0 in tier words"},
-        {"item_negative", make_tier(true, 0, 2, {{0, 1, ""}, {1, 2, ""}, {-1, 0, ""}}),
+        {"item_negative", make_tier("words", true, 0, 2, {{0, 1, ""}, {1, 2, ""}, {-1, 0, ""}}),
          "Items 1 and 2 overlap in tier words"},
-        {"second_item_negative_bound", make_tier(true, 0, 2, {{-3, -2, ""}}),
+        {"second_item_negative_bound", make_tier("words", true, 0, 2, {{-3, -2, ""}}),
          "Time bounds should be non-negative in item 0 in tier words"},
-        {"size_before_bounds", with_size(make_tier(true, -1, 0, {{0, 1, ""}, {1, 2, ""}}), 3),
+        {"size_before_bounds", with_size(make_tier("words", true, -1, 0, {{0, 1, ""}, {1, 2, ""}}), 3),
          "Tier size does not match number of items"},
-        {"tier_negative", make_tier(true, -0.5, 2, {}),
+        {"tier_negative", make_tier("words", true, -0.5, 2, {}),
          "Time bounds should be non-negative in tier words"},
-        {"tier_too_short", make_tier(true, 0, 0.0000005, {}),
+        {"tier_too_short", make_tier("words", true, 0, 0.0000005, {}),
          "tmin should be less than tmax in tier words"},
-        {"empty_tier", make_tier(false, 0, 1, {}), "ok"},
-        {"nan_item", make_tier(true, 0, 1, {{NaN, NaN, ""}}), "ok"},
-        {"points_reversed", make_tier(false, 0, 1, {{0.5, 0.5, ""}, {0.3, 0.3, ""}}),
+        {"empty_tier", make_tier("words", false, 0, 1, {}), "ok"},
+        {"nan_item", make_tier("words", true, 0, 1, {{NaN, NaN, ""}}), "ok"},
+        {"points_reversed", make_tier("words", false, 0, 1, {{0.5, 0.5, ""}, {0.3, 0.3, ""}}),
          "Items 0 and 1 overlap in tier words"},
-        {"points_equal", make_tier(false, 0, 1, {{0.5, 0.5, ""}, {0.5, 0.5, ""}}), "ok"},
-        {"point_negative_time", make_tier(false, 0, 1, {{-1, -1, ""}}), "ok"},
-        {"point_differing", make_tier(false, 0, 2, {{1.0, 1.5, ""}}),
+        {"points_equal", make_tier("words", false, 0, 1, {{0.5, 0.5, ""}, {0.5, 0.5, ""}}), "ok"},
+        {"point_negative_time", make_tier("words", false, 0, 1, {{-1, -1, ""}}), "ok"},
+        {"point_differing", make_tier("words", false, 0, 2, {{1.0, 1.5, ""}}),
          "Item 0 should have tmin == tmax in PointTier words"},
-        {"name_verbatim", make_tier(true, 0, 0, {}, "my \"odd\" tier"),
+        {"name_verbatim", make_tier("my \"odd\" tier", true, 0, 0, {}),
          "Time bounds should be non-negative in tier my \"odd\" tier"},
     };
 }
@@ -127,9 +117,9 @@ TEST(TextGridValidation, ChecksSizeThenBoundsThenTiers) {
     grid.tmax = 1;
     EXPECT_EQ(message_of(grid.validate()), "tmin should be less than tmax in TextGrid");
     grid.tmin = 0;
-    grid.add_tier(make_tier(true, 0, 1, {}, "first"));
-    grid.add_tier(make_tier(true, 0, 0, {}, "second"));
-    grid.add_tier(make_tier(true, -1, 1, {}, "third"));
+    grid.add_tier(make_tier("first", true, 0, 1, {}));
+    grid.add_tier(make_tier("second", true, 0, 0, {}));
+    grid.add_tier(make_tier("third", true, -1, 1, {}));
     grid.size = 3;
     EXPECT_EQ(message_of(grid.validate()), "Time bounds should be non-negative in tier second");
     EXPECT_EQ(grid.validate().error().kind(), ErrorKind::InvalidData);
@@ -148,7 +138,7 @@ class FromTiers : public ::testing::TestWithParam<FromTiersCase> {};
 TEST_P(FromTiers, FillsBoundsAndValidates) {
     const auto& c = GetParam();
     std::vector<Tier> tiers;
-    for (auto [lo, hi] : c.tier_bounds) tiers.push_back(make_tier(true, lo, hi, {}));
+    for (auto [lo, hi] : c.tier_bounds) tiers.push_back(make_tier("words", true, lo, hi, {}));
     auto result = TextGrid::from_tiers(std::move(tiers), c.tmin, c.tmax);
     if (std::string(c.expected) != "ok") {
         ASSERT_FALSE(result);

@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "lib.hpp"
+#include "reader_support.hpp"
 #include "writer.hpp"
 
 using namespace textgrid;
+using reader_support::make_tier;
 
 namespace {
 
@@ -23,17 +25,6 @@ std::string lines(std::initializer_list<std::string> each) {
     std::string text;
     for (const auto& line : each) text += line + "\r\n";
     return text;
-}
-
-Tier tier(std::string name, bool is_interval, double tmin, double tmax, std::vector<Item> items) {
-    Tier made;
-    made.name = std::move(name);
-    made.is_interval = is_interval;
-    made.tmin = tmin;
-    made.tmax = tmax;
-    made.size = items.size();
-    made.items = std::move(items);
-    return made;
 }
 
 TextGrid grid(double tmin, double tmax, std::vector<Tier> tiers) {
@@ -63,18 +54,18 @@ struct LayoutCase {
     std::string short_text;
 };
 
-TextGrid example() { return grid(0, 2.5, {tier("words", true, 0, 2.5, {{0, 2.5, "hi"}})}); }
+TextGrid example() { return grid(0, 2.5, {make_tier("words", true, 0, 2.5, {{0, 2.5, "hi"}})}); }
 
 TextGrid without_tiers() { return grid(0, 1, {}); }
 
 TextGrid empty_tiers() {
-    return grid(0, 1, {tier("a", true, 0, 1, {}), tier("b", false, 0, 1, {})});
+    return grid(0, 1, {make_tier("a", true, 0, 1, {}), make_tier("b", false, 0, 1, {})});
 }
 
 // Declared sizes are wrong on purpose: the file states the actual counts.
 TextGrid two_tiers_wrong_sizes() {
-    TextGrid made = grid(0, 3, {tier("w", true, 0, 3, {{0, 1, "a"}, {1, 3, ""}}),
-                                tier("p\"q", false, 0, 3, {{1.5, 1.5, "say \"hi\"\nthere"}})});
+    TextGrid made = grid(0, 3, {make_tier("w", true, 0, 3, {{0, 1, "a"}, {1, 3, ""}}),
+                                make_tier("p\"q", false, 0, 3, {{1.5, 1.5, "say \"hi\"\nthere"}})});
     made.size = 7;
     made.tiers[0].size = 9;
     return made;
@@ -150,8 +141,8 @@ TEST(Layouts, WriteTheLongestTimeTexts) {
     const std::string name(300, '"');
     const std::string quotes(600, '"');
     const TextGrid document =
-        grid(tiny, huge, {tier(name, true, tiny, huge, {{tiny, huge, name}}),
-                          tier(name, false, huge, tiny, {{huge, huge, name}})});
+        grid(tiny, huge, {make_tier(name, true, tiny, huge, {{tiny, huge, name}}),
+                          make_tier(name, false, huge, tiny, {{huge, huge, name}})});
     EXPECT_EQ(render_short(document),
               FILE_HEAD + lines({t, h, "<exists>", "2", "\"IntervalTier\"", '"' + quotes + '"', t, h,
                                  "1", t, h, '"' + quotes + '"', "\"TextTier\"", '"' + quotes + '"',
@@ -244,8 +235,8 @@ TextGrid large_document(std::size_t items) {
         points.push_back({t, t, i % 5 ? "" : "p"});
     }
     return grid(0, static_cast<double>(items) * 0.01,
-                {tier("intervals", true, 0, 1, std::move(intervals)),
-                 tier("points", false, 0, 1, std::move(points))});
+                {make_tier("intervals", true, 0, 1, std::move(intervals)),
+                 make_tier("points", false, 0, 1, std::move(points))});
 }
 
 class LargeTiers : public ::testing::TestWithParam<std::size_t> {};
@@ -307,9 +298,9 @@ TEST_P(ReadBack, KeepsEveryNameAndLabel) {
         points.push_back({i + 0.5, i + 0.5, texts[i]});
     }
     const double end = double(texts.size());
-    TextGrid document = grid(0, end, {tier(texts[3], true, 0, end, intervals),
-                                      tier(texts[6], false, 0, end, points),
-                                      tier(texts[10], true, 0, end, {})});
+    TextGrid document = grid(0, end, {make_tier(texts[3], true, 0, end, intervals),
+                                      make_tier(texts[6], false, 0, end, points),
+                                      make_tier(texts[10], true, 0, end, {})});
     const auto path = scratch("read_back.TextGrid").string();
     ASSERT_TRUE(write_textgrid(document, path, GetParam()));
     for (const char* mode : {"auto", GetParam() == FileType::Long ? "long" : "short"}) {
