@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "parallel.hpp"
 #include "textgrid.hpp"
 
 namespace textgrid {
@@ -51,5 +53,24 @@ Result<TextGrid> vectors_to_textgrid(std::vector<double> tmins, std::vector<doub
                                      std::vector<std::string> tier_names,
                                      std::vector<std::uint8_t> is_intervals,
                                      std::optional<double> tmin, std::optional<double> tmax);
+
+// Many files, one entry per path in input order. A file whose reading returns a
+// TextGridError gives the empty entry (bounds 0 and no tiers; no rows); only an
+// InternalFailure (an unknown file_type, say) fails the whole batch. Fewer than
+// 10 x P files are read on the calling thread, more on the worker pool.
+std::vector<TextGridData> textgrids_to_data(const std::vector<std::string>& files, bool strict,
+                                            std::string_view file_type,
+                                            std::size_t processors = logical_processors());
+std::vector<TextGridVectors> textgrids_to_vectors(const std::vector<std::string>& files,
+                                                  bool strict, std::string_view file_type,
+                                                  std::size_t processors = logical_processors());
+
+// All files' rows in input order, each row carrying the input position of its
+// file (a file without rows still takes up its position).
+struct BatchVectors {
+    TextGridVectors columns;
+    std::vector<std::uint32_t> file_ids;
+};
+BatchVectors concatenate_vectors(std::vector<TextGridVectors> files);
 
 }  // namespace textgrid

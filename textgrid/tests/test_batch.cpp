@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "converter.hpp"
+#include "lib.hpp"
+#include "parallel.hpp"
+#include "reader_support.hpp"
+#include "writer.hpp"
+
+using namespace textgrid;
+using reader_support::make_tier;
+
+namespace {
+
+std::string write_temp(const std::string& name, const std::string& bytes) {
+    const std::string path = ::testing::TempDir() + "batch_" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+TextGrid grid_of(std::vector<Tier> tiers) {
+    auto built = TextGrid::from_tiers(std::move(tiers), std::nullopt, std::nullopt);
+    EXPECT_TRUE(built) << built.error().to_string();
+    return std::move(built).value();
+}
+
+// Two rows: an interval tier and a point tier.
+const std::string& two_rows_path() {
+    static const std::string path = write_temp(
+        "two.TextGrid",
+        render_long(grid_of({make_tier("words", true, 0, 2, {{0, 1.5, "ab"}, {1.5, 2, ""}}),
+                             make_tier("events", false, 0, 2, {})})));
+    return path;
+}
+
+const std::string& one_row_path() {
+    static const std::string path = write_temp(
+        "one.TextGrid", render_short(grid_of({make_tier("pts", false, 0, 3, {{1, 1, "x"}})})));
+    return path;
+}
+
+// Reads, but an interval ends before it starts: refused only when strict.
+const std::string& invalid_path() {
+    static const std::string path = [] {
+        TextGrid grid;
+        grid.tmin = 0;
+        grid.tmax = 1;
+        grid.size = 1;
+        grid.add_tier(make_tier("w", true, 0, 1, {{0.5, 0.25, "backwards"}}));
+        return write_temp("invalid.TextGrid", render_long(grid));
+    }();
+    return path;
+}
+
+// Enough items in one tier for the structured conversion to map it on the pool.
+const std::string& large_path() {
+    static const std::string path = [] {
+        std::vector<Item> items;
+        const std::size_t n = PARALLEL_ELEMENTS_PER_PROCESSOR * logical_processors() * 4 + 3;
+        for (std::size_t i = 0; i < n; ++i)
+            items.push_back({double(i), double(i + 1), "item " + std::to_string(i)});
+        return write_temp("large.TextGrid",
+                          render_long(grid_of({make_tier("big", true, 0, double(n), items)})));
+    }();
+    return path;
+}
+
+const std::string missing_path = "/nonexistent/velmar/batch.TextGrid";
+
+void expect_same(const TextGridData& a, const TextGridData& b) {
+    EXPECT_EQ(a.tmin, b.tmin);
+    EXPECT_EQ(a.tmax, b.tmax);
+    ASSERT_EQ(a.tiers.size(), b.tiers.size());
+    for (std::size_t t = 0; t < a.tiers.size(); ++t) {
+        EXPECT_EQ(a.tiers[t].tier_name, b.tiers[t].tier_name);
+        EXPECT_EQ(a.tiers[t].is_interval, b.tiers[t].is_interval);
+        ASSERT_EQ(a.tiers[t].items.size(), b.tiers[t].items.size());
+        for (std::size_t i = 0; i < a.tiers[t].items.size(); ++i) {
+            EXPECT_EQ(a.tiers[t].items[i].tmin, b.tiers[t].items[i].tmin);
+            EXPECT_EQ(a.tiers[t].items[i].tmax, b.tiers[t].items[i].tmax);
+            EXPECT_EQ(a.tiers[t].items[i].label, b.tiers[t].items[i].label);
+        }
+    }
+}
+
+void expect_same(const TextGridVectors& a, const TextGridVectors& b) {
+    EXPECT_EQ(a.tmins, b.tmins);
+    EXPECT_EQ(a.tmaxs, b.tmaxs);
+    EXPECT_EQ(a.labels, b.labels);
+    EXPECT_EQ(a.tier_names, b.tier_names);
+    EXPECT_EQ(a.is_intervals, b.is_intervals);
+}
+
+bool is_empty(const TextGridData& data) {
+    return data.tmin == 0.0 && data.tmax == 0.0 && data.tiers.empty();
+}
+
+// What reading one file on its own gives, empty when it cannot be read.
+TextGridData single_data(const std::string& path, bool strict) {
+    auto grid = read_textgrid(path, strict, "auto");
+    return grid ? textgrid_to_data(grid.value()) : TextGridData{};
+}
+
+TextGridVectors single_vectors(const std::string& path, bool strict) {
+    auto grid = read_textgrid(path, strict, "auto");
+    return grid ? textgrid_to_vectors(grid.value()) : TextGridVectors{};
+}
+
+std::vector<std::string> mixed_files(std::size_t n) {
+    const std::vector<std::string> kinds{two_rows_path(), missing_path, one_row_path(),
+                                         invalid_path(), large_path()};
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < n; ++i) files.push_back(kinds[i * 7 % kinds.size()]);
+    return files;
+}
+
+}  // namespace
+
+TEST(BatchData, EmptyListReadsNothingEvenWithAnUnknownFileType) {
+    EXPECT_TRUE(textgrids_to_data({}, true, "LONG").empty());
+    EXPECT_TRUE(textgrids_to_vectors({}, true, "LONG").empty());
+}
+
+TEST(BatchData, UnreadableFileGivesTheEmptyEntryInItsPlace) {
+    for (const char* file_type : {"auto", "long"}) {
+        const auto entries =
+            textgrids_to_data({two_rows_path(), missing_path, two_rows_path()}, true, file_type);
+        ASSERT_EQ(entries.size(), 3u) << file_type;
+        EXPECT_EQ(entries[0].tiers.size(), 2u);
+        EXPECT_TRUE(is_empty(entries[1]));
+        expect_same(entries[2], entries[0]);
+    }
+}
+
+TEST(BatchData, StrictDecidesWhetherAnInvalidFileIsEmpty) {
+    EXPECT_TRUE(is_empty(textgrids_to_data({invalid_path()}, true, "auto")[0]));
+    const auto lenient = textgrids_to_data({invalid_path()}, false, "auto");
+    ASSERT_EQ(lenient[0].tiers.size(), 1u);
+    EXPECT_EQ(lenient[0].tiers[0].items[0].label, "backwards");
+}
+
+struct BatchPath {
+    const char* title;
+    std::size_t files;
+    std::size_t processors;
+};
+
+void PrintTo(const BatchPath& c, std::ostream* out) { *out << c.title; }
+
+class BatchOnEitherPath : public ::testing::TestWithParam<BatchPath> {};
+
+// The pool must give exactly what reading each file on its own gives, in order,
+// including the large file whose tier is mapped by a nested parallel call.
+TEST_P(BatchOnEitherPath, EqualsEachFileReadOnItsOwn) {
+    const auto& c = GetParam();
+    const auto files = mixed_files(c.files);
+    for (const bool strict : {true, false}) {
+        const auto data = textgrids_to_data(files, strict, "auto", c.processors);
+        const auto vectors = textgrids_to_vectors(files, strict, "auto", c.processors);
+        ASSERT_EQ(data.size(), files.size());
+        ASSERT_EQ(vectors.size(), files.size());
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            SCOPED_TRACE(files[i]);
+            expect_same(data[i], single_data(files[i], strict));
+            expect_same(vectors[i], single_vectors(files[i], strict));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BatchPaths, BatchOnEitherPath,
+    ::testing::Values(BatchPath{"caller", 19, 2}, BatchPath{"pool_two_pieces", 40, 2},
+                      BatchPath{"pool_uneven_pieces", 97, 3},
+                      BatchPath{"pool_this_machine", 10 * logical_processors() + 21,
+                                logical_processors()}));
+
+TEST(BatchData, UnknownFileTypeFailsTheWholeBatchOnEitherPath) {
+    for (const std::size_t n : {std::size_t{1}, std::size_t{60}}) {
+        const std::vector<std::string> files(n, two_rows_path());
+        try {
+            textgrids_to_data(files, true, "LONG", 2);
+            ADD_FAILURE() << "no failure for " << n << " files";
+        } catch (const InternalFailure& failure) {
+            EXPECT_STREQ(failure.what(), "Unknown file type: LONG");
+        }
+        EXPECT_THROW(textgrids_to_vectors(files, true, "LONG", 2), InternalFailure);
+    }
+}
+
+TEST(ConcatenateVectors, FileIdsArePositionsAndEmptyFilesAddNoRows) {
+    auto files = textgrids_to_vectors({two_rows_path(), missing_path, one_row_path()}, true, "auto");
+    const auto batch = concatenate_vectors(std::move(files));
+    EXPECT_EQ(batch.file_ids, (std::vector<std::uint32_t>{0, 0, 2}));
+    EXPECT_EQ(batch.columns.tmins, (std::vector<double>{0, 1.5, 1}));
+    EXPECT_EQ(batch.columns.tmaxs, (std::vector<double>{1.5, 2, 1}));
+    EXPECT_EQ(batch.columns.labels, (std::vector<std::string>{"ab", "", "x"}));
+    EXPECT_EQ(batch.columns.tier_names, (std::vector<std::string>{"words", "words", "pts"}));
+    EXPECT_EQ(batch.columns.is_intervals, (std::vector<std::uint8_t>{1, 1, 0}));
+}
+
+TEST(ConcatenateVectors, NoFilesOrNoRowsGiveEmptyColumns) {
+    for (std::size_t n : {0, 3}) {
+        const auto batch = concatenate_vectors(std::vector<TextGridVectors>(n));
+        EXPECT_TRUE(batch.file_ids.empty());
+        expect_same(batch.columns, TextGridVectors{});
+    }
+}
