@@ -7,6 +7,7 @@
 #include "binding.hpp"
 #include "convert.hpp"
 #include "functions.hpp"
+#include "numpy_array.hpp"
 
 namespace velmar {
 
@@ -30,30 +31,25 @@ BatchArguments convert_batch_arguments(const char* function, PyObject* const* ar
     return arguments;
 }
 
-[[noreturn]] void not_implemented(const char* function) {
-    PyErr_Format(PyExc_NotImplementedError, "%s() is not available yet", function);
-    throw_python_error();
-}
-
 }  // namespace
 
 PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return run_guarded([&]() -> PyObject* {
+    return run_guarded([&] {
         const auto arguments = convert_batch_arguments("textgrids2data", args, nargs, kwnames);
-        (void)arguments;
-        // Reading every file -> build_data_list arrive here.
-        not_implemented("textgrids2data");
+        const auto files = textgrid::textgrids_to_data(arguments.files, arguments.strict,
+                                                       arguments.file_type);
+        return build_data_list(files).release();
     });
 }
 
 PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
-    return run_guarded([&]() -> PyObject* {
+    return run_guarded([&] {
         const auto arguments = convert_batch_arguments("textgrids2vectors", args, nargs, kwnames);
-        (void)arguments;
-        // Columns over all documents plus a file_ids column (array_from_buffer
-        // of uint32) arrive here, built like build_vector_result.
-        not_implemented("textgrids2vectors");
+        auto files = textgrid::textgrids_to_vectors(arguments.files, arguments.strict,
+                                                    arguments.file_type);
+        return build_batch_vector_result(textgrid::concatenate_vectors(std::move(files)))
+            .release();
     });
 }
 

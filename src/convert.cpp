@@ -294,12 +294,16 @@ PyRef make_tuple(PyRef first, PyRef second, PyRef third) {
     return tuple;
 }
 
-// What one result's items share.
+const std::string& name_of(const textgrid::Tier& tier) { return tier.name; }
+const std::string& name_of(const textgrid::TierData& tier) { return tier.tier_name; }
+
+// What one result's items share. Reads documents and their structured form alike.
 struct ResultBuilder {
     FloatReuse floats;
     TextCache texts;
 
-    PyRef item(const textgrid::Item& item) {
+    template <class Item>
+    PyRef item(const Item& item) {
         PyRef tuple = PyRef::steal(created(PyTuple_New(3)));
         // Filled in order: the float reuse depends on it.
         PyTuple_SET_ITEM(tuple.get(), 0, floats.number(item.tmin).release());
@@ -311,15 +315,17 @@ struct ResultBuilder {
         return tuple;
     }
 
-    PyRef tier(const textgrid::Tier& tier) {
-        PyRef name = texts.text(tier.name);
+    template <class Tier>
+    PyRef tier(const Tier& tier) {
+        PyRef name = texts.text(name_of(tier));
         PyRef items = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(tier.items.size()))));
         for (std::size_t i = 0; i < tier.items.size(); ++i)
             PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item(tier.items[i]).release());
         return make_tuple(std::move(name), make_bool(tier.is_interval), std::move(items));
     }
 
-    PyRef document(const textgrid::TextGrid& data) {
+    template <class Grid>
+    PyRef document(const Grid& data) {
         PyRef tmin = make_float(data.tmin);
         PyRef tmax = make_float(data.tmax);
         PyRef tiers = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(data.tiers.size()))));
@@ -337,14 +343,14 @@ PyRef build_data_result(const textgrid::TextGrid& grid) {
     return builder.document(grid);
 }
 
-PyRef build_data_list(const std::vector<textgrid::TextGrid>& grids) {
+PyRef build_data_list(const std::vector<textgrid::TextGridData>& files) {
     GcPause pause;
     // One cache for the whole batch: files of one corpus share their labels.
     ResultBuilder builder;
-    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(grids.size()))));
-    for (std::size_t i = 0; i < grids.size(); ++i)
+    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(files.size()))));
+    for (std::size_t i = 0; i < files.size(); ++i)
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                        builder.document(grids[i]).release());
+                        builder.document(files[i]).release());
     return list;
 }
 

@@ -168,7 +168,7 @@ private:
 // (tmin, tmax, [(name, is_interval, [(tmin, tmax, label), ...]), ...]), the
 // structured form, read from the document itself.
 PyRef build_data_result(const textgrid::TextGrid& grid);
-// One such result per document, equal labels shared across all of them.
-PyRef build_data_list(const std::vector<textgrid::TextGrid>& grids);
+// One such result per file of a batch, equal labels shared across all of them.
+PyRef build_data_list(const std::vector<textgrid::TextGridData>& files);
 
 }  // namespace velmar

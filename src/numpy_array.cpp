@@ -262,4 +262,29 @@ PyRef build_vector_result(const textgrid::TextGrid& grid) {
                                              tier_names.get(), is_intervals.get())));
 }
 
+PyRef build_batch_vector_result(textgrid::BatchVectors batch) {
+    textgrid::TextGridVectors& columns = batch.columns;
+    const auto size = static_cast<Py_ssize_t>(columns.tmins.size());
+    PyRef tmins = array_from_buffer(std::move(columns.tmins));
+    PyRef tmaxs = array_from_buffer(std::move(columns.tmaxs));
+    PyRef is_intervals = array_from_buffer(std::move(columns.is_intervals));
+    PyRef file_ids = array_from_buffer(std::move(batch.file_ids));
+
+    PyRef labels = PyRef::steal(created(PyList_New(size)));
+    PyRef tier_names = PyRef::steal(created(PyList_New(size)));
+    TextCache texts;
+    for (Py_ssize_t row = 0; row < size; ++row) {
+        const auto at = static_cast<std::size_t>(row);
+        PyList_SET_ITEM(labels.get(), row, texts.text(columns.labels[at]).release());
+        // Rows of one tier come together and all carry its name.
+        PyObject* name = row > 0 && columns.tier_names[at] == columns.tier_names[at - 1]
+                             ? Py_NewRef(PyList_GET_ITEM(tier_names.get(), row - 1))
+                             : texts.text(columns.tier_names[at]).release();
+        PyList_SET_ITEM(tier_names.get(), row, name);
+    }
+    return PyRef::steal(created(PyTuple_Pack(6, tmins.get(), tmaxs.get(), labels.get(),
+                                             tier_names.get(), is_intervals.get(),
+                                             file_ids.get())));
+}
+
 }  // namespace velmar

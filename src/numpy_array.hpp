@@ -8,8 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "textgrid.hpp"
+#include "converter.hpp"
 #include "pyref.hpp"
+#include "textgrid.hpp"
 
 namespace velmar {
 
@@ -29,5 +30,9 @@ bool is_exact_numpy_array(PyObject* object);
 // (tmins, tmaxs, labels, tier_names, is_intervals), read from the document
 // itself: no row-by-row copies of labels and tier names in between.
 PyRef build_vector_result(const textgrid::TextGrid& grid);
+
+// (tmins, tmaxs, labels, tier_names, is_intervals, file_ids) of a batch; the
+// numeric columns are handed over, not copied.
+PyRef build_batch_vector_result(textgrid::BatchVectors batch);
 
 }  // namespace velmar

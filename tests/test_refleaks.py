@@ -57,10 +57,13 @@ def call_cases(files):
         "binding": (velmar.textgrid2data, (files["big"],), {"strict": True, "bogus": 1},
                     TypeError),
         "vector columns": (velmar.vectors2textgrid,
-                           columns + (None, None, files["out"], "long"), {},
-                           (NotImplementedError, type(None))),
-        "batch": (velmar.textgrids2data, ([files["big"], files["missing"]], True, "auto"), {},
-                  (NotImplementedError, type(None))),
+                           columns + (None, None, files["out"], "long"), {}, None),
+        "batch data": (velmar.textgrids2data, ([files["big"], files["missing"]] * 20, True, "auto"),
+                       {}, None),
+        "batch vectors": (velmar.textgrids2vectors,
+                          ([files["big"], files["missing"]] * 20, True, "auto"), {}, None),
+        "batch unknown file type": (velmar.textgrids2vectors, ([files["big"]] * 40, True, "LONG"),
+                                    {}, BaseException),
     }
 
 
