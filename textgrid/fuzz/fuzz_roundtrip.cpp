@@ -1,6 +1,8 @@
 // Writer round trip: a document built from the bytes (any names and labels,
 // finite times of any bits), rendered in both layouts and read back, gives the
-// same names, labels and time bits.
+// same names, labels and time bits; stored with write_textgrid and read with
+// read_textgrid it gives them too when its texts are UTF-8 (other bytes must
+// fail the load, nothing else).
 //   (build as in fuzz_parse_long.cpp)
 //   build/fuzz/textgrid/fuzz/fuzz_roundtrip -max_total_time=300 /tmp/corpus-roundtrip
 #include <fuzzer/FuzzedDataProvider.h>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "fuzz_support.hpp"
+#include "lib.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
 #include "writer.hpp"
@@ -53,6 +56,30 @@ textgrid::TextGrid build(FuzzedDataProvider& input) {
     return grid;
 }
 
+bool all_text_utf8(const textgrid::TextGrid& grid) {
+    for (const auto& tier : grid.tiers) {
+        if (!fuzz::reference_valid_utf8(tier.name)) return false;
+        for (const auto& item : tier.items) {
+            if (!fuzz::reference_valid_utf8(item.label)) return false;
+        }
+    }
+    return true;
+}
+
+void check_file_round_trip(const textgrid::TextGrid& grid, textgrid::FileType type, std::size_t processors) {
+    static const fuzz::TempFile file("roundtrip");
+    const bool is_long = type == textgrid::FileType::Long;
+    if (!textgrid::write_textgrid(grid, file.path, type, processors)) fuzz::fail("cannot store", file.path);
+    const auto back = textgrid::read_textgrid(file.path, false, is_long ? "long" : "short");
+    if (all_text_utf8(grid)) {
+        if (!fuzz::same_results(textgrid::Result<textgrid::TextGrid>(grid), back)) {
+            fuzz::fail(is_long ? "long file round trip:" : "short file round trip:", fuzz::describe(back));
+        }
+    } else if (back.ok() || back.error().to_string() != "stream did not contain valid UTF-8") {
+        fuzz::fail("text that is not UTF-8 read back:", fuzz::describe(back));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -70,5 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string short_text = textgrid::render_short(grid, processors);
     const auto short_back = textgrid::parse_short_text(short_text, false);
     if (!fuzz::same_results(original, short_back)) fuzz::fail("short round trip:", fuzz::describe(short_back));
+
+    check_file_round_trip(grid, textgrid::FileType::Long, processors);
+    check_file_round_trip(grid, textgrid::FileType::Short, processors);
     return 0;
 }

@@ -1,0 +1,95 @@
+// The read entry in "auto" mode on any file. The bytes after the first (which
+// picks strict and the UTF-16 byte order) are stored as they are and read:
+// the result must be the loader's error, or the document the layout's parser
+// gives for the loaded text. When that text is UTF-8, the same text stored as
+// UTF-16 with a byte-order mark must read to the very same document or error.
+//   (build as in fuzz_parse_long.cpp)
+//   build/fuzz/textgrid/fuzz/fuzz_read_auto -dict=textgrid/fuzz/textgrid.dict \
+//         -max_total_time=300 /tmp/corpus-auto textgrid/fuzz/corpus/load
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "fuzz_support.hpp"
+#include "lib.hpp"
+#include "parser_long.hpp"
+#include "parser_short.hpp"
+#include "text.hpp"
+
+namespace {
+
+void store(const std::string& path, std::string_view bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) fuzz::fail("cannot write the temporary file", path);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) fuzz::fail("short write", path);
+    std::fclose(file);
+}
+
+// Decodes valid UTF-8 (as load_text returned it) one code point at a time.
+std::uint32_t next_code_point(std::string_view text, std::size_t& i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    std::uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += length;
+    return c;
+}
+
+std::string utf16_with_mark(std::string_view text, bool big_endian) {
+    std::string out;
+    const auto put_unit = [&](std::uint32_t unit) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        out += big_endian ? high : low;
+        out += big_endian ? low : high;
+    };
+    put_unit(0xFEFF);
+    for (std::size_t i = 0; i < text.size();) {
+        const std::uint32_t c = next_code_point(text, i);
+        if (c < 0x10000) {
+            put_unit(c);
+        } else {
+            put_unit(0xD800 + ((c - 0x10000) >> 10));
+            put_unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+        }
+    }
+    return out;
+}
+
+bool names_long_layout(std::string_view text) {
+    return text.find("item []") != std::string_view::npos || text.find("item[]") != std::string_view::npos;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    static const fuzz::TempFile raw("auto-raw"), utf16("auto-utf16");
+    const bool strict = data[0] & 1;
+    const bool big_endian = data[0] & 2;
+    const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+
+    store(raw.path, bytes);
+    const auto read = textgrid::read_textgrid(raw.path, strict, "auto");
+    const auto loaded = textgrid::load_text(raw.path);
+    if (!loaded) {
+        if (read.ok() || !(read.error() == loaded.error())) fuzz::fail("load error not passed on:", fuzz::describe(read));
+        return 0;
+    }
+    const std::string& text = loaded.value();
+    const auto expected = names_long_layout(text) ? textgrid::parse_long_text_one_pass(text, strict)
+                                                  : textgrid::parse_short_text(text, strict);
+    if (!fuzz::same_results(read, expected)) {
+        fuzz::fail("auto read differs from its layout's parser:", fuzz::describe(read) + " vs " + fuzz::describe(expected));
+    }
+
+    // Only text the loader passed through unchanged is known to be UTF-8 here.
+    if (text != bytes) return 0;
+    store(utf16.path, utf16_with_mark(text, big_endian));
+    const auto read_utf16 = textgrid::read_textgrid(utf16.path, strict, "auto");
+    if (!fuzz::same_results(read, read_utf16)) {
+        fuzz::fail("UTF-16 reads differently:", fuzz::describe(read) + " vs " + fuzz::describe(read_utf16));
+    }
+    return 0;
+}
