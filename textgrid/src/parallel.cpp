@@ -1,7 +1,10 @@
 #include "parallel.hpp"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -14,7 +17,17 @@
 namespace textgrid {
 
 std::size_t logical_processors() {
-    const unsigned count = std::thread::hardware_concurrency();
+    // Asked on every parallel call, so it must be cheap: the affinity mask is
+    // one system call, where hardware_concurrency opens and parses a sysfs file
+    // each time (it cost a batch of small files more than reading them). The
+    // mask also leaves out processors this process may not run on.
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+        const int count = CPU_COUNT(&allowed);
+        if (count > 0) return static_cast<std::size_t>(count);
+    }
+    const unsigned count = std::thread::hardware_concurrency();  // a mask wider than cpu_set_t
     return count == 0 ? 1 : count;
 }
 
@@ -39,17 +52,37 @@ std::atomic<bool> pool_started{false};
 // One parallel_map call on the pool. It lives on the caller's stack; the caller
 // leaves only once no piece is claimed or running, all under the pool's mutex.
 struct Job {
+    Job(std::size_t n_, std::size_t pieces_, std::size_t limit_, detail::PieceBody body_,
+        void* context_, detail::PieceBody on_done_, bool caller_is_worker_)
+        : n(n_), pieces(pieces_), limit(limit_), body(body_), context(context_),
+          on_done(on_done_), caller_is_worker(caller_is_worker_),
+          finished_pieces(on_done_ ? pieces_ : 0, 0) {}
+
     std::size_t n;
     std::size_t pieces;
     std::size_t limit;  // at most this many pieces run at once
     detail::PieceBody body;
     void* context;
+    detail::PieceBody on_done;  // run by the caller for each finished piece, in order
+    bool caller_is_worker;
     std::size_t next = 0;     // first unclaimed piece
     std::size_t running = 0;  // claimed and not yet finished
+    std::size_t handed = 0;   // pieces given to on_done so far
+    std::vector<std::uint8_t> finished_pieces;  // kept only for on_done
     std::exception_ptr error;
+    std::condition_variable progress;  // only the caller waits on it
 
     bool claimable() const { return next < pieces && running < limit; }
     bool finished() const { return next == pieces && running == 0; }
+    // Once a piece failed, the pieces after it may never run.
+    bool next_done_ready() const {
+        return on_done && !error && handed < pieces && finished_pieces[handed];
+    }
+    // Whether the caller has something to do after this piece: a worker caller
+    // may take another piece, an on_done caller a finished one.
+    bool caller_has_work() const {
+        return finished() || on_done || (caller_is_worker && claimable());
+    }
 };
 
 class WorkerPool {
@@ -66,11 +99,11 @@ private:
     Job* find_claimable();
     std::size_t claim(Job& job);
     void run_piece(Job& job, std::size_t piece, Lock& lock);
+    void hand_over(Job& job, std::exception_ptr& caller_error, Lock& lock);
     void withdraw(Job& job);
 
     std::mutex mutex_;
     std::condition_variable work_available_;
-    std::condition_variable piece_finished_;
     std::vector<Job*> jobs_;  // jobs with unclaimed pieces, newest last
 };
 
@@ -93,17 +126,40 @@ void WorkerPool::run(Job& job) {
     Lock lock(mutex_);
     jobs_.push_back(&job);
     work_available_.notify_all();
-    while (!job.finished()) {
-        // A worker that waited here for a busy pool could deadlock, so it takes
-        // its own pieces; any other caller only waits.
-        if (this_thread_is_worker && job.claimable()) {
+    std::exception_ptr caller_error;
+    while (!job.finished() || job.next_done_ready()) {
+        if (job.next_done_ready()) {
+            hand_over(job, caller_error, lock);
+        } else if (job.caller_is_worker && job.claimable()) {
+            // A worker that waited here for a busy pool could deadlock, so it
+            // takes its own pieces; any other caller only waits.
             run_piece(job, claim(job), lock);
         } else {
-            piece_finished_.wait(lock);
+            job.progress.wait(lock);
         }
     }
     lock.unlock();
+    if (caller_error) std::rethrow_exception(caller_error);
     if (job.error) std::rethrow_exception(job.error);
+}
+
+void WorkerPool::hand_over(Job& job, std::exception_ptr& caller_error, Lock& lock) {
+    const std::size_t piece = job.handed++;
+    lock.unlock();
+    try {
+        job.on_done(job.context, piece, detail::piece_begin(job.n, job.pieces, piece),
+                    detail::piece_begin(job.n, job.pieces, piece + 1));
+    } catch (...) {
+        caller_error = std::current_exception();
+    }
+    lock.lock();
+    if (caller_error) {
+        // Nobody will take the results: skip what has not started and stop
+        // handing over; the running pieces still finish before we unwind.
+        job.next = job.pieces;
+        job.handed = job.pieces;
+        withdraw(job);
+    }
 }
 
 void WorkerPool::serve() {
@@ -147,13 +203,16 @@ void WorkerPool::run_piece(Job& job, std::size_t piece, Lock& lock) {
     }
     lock.lock();
     --job.running;
+    if (job.on_done) job.finished_pieces[piece] = 1;
     if (error) {
         if (!job.error) job.error = error;
         job.next = job.pieces;  // pieces not started are skipped
         withdraw(job);
     }
     if (job.claimable()) work_available_.notify_one();
-    piece_finished_.notify_all();
+    // The caller itself may be this thread (running its own piece); then
+    // nobody waits and the notification is a no-op.
+    if (job.caller_has_work()) job.progress.notify_one();
 }
 
 WorkerPool& pool() {
@@ -175,8 +234,9 @@ bool on_pool_worker() { return this_thread_is_worker; }
 namespace detail {
 
 void run_pieces(std::size_t n, std::size_t pieces, std::size_t processors, PieceBody body,
-                void* context) {
-    Job job{n, pieces, std::max<std::size_t>(processors, 1), body, context, 0, 0, nullptr};
+                void* context, PieceBody on_done) {
+    Job job(n, pieces, std::max<std::size_t>(processors, 1), body, context, on_done,
+            this_thread_is_worker);
     pool().run(job);
 }
 

@@ -14,7 +14,8 @@ namespace textgrid {
 inline constexpr std::size_t PARALLEL_ELEMENTS_PER_PROCESSOR = 10;
 inline constexpr std::size_t MIN_PIECE_LENGTH = 20;
 
-// Logical processors as the operating system reports them now (at least 1).
+// Logical processors this process may run on, as the operating system reports
+// them now (at least 1).
 std::size_t logical_processors();
 
 // Whether the process-wide pool exists yet (it is created at the first parallel
@@ -46,9 +47,12 @@ inline std::size_t piece_begin(std::size_t n, std::size_t pieces, std::size_t k)
 // Runs body over every piece on the pool, at most `processors` at a time, and
 // returns when all have finished. The first exception of any piece is rethrown
 // here once the running pieces are done; pieces not yet started are skipped.
-// Called from a worker, that worker runs pieces of this job itself.
+// Called from a worker, that worker runs pieces of this job itself. With
+// on_done, the calling thread runs it for each finished piece in piece order
+// while later pieces still run; if it throws, pieces not yet started are
+// skipped and its exception is rethrown once the running ones are done.
 void run_pieces(std::size_t n, std::size_t pieces, std::size_t processors, PieceBody body,
-                void* context);
+                void* context, PieceBody on_done = nullptr);
 
 // Result slots reserved up front, each written by exactly one thread. vector<bool>
 // packs bits, so neighbouring slots would share a word; such results (and ones
@@ -67,6 +71,14 @@ public:
             slots_[i] = std::forward<V>(value);
         } else {
             slots_[i].emplace(std::forward<V>(value));
+        }
+    }
+
+    R take(std::size_t i) {
+        if constexpr (direct) {
+            return std::move(slots_[i]);
+        } else {
+            return std::move(*slots_[i]);
         }
     }
 
@@ -138,6 +150,37 @@ auto parallel_map(std::size_t n, F&& f, std::size_t processors = logical_process
     };
     detail::run_pieces(n, detail::piece_count(n, processors), processors, body, &context);
     return std::move(context.slots).take();
+}
+
+// Like parallel_map, but each result goes to consume(i, std::move(result)) on
+// the calling thread, in index order, as soon as its piece is done, while the
+// pool goes on with later pieces: the caller's own work on the results overlaps
+// the mapping, and the results need not all be alive at once. On the calling
+// thread (n < 10 x P) f and consume alternate. An exception from f or consume
+// reaches the caller once the running pieces finish.
+template <class F, class C>
+void parallel_map_ordered(std::size_t n, F&& f, C&& consume,
+                          std::size_t processors = logical_processors()) {
+    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>;
+    if (detail::stays_on_caller(n, processors)) {
+        for (std::size_t i = 0; i < n; ++i) consume(i, f(i));
+        return;
+    }
+    struct Context {
+        F& f;
+        C& consume;
+        detail::Slots<R> slots;
+    } context{f, consume, detail::Slots<R>(n)};
+    const detail::PieceBody body = [](void* raw, std::size_t, std::size_t begin, std::size_t end) {
+        auto& ctx = *static_cast<Context*>(raw);
+        for (std::size_t i = begin; i < end; ++i) ctx.slots.store(i, ctx.f(i));
+    };
+    const detail::PieceBody on_done = [](void* raw, std::size_t, std::size_t begin,
+                                         std::size_t end) {
+        auto& ctx = *static_cast<Context*>(raw);
+        for (std::size_t i = begin; i < end; ++i) ctx.consume(i, ctx.slots.take(i));
+    };
+    detail::run_pieces(n, detail::piece_count(n, processors), processors, body, &context, on_done);
 }
 
 }  // namespace textgrid

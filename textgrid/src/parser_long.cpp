@@ -347,10 +347,10 @@ Result<TextGrid> parse_long_text_in_pieces(std::string_view text, bool strict,
 
 Result<TextGrid> parse_long_text(std::string_view text, bool strict) {
     // Pool workers are already busy with other files.
-    const std::size_t processors = logical_processors();
-    if (text.size() < kPiecewiseFromBytes || processors < 2 || on_pool_worker()) {
+    if (text.size() < kPiecewiseFromBytes || on_pool_worker())
         return parse_long_text_one_pass(text, strict);
-    }
+    const std::size_t processors = logical_processors();
+    if (processors < 2) return parse_long_text_one_pass(text, strict);
     return parse_long_text_in_pieces(text, strict, processors);
 }
 

@@ -225,4 +225,127 @@ INSTANTIATE_TEST_SUITE_P(Cases, Failures,
                                            FailureCase{"middle", 2000, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+class OrderedMapSizes : public ::testing::TestWithParam<MapCase> {};
+
+// Results reach consume on the calling thread in index order, each once,
+// whichever path mapped them.
+TEST_P(OrderedMapSizes, HandsResultsToTheCallerInOrder) {
+    const auto [n, processors, on_caller] = GetParam();
+    const auto caller = std::this_thread::get_id();
+    std::atomic<std::size_t> off_caller{0};
+    std::vector<std::string> seen;
+    bool consumed_on_caller = true;
+    parallel_map_ordered(
+        n,
+        [&](std::size_t i) {
+            if (std::this_thread::get_id() != caller) ++off_caller;
+            return std::to_string(i * 7);
+        },
+        [&](std::size_t i, std::string&& result) {
+            consumed_on_caller &= std::this_thread::get_id() == caller;
+            EXPECT_EQ(i, seen.size());
+            seen.push_back(std::move(result));
+        },
+        processors);
+    ASSERT_EQ(seen.size(), n);
+    for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(seen[i], std::to_string(i * 7));
+    EXPECT_TRUE(consumed_on_caller);
+    EXPECT_EQ(off_caller.load(), on_caller ? 0u : n);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OrderedMapSizes,
+                         ::testing::Values(MapCase{0, 4, true}, MapCase{39, 4, true},
+                                           MapCase{40, 4, false}, MapCase{5003, 3, false},
+                                           MapCase{100000, 64, false}));
+
+// The caller starts on the first results while later pieces are still being
+// mapped: the last element waits until the caller has seen element 0.
+TEST(OrderedMap, CallerWorksWhileLaterPiecesRun) {
+    std::atomic<bool> first_consumed{false};
+    bool waited_in_vain = false;
+    const std::size_t n = 2000;
+    parallel_map_ordered(
+        n,
+        [&](std::size_t i) {
+            if (i == n - 1) {
+                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+                while (!first_consumed && std::chrono::steady_clock::now() < deadline)
+                    std::this_thread::yield();
+                waited_in_vain = !first_consumed;
+            }
+            return i;
+        },
+        [&](std::size_t i, std::size_t) {
+            if (i == 0) first_consumed = true;
+        },
+        2);
+    EXPECT_FALSE(waited_in_vain);
+}
+
+struct OrderedFailureCase {
+    const char* name;
+    std::size_t failing_map;      // n: none
+    std::size_t failing_consume;  // n: none
+};
+
+class OrderedFailures : public ::testing::TestWithParam<OrderedFailureCase> {};
+
+// Whether mapping or consuming fails, the exception reaches the caller only
+// after the running pieces finish; what was consumed is a prefix, in order.
+TEST_P(OrderedFailures, ReachTheCallerAfterRunningPiecesFinish) {
+    const auto [name, failing_map, failing_consume] = GetParam();
+    constexpr std::size_t n = 4000;
+    std::atomic<int> active{0};
+    std::vector<std::size_t> consumed;
+    try {
+        parallel_map_ordered(
+            n,
+            [&](std::size_t i) {
+                ++active;
+                std::this_thread::sleep_for(std::chrono::microseconds(20));
+                --active;
+                if (i == failing_map) throw InternalFailure("map failed");
+                return i;
+            },
+            [&](std::size_t i, std::size_t value) {
+                if (i == failing_consume) throw std::runtime_error("consume failed");
+                consumed.push_back(value);
+            },
+            4);
+        FAIL() << "no failure";
+    } catch (const InternalFailure& failure) {
+        EXPECT_EQ(failure.message(), "map failed");
+        EXPECT_LT(consumed.size(), failing_map + 1);
+    } catch (const std::runtime_error& failure) {
+        EXPECT_STREQ(failure.what(), "consume failed");
+        EXPECT_EQ(consumed.size(), failing_consume);
+    }
+    EXPECT_EQ(active.load(), 0);
+    for (std::size_t i = 0; i < consumed.size(); ++i) ASSERT_EQ(consumed[i], i);
+    EXPECT_EQ(parallel_map(100, [](std::size_t i) { return i; }, 4).back(), 99u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OrderedFailures,
+                         ::testing::Values(OrderedFailureCase{"map_first", 0, 4000},
+                                           OrderedFailureCase{"map_middle", 2100, 4000},
+                                           OrderedFailureCase{"consume_first", 4000, 0},
+                                           OrderedFailureCase{"consume_middle", 4000, 1900},
+                                           OrderedFailureCase{"consume_last", 4000, 3999}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An ordered map made inside a pool worker is served by that worker too.
+TEST(OrderedMap, NestedInAWorker) {
+    const auto sums = parallel_map(
+        80,
+        [](std::size_t i) {
+            std::size_t sum = 0;
+            parallel_map_ordered(
+                500, [i](std::size_t j) { return i + j; },
+                [&sum](std::size_t, std::size_t value) { sum += value; });
+            return sum;
+        },
+        2);
+    for (std::size_t i = 0; i < sums.size(); ++i) EXPECT_EQ(sums[i], 500 * i + 499 * 500 / 2);
+}
+
 }  // namespace
