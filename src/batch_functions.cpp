@@ -1,5 +1,6 @@
 // textgrids2data and textgrids2vectors: many files at once.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,9 +37,18 @@ BatchArguments convert_batch_arguments(const char* function, PyObject* const* ar
 PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_guarded([&] {
         const auto arguments = convert_batch_arguments("textgrids2data", args, nargs, kwnames);
-        const auto files = textgrid::textgrids_to_data(arguments.files, arguments.strict,
-                                                       arguments.file_type);
-        return build_data_list(files).release();
+        // Each entry is built while the pool reads later files, and dropped.
+        GcPause pause;
+        DataBuilder builder;  // labels are shared across the whole batch
+        PyRef list =
+            PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(arguments.files.size()))));
+        textgrid::textgrids_to_data(
+            arguments.files, arguments.strict, arguments.file_type,
+            [&](std::size_t index, textgrid::TextGridData&& entry) {
+                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(index),
+                                builder.document(entry).release());
+            });
+        return list.release();
     });
 }
 
@@ -46,10 +56,13 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
     return run_guarded([&] {
         const auto arguments = convert_batch_arguments("textgrids2vectors", args, nargs, kwnames);
-        auto files = textgrid::textgrids_to_vectors(arguments.files, arguments.strict,
-                                                    arguments.file_type);
-        return build_batch_vector_result(textgrid::concatenate_vectors(std::move(files)))
-            .release();
+        BatchVectorBuilder columns;
+        textgrid::textgrids_to_vectors(
+            arguments.files, arguments.strict, arguments.file_type,
+            [&](std::size_t index, textgrid::TextGridVectors&& file) {
+                columns.add(static_cast<std::uint32_t>(index), std::move(file));
+            });
+        return columns.finish().release();
     });
 }
 

@@ -254,10 +254,13 @@ PyRef TextCache::long_text(std::string_view text) {
     } else {
         const std::size_t hash = std::hash<std::string_view>{}(text);
         LongSlot& slot = long_slots_[hash & ((std::size_t{1} << LONG_SLOT_BITS) - 1)];
-        if (!slot.str || slot.text != text) slot = {text, make_text(text)};
+        if (!slot.str || slot.text != text) {
+            slot.str = make_text(text);
+            slot.text.assign(text);
+        }
         str = PyRef::borrow(slot.str.get());
     }
-    last_text_ = text;
+    last_text_.assign(text);
     last_str_ = PyRef::borrow(str.get());
     return str;
 }
@@ -297,61 +300,48 @@ PyRef make_tuple(PyRef first, PyRef second, PyRef third) {
 const std::string& name_of(const textgrid::Tier& tier) { return tier.name; }
 const std::string& name_of(const textgrid::TierData& tier) { return tier.tier_name; }
 
-// What one result's items share. Reads documents and their structured form alike.
-struct ResultBuilder {
-    FloatReuse floats;
-    TextCache texts;
-
-    template <class Item>
-    PyRef item(const Item& item) {
-        PyRef tuple = PyRef::steal(created(PyTuple_New(3)));
-        // Filled in order: the float reuse depends on it.
-        PyTuple_SET_ITEM(tuple.get(), 0, floats.number(item.tmin).release());
-        PyTuple_SET_ITEM(tuple.get(), 1, floats.number(item.tmax).release());
-        PyTuple_SET_ITEM(tuple.get(), 2, texts.text(item.label).release());
-        // Only floats and a str: it can never be part of a cycle, so the
-        // collector need not walk it (it would untrack it at its first pass).
-        PyObject_GC_UnTrack(tuple.get());
-        return tuple;
-    }
-
-    template <class Tier>
-    PyRef tier(const Tier& tier) {
-        PyRef name = texts.text(name_of(tier));
-        PyRef items = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(tier.items.size()))));
-        for (std::size_t i = 0; i < tier.items.size(); ++i)
-            PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item(tier.items[i]).release());
-        return make_tuple(std::move(name), make_bool(tier.is_interval), std::move(items));
-    }
-
-    template <class Grid>
-    PyRef document(const Grid& data) {
-        PyRef tmin = make_float(data.tmin);
-        PyRef tmax = make_float(data.tmax);
-        PyRef tiers = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(data.tiers.size()))));
-        for (std::size_t i = 0; i < data.tiers.size(); ++i)
-            PyList_SET_ITEM(tiers.get(), static_cast<Py_ssize_t>(i), tier(data.tiers[i]).release());
-        return make_tuple(std::move(tmin), std::move(tmax), std::move(tiers));
-    }
-};
-
 }  // namespace
+
+template <class Item>
+PyRef DataBuilder::item(const Item& item) {
+    PyRef tuple = PyRef::steal(created(PyTuple_New(3)));
+    // Filled in order: the float reuse depends on it.
+    PyTuple_SET_ITEM(tuple.get(), 0, floats_.number(item.tmin).release());
+    PyTuple_SET_ITEM(tuple.get(), 1, floats_.number(item.tmax).release());
+    PyTuple_SET_ITEM(tuple.get(), 2, texts_.text(item.label).release());
+    // Only floats and a str: it can never be part of a cycle, so the
+    // collector need not walk it (it would untrack it at its first pass).
+    PyObject_GC_UnTrack(tuple.get());
+    return tuple;
+}
+
+template <class Tier>
+PyRef DataBuilder::tier(const Tier& tier) {
+    PyRef name = texts_.text(name_of(tier));
+    PyRef items = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(tier.items.size()))));
+    for (std::size_t i = 0; i < tier.items.size(); ++i)
+        PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item(tier.items[i]).release());
+    return make_tuple(std::move(name), make_bool(tier.is_interval), std::move(items));
+}
+
+template <class Grid>
+PyRef DataBuilder::whole(const Grid& grid) {
+    PyRef tmin = make_float(grid.tmin);
+    PyRef tmax = make_float(grid.tmax);
+    PyRef tiers = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(grid.tiers.size()))));
+    for (std::size_t i = 0; i < grid.tiers.size(); ++i)
+        PyList_SET_ITEM(tiers.get(), static_cast<Py_ssize_t>(i), tier(grid.tiers[i]).release());
+    return make_tuple(std::move(tmin), std::move(tmax), std::move(tiers));
+}
+
+PyRef DataBuilder::document(const textgrid::TextGrid& grid) { return whole(grid); }
+
+PyRef DataBuilder::document(const textgrid::TextGridData& data) { return whole(data); }
 
 PyRef build_data_result(const textgrid::TextGrid& grid) {
     GcPause pause;
-    ResultBuilder builder;
+    DataBuilder builder;
     return builder.document(grid);
-}
-
-PyRef build_data_list(const std::vector<textgrid::TextGridData>& files) {
-    GcPause pause;
-    // One cache for the whole batch: files of one corpus share their labels.
-    ResultBuilder builder;
-    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(files.size()))));
-    for (std::size_t i = 0; i < files.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                        builder.document(files[i]).release());
-    return list;
 }
 
 }  // namespace velmar

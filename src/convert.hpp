@@ -104,8 +104,9 @@ PyRef make_bool(bool value);
 // every row). Equal texts within one result may share one str, which callers
 // cannot tell apart; it saves the allocation here, the memory of the result and
 // the time to free it. A direct-mapped table of recent short texts finds most
-// repeats for the price of one hash. The keys view the caller's texts, which
-// must outlive the cache; the cache holds a reference to each str it keeps.
+// repeats for the price of one hash. The cache keeps copies of its keys (the
+// texts may be freed while it lives on, as in a batch) and a reference to
+// each str it keeps.
 class TextCache {
 public:
     TextCache();
@@ -126,13 +127,13 @@ private:
         std::uint32_t size = UINT32_MAX;  // none yet
     };
     struct LongSlot {
-        std::string_view text;
+        std::string text;
         PyRef str;
     };
     std::vector<ShortSlot> short_slots_;
     std::vector<LongSlot> long_slots_;
     // The previous long text: a tier's name repeats on every row.
-    std::string_view last_text_;
+    std::string last_text_;
     PyRef last_str_;
 
     PyRef short_text(std::string_view text);
@@ -165,10 +166,27 @@ private:
     bool was_enabled_ = false;
 };
 
-// (tmin, tmax, [(name, is_interval, [(tmin, tmax, label), ...]), ...]), the
-// structured form, read from the document itself.
+// Builds the structured form, (tmin, tmax, [(name, is_interval, [(tmin, tmax,
+// label), ...]), ...]), from a document or from its converted form. What it
+// shares (equal labels, equal neighbouring times) spans every result it builds.
+class DataBuilder {
+public:
+    PyRef document(const textgrid::TextGrid& grid);
+    PyRef document(const textgrid::TextGridData& data);
+
+private:
+    template <class Item>
+    PyRef item(const Item& item);
+    template <class Tier>
+    PyRef tier(const Tier& tier);
+    template <class Grid>
+    PyRef whole(const Grid& grid);
+
+    FloatReuse floats_;
+    TextCache texts_;
+};
+
+// The structured form read from the document itself.
 PyRef build_data_result(const textgrid::TextGrid& grid);
-// One such result per file of a batch, equal labels shared across all of them.
-PyRef build_data_list(const std::vector<textgrid::TextGridData>& files);
 
 }  // namespace velmar

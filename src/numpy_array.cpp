@@ -262,26 +262,44 @@ PyRef build_vector_result(const textgrid::TextGrid& grid) {
                                              tier_names.get(), is_intervals.get())));
 }
 
-PyRef build_batch_vector_result(textgrid::BatchVectors batch) {
-    textgrid::TextGridVectors& columns = batch.columns;
-    const auto size = static_cast<Py_ssize_t>(columns.tmins.size());
-    PyRef tmins = array_from_buffer(std::move(columns.tmins));
-    PyRef tmaxs = array_from_buffer(std::move(columns.tmaxs));
-    PyRef is_intervals = array_from_buffer(std::move(columns.is_intervals));
-    PyRef file_ids = array_from_buffer(std::move(batch.file_ids));
+namespace {
 
-    PyRef labels = PyRef::steal(created(PyList_New(size)));
-    PyRef tier_names = PyRef::steal(created(PyList_New(size)));
-    TextCache texts;
-    for (Py_ssize_t row = 0; row < size; ++row) {
-        const auto at = static_cast<std::size_t>(row);
-        PyList_SET_ITEM(labels.get(), row, texts.text(columns.labels[at]).release());
+template <class T>
+void append(std::vector<T>& column, const std::vector<T>& rows) {
+    column.insert(column.end(), rows.begin(), rows.end());
+}
+
+PyRef list_of(std::vector<PyRef>& column) {
+    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(column.size()))));
+    for (std::size_t row = 0; row < column.size(); ++row)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(row), column[row].release());
+    return list;
+}
+
+}  // namespace
+
+void BatchVectorBuilder::add(std::uint32_t file_id, textgrid::TextGridVectors&& file) {
+    const std::size_t rows = file.tmins.size();
+    append(tmins_, file.tmins);
+    append(tmaxs_, file.tmaxs);
+    append(is_intervals_, file.is_intervals);
+    file_ids_.insert(file_ids_.end(), rows, file_id);
+    for (std::size_t row = 0; row < rows; ++row) {
+        labels_.push_back(texts_.text(file.labels[row]));
         // Rows of one tier come together and all carry its name.
-        PyObject* name = row > 0 && columns.tier_names[at] == columns.tier_names[at - 1]
-                             ? Py_NewRef(PyList_GET_ITEM(tier_names.get(), row - 1))
-                             : texts.text(columns.tier_names[at]).release();
-        PyList_SET_ITEM(tier_names.get(), row, name);
+        tier_names_.push_back(row > 0 && file.tier_names[row] == file.tier_names[row - 1]
+                                  ? PyRef::borrow(tier_names_.back().get())
+                                  : texts_.text(file.tier_names[row]));
     }
+}
+
+PyRef BatchVectorBuilder::finish() {
+    PyRef tmins = array_from_buffer(std::move(tmins_));
+    PyRef tmaxs = array_from_buffer(std::move(tmaxs_));
+    PyRef is_intervals = array_from_buffer(std::move(is_intervals_));
+    PyRef file_ids = array_from_buffer(std::move(file_ids_));
+    PyRef labels = list_of(labels_);
+    PyRef tier_names = list_of(tier_names_);
     return PyRef::steal(created(PyTuple_Pack(6, tmins.get(), tmaxs.get(), labels.get(),
                                              tier_names.get(), is_intervals.get(),
                                              file_ids.get())));

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "convert.hpp"
 #include "converter.hpp"
 #include "pyref.hpp"
 #include "textgrid.hpp"
@@ -31,8 +32,24 @@ bool is_exact_numpy_array(PyObject* object);
 // itself: no row-by-row copies of labels and tier names in between.
 PyRef build_vector_result(const textgrid::TextGrid& grid);
 
-// (tmins, tmaxs, labels, tier_names, is_intervals, file_ids) of a batch; the
-// numeric columns are handed over, not copied.
-PyRef build_batch_vector_result(textgrid::BatchVectors batch);
+// The columns of a batch, grown file by file as the files are read: a file's
+// rows are appended, each with the file's position in the input as its id (a
+// file without rows still takes up its position).
+class BatchVectorBuilder {
+public:
+    void add(std::uint32_t file_id, textgrid::TextGridVectors&& file);
+    // (tmins, tmaxs, labels, tier_names, is_intervals, file_ids); the numeric
+    // columns are handed over, not copied.
+    PyRef finish();
+
+private:
+    std::vector<double> tmins_;
+    std::vector<double> tmaxs_;
+    std::vector<std::uint8_t> is_intervals_;
+    std::vector<std::uint32_t> file_ids_;
+    std::vector<PyRef> labels_;
+    std::vector<PyRef> tier_names_;
+    TextCache texts_;
+};
 
 }  // namespace velmar

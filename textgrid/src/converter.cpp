@@ -142,25 +142,30 @@ TextGridVectors to_vectors(Grid&& grid) {
 // The per-file job of both batches: read, convert, drop the document at once.
 // An unreadable file gives Entry{}; its error text is of no use to anyone.
 template <class Entry, class Convert>
-std::vector<Entry> read_each(const std::vector<std::string>& files, bool strict,
-                             std::string_view file_type, std::size_t processors,
-                             Convert convert) {
-    return parallel_map(
+void read_each(const std::vector<std::string>& files, bool strict, std::string_view file_type,
+               std::size_t processors, Convert convert,
+               const std::function<void(std::size_t, Entry&&)>& receive) {
+    parallel_map_ordered(
         files.size(),
         [&](std::size_t i) -> Entry {
             auto grid = read_textgrid(files[i], strict, file_type);
             if (!grid) return Entry{};
             return convert(std::move(grid).value());
         },
-        processors);
+        receive, processors);
 }
 
-template <class Column>
-void append_moved(Column& into, Column& from) {
-    into.insert(into.end(), std::make_move_iterator(from.begin()),
-                std::make_move_iterator(from.end()));
-    Column().swap(from);  // each file's memory goes as soon as it is copied
+// Every entry of a batch run by `read` (given a receiver), kept in order.
+template <class Entry, class Read>
+std::vector<Entry> collect(std::size_t n, Read read) {
+    std::vector<Entry> entries;
+    entries.reserve(n);
+    read([&entries](std::size_t, Entry&& entry) { entries.push_back(std::move(entry)); });
+    return entries;
 }
+
+TextGridData to_data_entry(TextGrid&& grid) { return textgrid_to_data(std::move(grid)); }
+TextGridVectors to_vectors_entry(TextGrid&& grid) { return textgrid_to_vectors(std::move(grid)); }
 
 }  // namespace
 
@@ -205,42 +210,31 @@ Result<TextGrid> vectors_to_textgrid(std::vector<double> tmins, std::vector<doub
     return TextGrid::from_tiers(std::move(tiers), tmin, tmax);
 }
 
+void textgrids_to_data(const std::vector<std::string>& files, bool strict,
+                       std::string_view file_type, const DataReceiver& receive,
+                       std::size_t processors) {
+    read_each<TextGridData>(files, strict, file_type, processors, to_data_entry, receive);
+}
+
+void textgrids_to_vectors(const std::vector<std::string>& files, bool strict,
+                          std::string_view file_type, const VectorsReceiver& receive,
+                          std::size_t processors) {
+    read_each<TextGridVectors>(files, strict, file_type, processors, to_vectors_entry, receive);
+}
+
 std::vector<TextGridData> textgrids_to_data(const std::vector<std::string>& files, bool strict,
                                             std::string_view file_type, std::size_t processors) {
-    return read_each<TextGridData>(files, strict, file_type, processors,
-                                   [](TextGrid&& grid) { return textgrid_to_data(std::move(grid)); });
+    return collect<TextGridData>(files.size(), [&](const DataReceiver& receive) {
+        textgrids_to_data(files, strict, file_type, receive, processors);
+    });
 }
 
 std::vector<TextGridVectors> textgrids_to_vectors(const std::vector<std::string>& files,
                                                   bool strict, std::string_view file_type,
                                                   std::size_t processors) {
-    return read_each<TextGridVectors>(
-        files, strict, file_type, processors,
-        [](TextGrid&& grid) { return textgrid_to_vectors(std::move(grid)); });
-}
-
-BatchVectors concatenate_vectors(std::vector<TextGridVectors> files) {
-    std::size_t rows = 0;
-    for (const TextGridVectors& file : files) rows += file.tmins.size();
-    BatchVectors batch;
-    TextGridVectors& columns = batch.columns;
-    columns.tmins.reserve(rows);
-    columns.tmaxs.reserve(rows);
-    columns.labels.reserve(rows);
-    columns.tier_names.reserve(rows);
-    columns.is_intervals.reserve(rows);
-    batch.file_ids.reserve(rows);
-    for (std::size_t id = 0; id < files.size(); ++id) {
-        TextGridVectors& file = files[id];
-        batch.file_ids.insert(batch.file_ids.end(), file.tmins.size(),
-                              static_cast<std::uint32_t>(id));
-        append_moved(columns.tmins, file.tmins);
-        append_moved(columns.tmaxs, file.tmaxs);
-        append_moved(columns.labels, file.labels);
-        append_moved(columns.tier_names, file.tier_names);
-        append_moved(columns.is_intervals, file.is_intervals);
-    }
-    return batch;
+    return collect<TextGridVectors>(files.size(), [&](const VectorsReceiver& receive) {
+        textgrids_to_vectors(files, strict, file_type, receive, processors);
+    });
 }
 
 }  // namespace textgrid

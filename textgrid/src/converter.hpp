@@ -2,6 +2,7 @@
 // The structured and the vector form of a document, both ways.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,12 +66,18 @@ std::vector<TextGridVectors> textgrids_to_vectors(const std::vector<std::string>
                                                   bool strict, std::string_view file_type,
                                                   std::size_t processors = logical_processors());
 
-// All files' rows in input order, each row carrying the input position of its
-// file (a file without rows still takes up its position).
-struct BatchVectors {
-    TextGridVectors columns;
-    std::vector<std::uint32_t> file_ids;
-};
-BatchVectors concatenate_vectors(std::vector<TextGridVectors> files);
+// The same batches, each entry handed to receive(i, entry) on the calling
+// thread, in input order, as soon as it is ready, while the pool goes on with
+// later files: the caller's work on the entries overlaps the reading, and the
+// entries need not all be alive at once. An exception from receive fails the
+// batch once the files being read are done.
+using DataReceiver = std::function<void(std::size_t, TextGridData&&)>;
+using VectorsReceiver = std::function<void(std::size_t, TextGridVectors&&)>;
+void textgrids_to_data(const std::vector<std::string>& files, bool strict,
+                       std::string_view file_type, const DataReceiver& receive,
+                       std::size_t processors = logical_processors());
+void textgrids_to_vectors(const std::vector<std::string>& files, bool strict,
+                          std::string_view file_type, const VectorsReceiver& receive,
+                          std::size_t processors = logical_processors());
 
 }  // namespace textgrid

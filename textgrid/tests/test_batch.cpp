@@ -190,22 +190,3 @@ TEST(BatchData, UnknownFileTypeFailsTheWholeBatchOnEitherPath) {
         EXPECT_THROW(textgrids_to_vectors(files, true, "LONG", 2), InternalFailure);
     }
 }
-
-TEST(ConcatenateVectors, FileIdsArePositionsAndEmptyFilesAddNoRows) {
-    auto files = textgrids_to_vectors({two_rows_path(), missing_path, one_row_path()}, true, "auto");
-    const auto batch = concatenate_vectors(std::move(files));
-    EXPECT_EQ(batch.file_ids, (std::vector<std::uint32_t>{0, 0, 2}));
-    EXPECT_EQ(batch.columns.tmins, (std::vector<double>{0, 1.5, 1}));
-    EXPECT_EQ(batch.columns.tmaxs, (std::vector<double>{1.5, 2, 1}));
-    EXPECT_EQ(batch.columns.labels, (std::vector<std::string>{"ab", "", "x"}));
-    EXPECT_EQ(batch.columns.tier_names, (std::vector<std::string>{"words", "words", "pts"}));
-    EXPECT_EQ(batch.columns.is_intervals, (std::vector<std::uint8_t>{1, 1, 0}));
-}
-
-TEST(ConcatenateVectors, NoFilesOrNoRowsGiveEmptyColumns) {
-    for (std::size_t n : {0, 3}) {
-        const auto batch = concatenate_vectors(std::vector<TextGridVectors>(n));
-        EXPECT_TRUE(batch.file_ids.empty());
-        expect_same(batch.columns, TextGridVectors{});
-    }
-}
