@@ -28,8 +28,16 @@ def files(tmp_path_factory):
     directory = tmp_path_factory.mktemp("leaks")
     big = str(directory / "big.TextGrid")
     velmar.data2textgrid(big_data(), 0.0, float(ITEM_COUNT), big, "long")
-    return {"big": big, "out": str(directory / "out.TextGrid"),
-            "missing": str(directory / "missing.TextGrid")}
+    short = str(directory / "short.TextGrid")
+    velmar.data2textgrid(big_data(), 0.0, float(ITEM_COUNT), short, "short")
+    # Reads without strict; with it, the last two items overlap.
+    invalid = directory / "invalid.TextGrid"
+    with open(big, encoding="utf-8", newline="") as text:
+        invalid.write_bytes(text.read().replace(f"xmin = {ITEM_COUNT - 1} \r\n",
+                                                f"xmin = {ITEM_COUNT - 2} \r\n").encode())
+    return {"big": big, "short": short, "invalid": str(invalid),
+            "out": str(directory / "out.TextGrid"), "missing": str(directory / "missing.TextGrid"),
+            "unwritable": str(directory / "no-such-directory" / "out.TextGrid")}
 
 
 def call_cases(files):
@@ -56,6 +64,24 @@ def call_cases(files):
                                       files["out"], "long"), {}, ValueError),
         "binding": (velmar.textgrid2data, (files["big"],), {"strict": True, "bogus": 1},
                     TypeError),
+        "read short layout": (velmar.textgrid2data, (files["short"], True, "short"), {}, None),
+        "read invalid strictly": (velmar.textgrid2data, (files["invalid"], True, "auto"), {},
+                                  OSError),
+        "write unwritable": (velmar.data2textgrid, (data, None, None, files["unwritable"], "long"),
+                             {}, OSError),
+        "read vectors": (velmar.textgrid2vectors, (files["short"], True, "auto"), {}, None),
+        "read vectors invalid strictly": (velmar.textgrid2vectors,
+                                          (files["invalid"], True, "long"), {}, OSError),
+        "read vectors missing file": (velmar.textgrid2vectors, (files["missing"], True, "auto"),
+                                      {}, OSError),
+        "read vectors unknown file type": (velmar.textgrid2vectors, (files["big"], True, "x"), {},
+                                           BaseException),
+        "vector columns of unequal length": (velmar.vectors2textgrid,
+                                             columns[:2] + (columns[2][:-1],) + columns[3:]
+                                             + (None, None, files["out"], "long"), {}, OSError),
+        "vector columns overlapping": (velmar.vectors2textgrid,
+                                       (columns[0], columns[1] + 0.5) + columns[2:]
+                                       + (None, None, files["out"], "long"), {}, OSError),
         "vector columns": (velmar.vectors2textgrid,
                            columns + (None, None, files["out"], "long"), {}, None),
         "batch data": (velmar.textgrids2data, ([files["big"], files["missing"]] * 20, True, "auto"),
@@ -67,7 +93,8 @@ def call_cases(files):
     }
 
 
-CASE_NAMES = list(call_cases({"big": "", "out": "", "missing": ""}))
+CASE_NAMES = list(call_cases(dict.fromkeys(
+    ["big", "short", "invalid", "out", "missing", "unwritable"], "")))
 
 
 def run(function, args, kwargs, expected, times):
