@@ -1,6 +1,7 @@
 #include "text.hpp"
 
 #include "line_scan.hpp"
+#include "parallel.hpp"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -44,6 +45,31 @@ private:
 // memory back to the system grows up to 32 MB).
 constexpr std::size_t kMappedFromBytes = std::size_t{32} << 20;
 
+// Large files are read, and checked for UTF-8, a stretch per worker: copying
+// them out of the page cache is a good part of reading them. Not on a pool
+// worker, which is busy with one file of a batch already.
+constexpr std::size_t kSpreadFromBytes = std::size_t{2} << 20;
+
+bool spread_over_pool(std::size_t bytes) {
+    return bytes >= kSpreadFromBytes && !on_pool_worker() && logical_processors() > 1;
+}
+
+// Fills [0, length) of `buffer` with pread, a stretch per worker; false if any
+// stretch failed or came up short (the sequential read then starts over and
+// sees what really is there).
+bool read_spread(int fd, char* buffer, std::size_t length) {
+    const auto complete = parallel_map_pieces(length, [&](std::size_t begin, std::size_t end) {
+        while (begin < end) {
+            const ssize_t got = ::pread(fd, buffer + begin, end - begin, static_cast<off_t>(begin));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return false;
+            begin += static_cast<std::size_t>(got);
+        }
+        return true;
+    });
+    return std::all_of(complete.begin(), complete.end(), [](bool done) { return done; });
+}
+
 // Reads until end of file into `bytes` (from `filled` on); the size from fstat
 // is only a first guess, so files that grow, shrink or report no size still read
 // correctly.
@@ -63,9 +89,14 @@ Status read_rest(int fd, std::string& bytes, std::size_t filled) {
 }
 
 // Fills `buffer` up to `capacity` or end of file; a full buffer means the file
-// grew since fstat.
-Result<std::size_t> read_into(int fd, char* buffer, std::size_t capacity) {
+// grew since fstat. `spread`: a regular file of capacity - 1 bytes, worth
+// reading on the pool; the sequential read then only looks for more.
+Result<std::size_t> read_into(int fd, char* buffer, std::size_t capacity, bool spread) {
     std::size_t filled = 0;
+    if (spread) {
+        if (read_spread(fd, buffer, capacity - 1)) filled = capacity - 1;
+        if (::lseek(fd, static_cast<off_t>(filled), SEEK_SET) < 0) return TextGridError::os(errno);
+    }
     while (filled < capacity) {
         const ssize_t got = ::read(fd, buffer + filled, capacity - filled);
         if (got < 0) {
@@ -87,10 +118,10 @@ Result<LoadedText> read_grown(int fd, const char* start, std::size_t filled) {
 
 // One spare byte tells a file that grew since fstat. Not zero-filled: every
 // byte handed out was read.
-Result<LoadedText> read_small(int fd, std::size_t expected) {
+Result<LoadedText> read_small(int fd, std::size_t expected, bool spread) {
     const std::size_t capacity = expected + 1;
     std::unique_ptr<char[]> buffer(new char[capacity]);
-    auto filled = read_into(fd, buffer.get(), capacity);
+    auto filled = read_into(fd, buffer.get(), capacity, spread);
     if (!filled) return std::move(filled).error();
     if (filled.value() < capacity) return LoadedText(std::move(buffer), filled.value());
     return read_grown(fd, buffer.get(), filled.value());
@@ -121,11 +152,11 @@ private:
     void* memory_;
 };
 
-Result<LoadedText> read_large(int fd, std::size_t expected) {
+Result<LoadedText> read_large(int fd, std::size_t expected, bool spread) {
     const std::size_t capacity = expected + 1;
     Mapping mapping(capacity);
-    if (!mapping.ok()) return read_small(fd, expected);
-    auto filled = read_into(fd, mapping.data(), capacity);
+    if (!mapping.ok()) return read_small(fd, expected, spread);
+    auto filled = read_into(fd, mapping.data(), capacity, spread);
     if (!filled) return std::move(filled).error();
     if (filled.value() < capacity) return LoadedText(mapping.release(), capacity, filled.value());
     return read_grown(fd, mapping.data(), filled.value());
@@ -141,8 +172,9 @@ Result<LoadedText> read_file(std::string_view path) {
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) return TextGridError::os(errno);
     const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
-    return expected >= kMappedFromBytes ? read_large(file.get(), expected)
-                                        : read_small(file.get(), expected);
+    const bool spread = S_ISREG(info.st_mode) && spread_over_pool(expected);
+    return expected >= kMappedFromBytes ? read_large(file.get(), expected, spread)
+                                        : read_small(file.get(), expected, spread);
 }
 
 // ---- encodings ----------------------------------------------------------------
@@ -243,6 +275,23 @@ bool is_valid_utf8(std::string_view text) {
         p += length;
     }
     return true;
+}
+
+// The same verdict from stretches checked on the pool. Inner cuts move past
+// continuation bytes, so each stretch starts where a character would: in valid
+// text a character never spans a cut, and a broken one fails in its stretch.
+bool is_valid_utf8_spread(std::string_view text) {
+    if (!spread_over_pool(text.size())) return is_valid_utf8(text);
+    const auto cut = [text](std::size_t at) {
+        if (at == 0) return at;
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+        return at;
+    };
+    const auto valid = parallel_map_pieces(text.size(), [&](std::size_t begin, std::size_t end) {
+        const std::size_t from = cut(begin);
+        return is_valid_utf8(text.substr(from, cut(end) - from));
+    });
+    return std::all_of(valid.begin(), valid.end(), [](bool ok) { return ok; });
 }
 
 // ---- white space ----------------------------------------------------------------
@@ -350,7 +399,7 @@ Result<LoadedText> load_text_buffer(std::string_view path) {
             return LoadedText(std::move(decoded).value());
         }
     }
-    if (!is_valid_utf8(text)) {
+    if (!is_valid_utf8_spread(text)) {
         return TextGridError::invalid_data("stream did not contain valid UTF-8");
     }
     return bytes;

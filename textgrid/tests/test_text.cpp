@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "parallel.hpp"
 #include "text.hpp"
 
 using namespace textgrid;
@@ -283,6 +285,60 @@ TEST(LoadTextLarge, ReadsWholeFilesOfEverySize) {
         auto invalid = load_text_buffer(temp_file("large_bad", bytes));
         ASSERT_FALSE(invalid);
         EXPECT_EQ(invalid.error().to_string(), "stream did not contain valid UTF-8");
+    }
+}
+
+// The plain rules, one code point at a time: the reference for the checks below.
+bool valid_utf8_reference(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
+                             : lead >= 0xE0 && lead <= 0xEF               ? 3
+                             : lead >= 0xF0 && lead <= 0xF4               ? 4
+                                                                          : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = code << 6 | (next & 0x3F);
+        }
+        static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+// Large texts are checked in stretches on the pool; characters of every length,
+// broken in every way right at and around the cuts, must get the verdict a
+// check from the start gives.
+TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
+    const std::string characters = "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E";  // a é € 𝄞
+    std::string pattern;
+    while (pattern.size() < (std::size_t{5} << 19)) pattern += characters;
+    // Shifted by 0 to 9 bytes, the cuts fall on every byte of every character.
+    for (std::size_t shift = 0; shift < characters.size(); ++shift) {
+        const std::string text = std::string(shift, 'x') + pattern;
+        auto loaded = load_text_buffer(temp_file("stretch", text));
+        ASSERT_TRUE(loaded) << "shift " << shift;
+        EXPECT_TRUE(loaded.value().view() == text);
+    }
+    const std::string text = "xyz" + pattern;
+    const std::size_t pieces = detail::piece_count(text.size(), logical_processors());
+    for (const std::size_t k : {std::size_t{1}, pieces / 2, pieces - 1}) {
+        const std::size_t cut = detail::piece_begin(text.size(), pieces, k);
+        for (std::size_t at = cut - 3; at <= cut + 3; ++at) {
+            for (const char broken : {'\x80', '\xC3', 'z'}) {
+                std::string bytes = text;
+                bytes[at] = broken;
+                auto loaded = load_text_buffer(temp_file("stretch", bytes));
+                ASSERT_EQ(bool(loaded), valid_utf8_reference(bytes))
+                    << "byte " << at << " (cut " << cut << ") = " << int(broken);
+            }
+        }
     }
 }
 
