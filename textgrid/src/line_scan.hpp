@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "text.hpp"
@@ -124,6 +125,20 @@ inline void cut_logical_line(std::string_view& rest, std::size_t& next_number, L
         next_number += static_cast<std::size_t>(std::count(stop + 1, closing, '\n'));
         pos = closing + 1;
     }
+}
+
+// decode_praat_string into `out`, reusing its storage: a label with no quote
+// inside, nearly every one, is copied straight from the text.
+inline void assign_praat_string(std::string& out, std::string_view text) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+        const char* const inner = text.data() + 1;
+        const char* const inner_end = text.data() + text.size() - 1;
+        if (find_quote(inner, inner_end) == inner_end) {
+            out.assign(inner, inner_end);
+            return;
+        }
+    }
+    out = decode_praat_string(text);
 }
 
 // split_key_value on a line trimmed already: only the inner ends need it.

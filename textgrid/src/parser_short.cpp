@@ -62,7 +62,7 @@ Status read_items(Reader& reader, Tier& tier, std::uint64_t count) {
         item.tmax = tier.is_interval ? parse_f64_or_zero(reader.next()) : item.tmin;
         const std::string_view label = reader.next();
         if (reader.error) return *reader.error;
-        item.label = decode_praat_string(label);
+        scan::assign_praat_string(item.label, label);
     }
     return Ok{};
 }
