@@ -32,7 +32,8 @@ Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_v
     const std::string_view content = text.value().view();
     const bool long_layout =
         type == FileType::Long || (type == FileType::Auto && has_tier_list_header(content));
-    return long_layout ? parse_long_text(content, strict) : parse_short_text(content, strict);
+    return long_layout ? parse_long_text(content, strict, text.value().piece_counts())
+                       : parse_short_text(content, strict);
 }
 
 }  // namespace textgrid

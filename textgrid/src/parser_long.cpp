@@ -305,15 +305,33 @@ std::vector<Cut> find_cuts(std::string_view text, const std::vector<Piece>& piec
     return cuts;
 }
 
-// Quote parity and line numbers come from counting every piece at once; each
-// stretch then runs from one header cut to the next, read on its own.
-Result<TextGrid> read_in_pieces(std::string_view text, std::size_t processors) {
-    const auto pieces = parallel_map_pieces(
-        text.size(),
+// The pieces with their counts: taken from loading when it cut the text the
+// same way, otherwise counted now, every piece at once.
+std::vector<Piece> counted_pieces(std::string_view text, std::size_t processors,
+                                  const std::vector<QuoteAndLineCount>& piece_counts) {
+    const std::size_t n = text.size();
+    const std::size_t pieces = detail::piece_count(n, processors);
+    if (piece_counts.size() == pieces && !detail::stays_on_caller(n, processors)) {
+        std::vector<Piece> known;
+        known.reserve(pieces);
+        for (std::size_t k = 0; k < pieces; ++k)
+            known.push_back(Piece{detail::piece_begin(n, pieces, k),
+                                  detail::piece_begin(n, pieces, k + 1), piece_counts[k]});
+        return known;
+    }
+    return parallel_map_pieces(
+        n,
         [&](std::size_t begin, std::size_t end) {
             return Piece{begin, end, count_quotes_and_line_feeds(text.substr(begin, end - begin))};
         },
         processors);
+}
+
+// Quote parity and line numbers come from counting every piece at once; each
+// stretch then runs from one header cut to the next, read on its own.
+Result<TextGrid> read_in_pieces(std::string_view text, std::size_t processors,
+                                const std::vector<QuoteAndLineCount>& piece_counts) {
+    const auto pieces = counted_pieces(text, processors, piece_counts);
     const std::vector<Cut> cuts = find_cuts(text, pieces);
     // A pool piece reads the stretches that start inside it, however it is cut.
     auto parts_by_piece = parallel_map_pieces(
@@ -347,24 +365,26 @@ Result<TextGrid> parse_long_text_one_pass(std::string_view text, bool strict) {
 }
 
 Result<TextGrid> parse_long_text_in_pieces(std::string_view text, bool strict,
-                                           std::size_t processors) {
+                                           std::size_t processors,
+                                           const std::vector<QuoteAndLineCount>& piece_counts) {
     if (text.empty()) return parse_long_text_one_pass(text, strict);
-    return finish(read_in_pieces(text, processors), strict);
+    return finish(read_in_pieces(text, processors, piece_counts), strict);
 }
 
-Result<TextGrid> parse_long_text(std::string_view text, bool strict) {
+Result<TextGrid> parse_long_text(std::string_view text, bool strict,
+                                 const std::vector<QuoteAndLineCount>& piece_counts) {
     // Pool workers are already busy with other files.
     if (text.size() < kPiecewiseFromBytes || on_pool_worker())
         return parse_long_text_one_pass(text, strict);
     const std::size_t processors = logical_processors();
     if (processors < 2) return parse_long_text_one_pass(text, strict);
-    return parse_long_text_in_pieces(text, strict, processors);
+    return parse_long_text_in_pieces(text, strict, processors, piece_counts);
 }
 
 Result<TextGrid> parse_long(std::string_view path, bool strict) {
     auto text = load_text_buffer(path);
     if (!text) return std::move(text).error();
-    return parse_long_text(text.value().view(), strict);
+    return parse_long_text(text.value().view(), strict, text.value().piece_counts());
 }
 
 }  // namespace textgrid

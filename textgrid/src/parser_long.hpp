@@ -1,7 +1,9 @@
 #pragma once
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
+#include "text.hpp"
 #include "textgrid.hpp"
 
 namespace textgrid {
@@ -9,13 +11,16 @@ namespace textgrid {
 Result<TextGrid> parse_long(std::string_view path, bool strict);
 // The same on text already loaded (UTF-8). Large texts are read in pieces on
 // the worker pool; the result is always that of the one-pass reading.
-Result<TextGrid> parse_long_text(std::string_view text, bool strict);
+// piece_counts: LoadedText::piece_counts() of the text, if it has them.
+Result<TextGrid> parse_long_text(std::string_view text, bool strict,
+                                 const std::vector<QuoteAndLineCount>& piece_counts = {});
 
 // The two ways parse_long_text reads, for tests and benchmarks: one pass on the
 // calling thread, and the piecewise reading with `processors` as P and no size
 // threshold (many processors on a small text cut it into very short pieces).
 Result<TextGrid> parse_long_text_one_pass(std::string_view text, bool strict);
 Result<TextGrid> parse_long_text_in_pieces(std::string_view text, bool strict,
-                                           std::size_t processors);
+                                           std::size_t processors,
+                                           const std::vector<QuoteAndLineCount>& piece_counts = {});
 
 }  // namespace textgrid

@@ -280,18 +280,33 @@ bool is_valid_utf8(std::string_view text) {
 // The same verdict from stretches checked on the pool. Inner cuts move past
 // continuation bytes, so each stretch starts where a character would: in valid
 // text a character never spans a cut, and a broken one fails in its stretch.
-bool is_valid_utf8_spread(std::string_view text) {
+// Each piece's quotes and line feeds are counted while it is in the cache, for
+// the long-layout reader, which would otherwise read the text once more.
+bool is_valid_utf8_spread(LoadedText& loaded) {
+    const std::string_view text = loaded.view();
     if (!spread_over_pool(text.size())) return is_valid_utf8(text);
     const auto cut = [text](std::size_t at) {
         if (at == 0) return at;
         while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
         return at;
     };
-    const auto valid = parallel_map_pieces(text.size(), [&](std::size_t begin, std::size_t end) {
+    struct Checked {
+        bool valid;
+        QuoteAndLineCount count;
+    };
+    const auto pieces = parallel_map_pieces(text.size(), [&](std::size_t begin, std::size_t end) {
         const std::size_t from = cut(begin);
-        return is_valid_utf8(text.substr(from, cut(end) - from));
+        return Checked{is_valid_utf8(text.substr(from, cut(end) - from)),
+                       count_quotes_and_line_feeds(text.substr(begin, end - begin))};
     });
-    return std::all_of(valid.begin(), valid.end(), [](bool ok) { return ok; });
+    std::vector<QuoteAndLineCount> counts;
+    counts.reserve(pieces.size());
+    for (const Checked& piece : pieces) {
+        if (!piece.valid) return false;
+        counts.push_back(piece.count);
+    }
+    loaded.set_piece_counts(std::move(counts));
+    return true;
 }
 
 // ---- white space ----------------------------------------------------------------
@@ -377,6 +392,7 @@ LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
         mapped_ = std::exchange(other.mapped_, nullptr);
         capacity_ = std::exchange(other.capacity_, 0);
         length_ = std::exchange(other.length_, 0);
+        piece_counts_ = std::move(other.piece_counts_);
     }
     return *this;
 }
@@ -399,7 +415,7 @@ Result<LoadedText> load_text_buffer(std::string_view path) {
             return LoadedText(std::move(decoded).value());
         }
     }
-    if (!is_valid_utf8_spread(text)) {
+    if (!is_valid_utf8_spread(bytes.value())) {
         return TextGridError::invalid_data("stream did not contain valid UTF-8");
     }
     return bytes;

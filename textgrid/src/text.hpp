@@ -23,6 +23,14 @@ Result<std::string> load_text(std::string_view path);
 // 32 MB, where the allocator hands the same pages back call after call (no page
 // faults), and in memory mapped for it alone above (huge pages where the system
 // allows). Move-only.
+// Double quotes and line feeds in a stretch of text; the parallel reader counts
+// them piecewise to know the quote parity and line number where a piece begins.
+struct QuoteAndLineCount {
+    std::size_t quotes = 0;
+    std::size_t line_feeds = 0;
+};
+QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text);
+
 class LoadedText {
 public:
     LoadedText() = default;
@@ -41,12 +49,21 @@ public:
         return owned_;
     }
 
+    // The quote and line feed counts of the pieces a large text was checked
+    // in (parallel_map_pieces over its bytes), counted while each piece was
+    // at hand; empty if it was not checked in pieces.
+    const std::vector<QuoteAndLineCount>& piece_counts() const noexcept { return piece_counts_; }
+    void set_piece_counts(std::vector<QuoteAndLineCount> counts) noexcept {
+        piece_counts_ = std::move(counts);
+    }
+
 private:
     std::string owned_;
     std::unique_ptr<char[]> heap_;
     char* mapped_ = nullptr;
     std::size_t capacity_ = 0;
     std::size_t length_ = 0;
+    std::vector<QuoteAndLineCount> piece_counts_;
 };
 
 Result<LoadedText> load_text_buffer(std::string_view path);
@@ -76,14 +93,6 @@ private:
     std::string_view rest_;
     std::size_t next_number_ = 1;
 };
-
-// Double quotes and line feeds in a stretch of text; the parallel reader counts
-// them piecewise to know the quote parity and line number where a piece begins.
-struct QuoteAndLineCount {
-    std::size_t quotes = 0;
-    std::size_t line_feeds = 0;
-};
-QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text);
 
 // Cut at the first '='; key and value trimmed. No '=': nothing.
 std::optional<std::pair<std::string_view, std::string_view>> split_key_value(std::string_view line);
