@@ -56,13 +56,13 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
     return run_guarded([&] {
         const auto arguments = convert_batch_arguments("textgrids2vectors", args, nargs, kwnames);
-        BatchVectorBuilder columns;
+        VectorColumns columns;
         textgrid::textgrids_to_vectors(
             arguments.files, arguments.strict, arguments.file_type,
             [&](std::size_t index, textgrid::TextGridVectors&& file) {
                 columns.add(static_cast<std::uint32_t>(index), std::move(file));
             });
-        return columns.finish().release();
+        return columns.finish_with_file_ids().release();
     });
 }
 

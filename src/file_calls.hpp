@@ -10,10 +10,11 @@
 
 namespace velmar {
 
-// Binds and converts (file, strict, file_type), then reads the file; a
-// TextGridError becomes IOError with the read prefix.
+// Binds and converts (file, strict, file_type), then reads the file, telling
+// `observe` its rows; a TextGridError becomes IOError with the read prefix.
 textgrid::TextGrid read_file_arguments(const char* function, PyObject* const* args,
-                                       Py_ssize_t nargs, PyObject* kwnames);
+                                       Py_ssize_t nargs, PyObject* kwnames,
+                                       const textgrid::RowObserver& observe = {});
 
 // Writes a document built from Python data in the layout file_type names; a
 // TextGridError from building or writing becomes IOError with the create prefix.

@@ -226,48 +226,7 @@ PyRef array_from_buffer(std::vector<std::uint32_t> column) {
     return array_over(std::move(column), NPY_UINT32);
 }
 
-PyRef build_vector_result(const textgrid::TextGrid& grid) {
-    std::size_t rows = 0;
-    for (const textgrid::Tier& tier : grid.tiers) rows += tier.items.size();
-    std::vector<double> tmins, tmaxs;
-    std::vector<std::uint8_t> flags;
-    tmins.reserve(rows);
-    tmaxs.reserve(rows);
-    flags.reserve(rows);
-    for (const textgrid::Tier& tier : grid.tiers) {
-        for (const textgrid::Item& item : tier.items) {
-            tmins.push_back(item.tmin);
-            tmaxs.push_back(item.tmax);
-        }
-        flags.insert(flags.end(), tier.items.size(), tier.is_interval ? 1 : 0);
-    }
-    PyRef tmin_array = array_from_buffer(std::move(tmins));
-    PyRef tmax_array = array_from_buffer(std::move(tmaxs));
-    PyRef is_intervals = array_from_buffer(std::move(flags));
-
-    const auto size = static_cast<Py_ssize_t>(rows);
-    PyRef labels = PyRef::steal(created(PyList_New(size)));
-    PyRef tier_names = PyRef::steal(created(PyList_New(size)));
-    TextCache texts;
-    Py_ssize_t row = 0;
-    for (const textgrid::Tier& tier : grid.tiers) {
-        PyRef name = texts.text(tier.name);
-        for (const textgrid::Item& item : tier.items) {
-            PyList_SET_ITEM(labels.get(), row, texts.text(item.label).release());
-            PyList_SET_ITEM(tier_names.get(), row, Py_NewRef(name.get()));
-            ++row;
-        }
-    }
-    return PyRef::steal(created(PyTuple_Pack(5, tmin_array.get(), tmax_array.get(), labels.get(),
-                                             tier_names.get(), is_intervals.get())));
-}
-
 namespace {
-
-template <class T>
-void append(std::vector<T>& column, const std::vector<T>& rows) {
-    column.insert(column.end(), rows.begin(), rows.end());
-}
 
 PyRef list_of(std::vector<PyRef>& column) {
     PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(column.size()))));
@@ -278,31 +237,56 @@ PyRef list_of(std::vector<PyRef>& column) {
 
 }  // namespace
 
-void BatchVectorBuilder::add(std::uint32_t file_id, textgrid::TextGridVectors&& file) {
+PyRef VectorColumns::name_of_next(std::string_view name) {
+    if (tier_names_.empty() || name != last_name_) {
+        last_name_.assign(name);
+        return texts_.text(name);
+    }
+    return PyRef::borrow(tier_names_.back().get());
+}
+
+void VectorColumns::add(const textgrid::Tier& tier, std::span<const textgrid::Item> items) {
+    if (items.empty()) return;
+    PyRef name = name_of_next(tier.name);
+    for (const textgrid::Item& item : items) {
+        tmins_.push_back(item.tmin);
+        tmaxs_.push_back(item.tmax);
+        labels_.push_back(texts_.text(item.label));
+        tier_names_.push_back(PyRef::borrow(name.get()));
+    }
+    is_intervals_.insert(is_intervals_.end(), items.size(), tier.is_interval ? 1 : 0);
+}
+
+void VectorColumns::add(std::uint32_t file_id, textgrid::TextGridVectors&& file) {
     const std::size_t rows = file.tmins.size();
-    append(tmins_, file.tmins);
-    append(tmaxs_, file.tmaxs);
-    append(is_intervals_, file.is_intervals);
+    tmins_.insert(tmins_.end(), file.tmins.begin(), file.tmins.end());
+    tmaxs_.insert(tmaxs_.end(), file.tmaxs.begin(), file.tmaxs.end());
+    is_intervals_.insert(is_intervals_.end(), file.is_intervals.begin(), file.is_intervals.end());
     file_ids_.insert(file_ids_.end(), rows, file_id);
     for (std::size_t row = 0; row < rows; ++row) {
         labels_.push_back(texts_.text(file.labels[row]));
-        // Rows of one tier come together and all carry its name.
-        tier_names_.push_back(row > 0 && file.tier_names[row] == file.tier_names[row - 1]
-                                  ? PyRef::borrow(tier_names_.back().get())
-                                  : texts_.text(file.tier_names[row]));
+        tier_names_.push_back(name_of_next(file.tier_names[row]));
     }
 }
 
-PyRef BatchVectorBuilder::finish() {
+PyRef VectorColumns::finish() {
     PyRef tmins = array_from_buffer(std::move(tmins_));
     PyRef tmaxs = array_from_buffer(std::move(tmaxs_));
     PyRef is_intervals = array_from_buffer(std::move(is_intervals_));
-    PyRef file_ids = array_from_buffer(std::move(file_ids_));
     PyRef labels = list_of(labels_);
     PyRef tier_names = list_of(tier_names_);
-    return PyRef::steal(created(PyTuple_Pack(6, tmins.get(), tmaxs.get(), labels.get(),
-                                             tier_names.get(), is_intervals.get(),
-                                             file_ids.get())));
+    return PyRef::steal(created(PyTuple_Pack(5, tmins.get(), tmaxs.get(), labels.get(),
+                                             tier_names.get(), is_intervals.get())));
+}
+
+PyRef VectorColumns::finish_with_file_ids() {
+    PyRef file_ids = array_from_buffer(std::move(file_ids_));
+    PyRef five = finish();
+    return PyRef::steal(created(PyTuple_Pack(6, PyTuple_GET_ITEM(five.get(), 0),
+                                             PyTuple_GET_ITEM(five.get(), 1),
+                                             PyTuple_GET_ITEM(five.get(), 2),
+                                             PyTuple_GET_ITEM(five.get(), 3),
+                                             PyTuple_GET_ITEM(five.get(), 4), file_ids.get())));
 }
 
 }  // namespace velmar

@@ -6,6 +6,9 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "convert.hpp"
@@ -28,21 +31,26 @@ PyRef array_from_buffer(std::vector<std::uint32_t> column);
 // mean something else than its memory). Other objects never load NumPy.
 bool is_exact_numpy_array(PyObject* object);
 
-// (tmins, tmaxs, labels, tier_names, is_intervals), read from the document
-// itself: no row-by-row copies of labels and tier names in between.
-PyRef build_vector_result(const textgrid::TextGrid& grid);
-
-// The columns of a batch, grown file by file as the files are read: a file's
-// rows are appended, each with the file's position in the input as its id (a
-// file without rows still takes up its position).
-class BatchVectorBuilder {
+// The columns of a vector result, grown run by run as rows arrive, which may be
+// while the rest of a file or batch is still being read.
+class VectorColumns {
 public:
+    // Rows of one tier.
+    void add(const textgrid::Tier& tier, std::span<const textgrid::Item> items);
+    // Rows of a whole file of a batch, each with the file's input position as
+    // its id (a file without rows still takes up its position).
     void add(std::uint32_t file_id, textgrid::TextGridVectors&& file);
-    // (tmins, tmaxs, labels, tier_names, is_intervals, file_ids); the numeric
-    // columns are handed over, not copied.
+
+    // (tmins, tmaxs, labels, tier_names, is_intervals); the numeric columns
+    // are handed over, not copied.
     PyRef finish();
+    // The same followed by file_ids, for a batch.
+    PyRef finish_with_file_ids();
 
 private:
+    // The tier name of the last row, and its str: a tier's rows all carry it.
+    PyRef name_of_next(std::string_view name);
+
     std::vector<double> tmins_;
     std::vector<double> tmaxs_;
     std::vector<std::uint8_t> is_intervals_;
@@ -50,6 +58,7 @@ private:
     std::vector<PyRef> labels_;
     std::vector<PyRef> tier_names_;
     TextCache texts_;
+    std::string last_name_;
 };
 
 }  // namespace velmar

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -81,8 +82,13 @@ std::vector<std::uint8_t> extract_flags(PyObject* object) {
 
 PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_guarded([&] {
-        const auto grid = read_file_arguments("textgrid2vectors", args, nargs, kwnames);
-        return build_vector_result(grid).release();
+        // Rows become columns while the rest of a large file is still read.
+        VectorColumns columns;
+        read_file_arguments("textgrid2vectors", args, nargs, kwnames,
+                            [&](const textgrid::Tier& tier, std::span<const textgrid::Item> items) {
+                                columns.add(tier, items);
+                            });
+        return columns.finish().release();
     });
 }
 

@@ -154,6 +154,47 @@ def test_repeated_labels_keep_their_rows(large_file):
     assert tier_names == ["words"] * n + ["marks"] * n
 
 
+def rows_from_data(data):
+    return [(tmin, tmax, label, name, is_interval)
+            for name, is_interval, items in data[2] for tmin, tmax, label in items]
+
+
+@pytest.fixture(scope="module")
+def tricky_large_file(tmp_path_factory):
+    """Over a megabyte, so it is read in pieces while rows become columns: tiers
+    that span pieces, and labels with quotes and header-like lines inside."""
+    n = 12_000
+    labels = ['say ""hi""', "a\n    item [2]:\n        intervals [1]:", "", "caf\u00e9", "x = 1"]
+    words = [(i * 0.01, (i + 1) * 0.01, labels[i % len(labels)]) for i in range(n)]
+    marks = [(i * 0.02 + 0.005,) * 2 + (f"m{i % 13}",) for i in range(n // 2)]
+    tiers = [("words", True, 0.0, n * 0.01, words), ("marks", False, 0.0, n * 0.01, marks),
+             ("more words", True, 0.0, n * 0.01, words)]
+    path = write(tmp_path_factory.mktemp("tricky") / "tricky.TextGrid", 0.0, n * 0.01, tiers)
+    assert os.path.getsize(path) > 1 << 20
+    return path
+
+
+@pytest.mark.parametrize("strict", [True, False])
+def test_rows_read_in_pieces_are_the_documents_rows(tricky_large_file, strict):
+    tmins, tmaxs, labels, names, flags = velmar.textgrid2vectors(tricky_large_file, strict, "auto")
+    rows = list(zip(tmins.tolist(), tmaxs.tolist(), labels, names, flags.tolist()))
+    assert rows == rows_from_data(velmar.textgrid2data(tricky_large_file, strict, "auto"))
+
+
+def test_fault_late_in_a_large_file_discards_the_rows_read(tricky_large_file, tmp_path):
+    text = open(tricky_large_file, encoding="utf-8").read()
+    cut = text.rindex("xmax = ")
+    broken = tmp_path / "broken.TextGrid"
+    broken.write_text(text[:cut] + "xmax = -5" + text[text.index("\n", cut):], encoding="utf-8")
+    with pytest.raises(OSError) as from_data:
+        velmar.textgrid2data(str(broken), True, "auto")
+    with pytest.raises(OSError) as from_vectors:
+        velmar.textgrid2vectors(str(broken), True, "auto")
+    assert str(from_vectors.value) == str(from_data.value)
+    assert str(from_data.value).endswith(
+        "Time bounds should be non-negative in item 11999 in tier more words")
+
+
 ORDERS = {
     "arrays then views": lambda arrays, views: arrays + views,
     "views then arrays": lambda arrays, views: views + arrays,

@@ -25,15 +25,18 @@ FileType file_type_of(std::string_view file_type) {
 
 }  // namespace
 
-Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type) {
+Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
+                               const RowObserver& observe) {
     const FileType type = file_type_of(file_type);
     auto text = load_text_buffer(path);
     if (!text) return std::move(text).error();
     const std::string_view content = text.value().view();
     const bool long_layout =
         type == FileType::Long || (type == FileType::Auto && has_tier_list_header(content));
-    return long_layout ? parse_long_text(content, strict, text.value().piece_counts())
-                       : parse_short_text(content, strict);
+    if (long_layout) return parse_long_text(content, strict, text.value().piece_counts(), observe);
+    auto grid = parse_short_text(content, strict);
+    if (grid && observe) observe_rows(grid.value(), observe);
+    return grid;
 }
 
 }  // namespace textgrid

@@ -183,4 +183,32 @@ void parallel_map_ordered(std::size_t n, F&& f, C&& consume,
     detail::run_pieces(n, detail::piece_count(n, processors), processors, body, &context, on_done);
 }
 
+// parallel_map_pieces whose results go to consume(k, std::move(result)) on the
+// calling thread, piece by piece in order, while later pieces still run.
+template <class F, class C>
+void parallel_map_pieces_ordered(std::size_t n, F&& piece, C&& consume,
+                                 std::size_t processors = logical_processors()) {
+    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>;
+    if (detail::stays_on_caller(n, processors)) {
+        if (n > 0) consume(std::size_t{0}, piece(std::size_t{0}, n));
+        return;
+    }
+    const std::size_t pieces = detail::piece_count(n, processors);
+    struct Context {
+        F& piece;
+        C& consume;
+        detail::Slots<R> slots;
+    } context{piece, consume, detail::Slots<R>(pieces)};
+    const detail::PieceBody body = [](void* raw, std::size_t k, std::size_t begin,
+                                      std::size_t end) {
+        auto& ctx = *static_cast<Context*>(raw);
+        ctx.slots.store(k, ctx.piece(begin, end));
+    };
+    const detail::PieceBody on_done = [](void* raw, std::size_t k, std::size_t, std::size_t) {
+        auto& ctx = *static_cast<Context*>(raw);
+        ctx.consume(k, ctx.slots.take(k));
+    };
+    detail::run_pieces(n, pieces, processors, body, &context, on_done);
+}
+
 }  // namespace textgrid

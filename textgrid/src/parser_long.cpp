@@ -327,32 +327,70 @@ std::vector<Piece> counted_pieces(std::string_view text, std::size_t processors,
         processors);
 }
 
+// Tells the observer the rows of each stretch as soon as it is read, in text
+// order: first the items that continue the tier under way, then the tiers begun
+// in the stretch. It stops at the first fault, after which reading fails anyway.
+class RowStream {
+public:
+    explicit RowStream(const RowObserver& observe) : observe_(observe), on_(bool(observe)) {}
+
+    // `part` stays where it is until reading ends: its tiers are pointed to.
+    void tell(const Partial& part) {
+        if (!on_) return;
+        if (!part.leading_items.empty()) {
+            if (!current_) {
+                on_ = false;
+                return;
+            }
+            observe_(*current_, part.leading_items);
+        }
+        if (part.error) {
+            on_ = false;
+            return;
+        }
+        for (const Tier& tier : part.grid.tiers) {
+            observe_(tier, tier.items);
+            current_ = &tier;
+        }
+    }
+
+private:
+    const RowObserver& observe_;
+    bool on_;
+    const Tier* current_ = nullptr;
+};
+
 // Quote parity and line numbers come from counting every piece at once; each
 // stretch then runs from one header cut to the next, read on its own.
 Result<TextGrid> read_in_pieces(std::string_view text, std::size_t processors,
-                                const std::vector<QuoteAndLineCount>& piece_counts) {
+                                const std::vector<QuoteAndLineCount>& piece_counts,
+                                const RowObserver& observe) {
     const auto pieces = counted_pieces(text, processors, piece_counts);
     const std::vector<Cut> cuts = find_cuts(text, pieces);
     // A pool piece reads the stretches that start inside it, however it is cut.
-    auto parts_by_piece = parallel_map_pieces(
+    std::vector<Partial> parts;
+    parts.reserve(cuts.size());
+    RowStream rows(observe);
+    parallel_map_pieces_ordered(
         text.size(),
         [&](std::size_t begin, std::size_t end) {
-            std::vector<Partial> parts;
+            std::vector<Partial> some;
             auto cut = std::lower_bound(cuts.begin(), cuts.end(), begin,
                                         [](const Cut& c, std::size_t at) { return c.position < at; });
             for (; cut != cuts.end() && cut->position < end; ++cut) {
                 const std::size_t stop = cut + 1 == cuts.end() ? text.size() : (cut + 1)->position;
-                parts.push_back(parse_stretch(text.substr(cut->position, stop - cut->position),
-                                              cut->line, cut->position == 0));
+                some.push_back(parse_stretch(text.substr(cut->position, stop - cut->position),
+                                             cut->line, cut->position == 0));
             }
-            return parts;
+            return some;
+        },
+        [&](std::size_t, std::vector<Partial>&& some) {
+            for (Partial& part : some) {
+                parts.push_back(std::move(part));
+                rows.tell(parts.back());
+            }
         },
         processors);
-    std::vector<Partial> parts;
-    parts.reserve(cuts.size());
-    for (auto& some : parts_by_piece) {
-        for (Partial& part : some) parts.push_back(std::move(part));
-    }
     return merge(parts);
 }
 
@@ -364,21 +402,33 @@ Result<TextGrid> parse_long_text_one_pass(std::string_view text, bool strict) {
     return finish(merge(parts), strict);
 }
 
+namespace {
+
+Result<TextGrid> one_pass_observed(std::string_view text, bool strict, const RowObserver& observe) {
+    auto grid = parse_long_text_one_pass(text, strict);
+    if (grid && observe) observe_rows(grid.value(), observe);
+    return grid;
+}
+
+}  // namespace
+
 Result<TextGrid> parse_long_text_in_pieces(std::string_view text, bool strict,
                                            std::size_t processors,
-                                           const std::vector<QuoteAndLineCount>& piece_counts) {
-    if (text.empty()) return parse_long_text_one_pass(text, strict);
-    return finish(read_in_pieces(text, processors, piece_counts), strict);
+                                           const std::vector<QuoteAndLineCount>& piece_counts,
+                                           const RowObserver& observe) {
+    if (text.empty()) return one_pass_observed(text, strict, observe);
+    return finish(read_in_pieces(text, processors, piece_counts, observe), strict);
 }
 
 Result<TextGrid> parse_long_text(std::string_view text, bool strict,
-                                 const std::vector<QuoteAndLineCount>& piece_counts) {
+                                 const std::vector<QuoteAndLineCount>& piece_counts,
+                                 const RowObserver& observe) {
     // Pool workers are already busy with other files.
     if (text.size() < kPiecewiseFromBytes || on_pool_worker())
-        return parse_long_text_one_pass(text, strict);
+        return one_pass_observed(text, strict, observe);
     const std::size_t processors = logical_processors();
-    if (processors < 2) return parse_long_text_one_pass(text, strict);
-    return parse_long_text_in_pieces(text, strict, processors, piece_counts);
+    if (processors < 2) return one_pass_observed(text, strict, observe);
+    return parse_long_text_in_pieces(text, strict, processors, piece_counts, observe);
 }
 
 Result<TextGrid> parse_long(std::string_view path, bool strict) {

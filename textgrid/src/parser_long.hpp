@@ -12,8 +12,11 @@ Result<TextGrid> parse_long(std::string_view path, bool strict);
 // The same on text already loaded (UTF-8). Large texts are read in pieces on
 // the worker pool; the result is always that of the one-pass reading.
 // piece_counts: LoadedText::piece_counts() of the text, if it has them.
+// observe, if given, is told every row on the calling thread: while the pieces
+// are read, or after one pass.
 Result<TextGrid> parse_long_text(std::string_view text, bool strict,
-                                 const std::vector<QuoteAndLineCount>& piece_counts = {});
+                                 const std::vector<QuoteAndLineCount>& piece_counts = {},
+                                 const RowObserver& observe = {});
 
 // The two ways parse_long_text reads, for tests and benchmarks: one pass on the
 // calling thread, and the piecewise reading with `processors` as P and no size
@@ -21,6 +24,7 @@ Result<TextGrid> parse_long_text(std::string_view text, bool strict,
 Result<TextGrid> parse_long_text_one_pass(std::string_view text, bool strict);
 Result<TextGrid> parse_long_text_in_pieces(std::string_view text, bool strict,
                                            std::size_t processors,
-                                           const std::vector<QuoteAndLineCount>& piece_counts = {});
+                                           const std::vector<QuoteAndLineCount>& piece_counts = {},
+                                           const RowObserver& observe = {});
 
 }  // namespace textgrid

@@ -91,6 +91,10 @@ Status TextGrid::validate() const {
     return Ok{};
 }
 
+void observe_rows(const TextGrid& grid, const RowObserver& observe) {
+    for (const Tier& tier : grid.tiers) observe(tier, tier.items);
+}
+
 Result<TextGrid> TextGrid::from_tiers(std::vector<Tier> tiers, std::optional<double> tmin,
                                       std::optional<double> tmax) {
     TextGrid grid;

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +52,15 @@ struct TextGrid {
 };
 
 Status check_time_bounds(double tmin, double tmax, std::string_view context);
+
+// Told the items of a document being read, a run at a time, in row order
+// (tier by tier, item by item), each run with the tier it belongs to. Readers
+// may call it before they have finished, so the caller can work on the rows
+// meanwhile; the calls are void if reading then fails.
+using RowObserver = std::function<void(const Tier& tier, std::span<const Item> items)>;
+
+// Tells `observe` every item of a finished document.
+void observe_rows(const TextGrid& grid, const RowObserver& observe);
 
 // Bounds fitted to tiers or items: the lowest and highest of one time field,
 // NaN skipped. With no number at all they stay at the largest finite double

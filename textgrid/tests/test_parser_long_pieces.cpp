@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <span>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -121,12 +123,49 @@ private:
     std::mt19937 random_;
 };
 
+// What an observer is told: runs of rows, each with its tier's kind and name.
+class RowLog {
+public:
+    RowObserver observer() {
+        return [this](const Tier& tier, std::span<const Item> items) {
+            std::string rows;
+            for (const Item& item : items) rows += ' ' + std::to_string(item.tmin) + ' ' + item.label;
+            runs_.emplace_back((tier.is_interval ? "I [" : "P [") + tier.name + "]", rows);
+        };
+    }
+    // Consecutive runs of one tier joined, as the document holds them.
+    std::string rows() const {
+        std::string joined;
+        for (std::size_t k = 0; k < runs_.size(); ++k) {
+            if (k == 0 || runs_[k].first != runs_[k - 1].first) joined += "\n" + runs_[k].first;
+            joined += runs_[k].second;
+        }
+        return joined;
+    }
+
+private:
+    std::vector<std::pair<std::string, std::string>> runs_;
+};
+
+std::string rows_of(const TextGrid& grid) {
+    RowLog log;
+    observe_rows(grid, log.observer());
+    return log.rows();
+}
+
 void expect_same_in_pieces(const std::string& text) {
     for (const bool strict : {false, true}) {
-        const std::string expected = render(parse_long_text_one_pass(text, strict));
+        const auto one_pass = parse_long_text_one_pass(text, strict);
+        const std::string expected = render(one_pass);
         for (const std::size_t processors : {2u, 3u, 16u, 1000u}) {
-            ASSERT_EQ(render(parse_long_text_in_pieces(text, strict, processors)), expected)
+            RowLog log;
+            const auto pieces = parse_long_text_in_pieces(text, strict, processors, {}, log.observer());
+            ASSERT_EQ(render(pieces), expected)
                 << "P = " << processors << ", strict = " << strict << ", text:\n" << text;
+            // Rows told while reading are the rows of the document read.
+            if (one_pass) {
+                ASSERT_EQ(log.rows(), rows_of(one_pass.value())) << "P = " << processors;
+            }
         }
     }
 }
