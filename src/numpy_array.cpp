@@ -1,6 +1,7 @@
 #define PY_SSIZE_T_CLEAN
 #include "numpy_array.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -245,8 +246,27 @@ PyRef VectorColumns::name_of_next(std::string_view name) {
     return PyRef::borrow(tier_names_.back().get());
 }
 
+void VectorColumns::reserve_for(const textgrid::Tier& tier) {
+    // A tier's first run: room for all its declared rows at once, so the
+    // columns grow a few times per file rather than doubling all along (which
+    // leaves the allocator holding blocks of every size). Only a hint; a count
+    // that lies cannot reserve much.
+    constexpr std::uint64_t kLargestHint = 1u << 20;
+    const std::size_t more = static_cast<std::size_t>(std::min(tier.size, kLargestHint));
+    const std::size_t rows = tmins_.size() + more;
+    tmins_.reserve(rows);
+    tmaxs_.reserve(rows);
+    is_intervals_.reserve(rows);
+    labels_.reserve(rows);
+    tier_names_.reserve(rows);
+}
+
 void VectorColumns::add(const textgrid::Tier& tier, std::span<const textgrid::Item> items) {
     if (items.empty()) return;
+    if (&tier != last_tier_) {
+        reserve_for(tier);
+        last_tier_ = &tier;
+    }
     PyRef name = name_of_next(tier.name);
     for (const textgrid::Item& item : items) {
         tmins_.push_back(item.tmin);

@@ -48,8 +48,9 @@ public:
     PyRef finish_with_file_ids();
 
 private:
-    // The tier name of the last row, and its str: a tier's rows all carry it.
+    // The str of the next row's tier name: a tier's rows all carry the same.
     PyRef name_of_next(std::string_view name);
+    void reserve_for(const textgrid::Tier& tier);
 
     std::vector<double> tmins_;
     std::vector<double> tmaxs_;
@@ -59,6 +60,7 @@ private:
     std::vector<PyRef> tier_names_;
     TextCache texts_;
     std::string last_name_;
+    const textgrid::Tier* last_tier_ = nullptr;  // only compared, never read
 };
 
 }  // namespace velmar

@@ -217,15 +217,18 @@ def test_buffers_freed_once_in_any_release_order(large_file, order):
         while objects:
             objects.pop(0)
 
-    for _ in range(3):
+    # The allocator (the workers' arenas too) settles on the sizes of a call's
+    # blocks within some rounds, and may hand memory back between rounds now
+    # and then: compare with the highest resident size while settling.
+    settled = 0
+    for _ in range(30):
         one_round()
-    gc.collect()
-    before = resident_bytes()
+        settled = max(settled, resident_bytes())
     for _ in range(40):
         one_round()
     gc.collect()
     # 40 rounds of 100k rows would leak well over 20 MiB of columns alone.
-    assert resident_bytes() - before < 8 * 2**20
+    assert resident_bytes() - settled < 8 * 2**20
 
 
 def test_view_keeps_buffer_alive_after_array_is_gone(sample):

@@ -52,10 +52,6 @@ void read_document_key(TextGrid& grid, std::string_view key, std::string_view va
 // The shortest item a text can hold: "points[" and a line feed.
 constexpr std::size_t kMinItemBytes = 8;
 
-// An item as Praat writes it (indented header and two or three key lines)
-// takes at least this much.
-constexpr std::size_t kTypicalItemBytes = 64;
-
 // Room for the declared items, but never more than the rest of the text could
 // hold: a lying count must not reserve memory of its own.
 void reserve_items(Tier& tier, std::size_t remaining_bytes) {
@@ -166,9 +162,6 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
                     }
                     part.leading_item_line = line.number;
                     items = &part.leading_items;
-                    // The tier's count is in another stretch; guess from the
-                    // bytes an item takes as Praat writes it.
-                    items->reserve(rest.size() / kTypicalItemBytes);
                 }
                 items->emplace_back();
                 state = State::InItem;
