@@ -143,16 +143,24 @@ void WorkerPool::run(Job& job) {
     if (job.error) std::rethrow_exception(job.error);
 }
 
-void WorkerPool::hand_over(Job& job, std::exception_ptr& caller_error, Lock& lock) {
-    const std::size_t piece = job.handed++;
+// Runs `body` on one piece of `job` with the pool's lock released; what it
+// threw, if anything.
+std::exception_ptr run_unlocked(detail::PieceBody body, Job& job, std::size_t piece,
+                                std::unique_lock<std::mutex>& lock) {
     lock.unlock();
+    std::exception_ptr error;
     try {
-        job.on_done(job.context, piece, detail::piece_begin(job.n, job.pieces, piece),
-                    detail::piece_begin(job.n, job.pieces, piece + 1));
+        body(job.context, piece, detail::piece_begin(job.n, job.pieces, piece),
+             detail::piece_begin(job.n, job.pieces, piece + 1));
     } catch (...) {
-        caller_error = std::current_exception();
+        error = std::current_exception();
     }
     lock.lock();
+    return error;
+}
+
+void WorkerPool::hand_over(Job& job, std::exception_ptr& caller_error, Lock& lock) {
+    caller_error = run_unlocked(job.on_done, job, job.handed++, lock);
     if (caller_error) {
         // Nobody will take the results: skip what has not started and stop
         // handing over; the running pieces still finish before we unwind.
@@ -193,15 +201,7 @@ void WorkerPool::withdraw(Job& job) {
 }
 
 void WorkerPool::run_piece(Job& job, std::size_t piece, Lock& lock) {
-    lock.unlock();
-    std::exception_ptr error;
-    try {
-        job.body(job.context, piece, detail::piece_begin(job.n, job.pieces, piece),
-                 detail::piece_begin(job.n, job.pieces, piece + 1));
-    } catch (...) {
-        error = std::current_exception();
-    }
-    lock.lock();
+    const std::exception_ptr error = run_unlocked(job.body, job, piece, lock);
     --job.running;
     if (job.on_done) job.finished_pieces[piece] = 1;
     if (error) {

@@ -1,11 +1,15 @@
 #pragma once
 // Compact renderings of reading results, so parser cases compare one string,
-// and a tier builder for cases that start from a document.
+// a tier builder for cases that start from a document, and a comparison of
+// structured forms.
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "converter.hpp"
 #include "textgrid.hpp"
 
 namespace reader_support {
@@ -21,6 +25,22 @@ inline textgrid::Tier make_tier(std::string name, bool is_interval, double tmin,
     tier.size = items.size();
     tier.items = std::move(items);
     return tier;
+}
+
+inline void expect_same_data(const textgrid::TextGridData& a, const textgrid::TextGridData& b) {
+    EXPECT_EQ(a.tmin, b.tmin);
+    EXPECT_EQ(a.tmax, b.tmax);
+    ASSERT_EQ(a.tiers.size(), b.tiers.size());
+    for (std::size_t t = 0; t < a.tiers.size(); ++t) {
+        EXPECT_EQ(a.tiers[t].tier_name, b.tiers[t].tier_name);
+        EXPECT_EQ(a.tiers[t].is_interval, b.tiers[t].is_interval);
+        ASSERT_EQ(a.tiers[t].items.size(), b.tiers[t].items.size());
+        for (std::size_t i = 0; i < a.tiers[t].items.size(); ++i) {
+            EXPECT_EQ(a.tiers[t].items[i].tmin, b.tiers[t].items[i].tmin);
+            EXPECT_EQ(a.tiers[t].items[i].tmax, b.tiers[t].items[i].tmax);
+            EXPECT_EQ(a.tiers[t].items[i].label, b.tiers[t].items[i].label);
+        }
+    }
 }
 
 inline std::string describe(const textgrid::TextGrid& grid) {

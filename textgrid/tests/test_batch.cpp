@@ -72,19 +72,7 @@ const std::string& large_path() {
 const std::string missing_path = "/nonexistent/velmar/batch.TextGrid";
 
 void expect_same(const TextGridData& a, const TextGridData& b) {
-    EXPECT_EQ(a.tmin, b.tmin);
-    EXPECT_EQ(a.tmax, b.tmax);
-    ASSERT_EQ(a.tiers.size(), b.tiers.size());
-    for (std::size_t t = 0; t < a.tiers.size(); ++t) {
-        EXPECT_EQ(a.tiers[t].tier_name, b.tiers[t].tier_name);
-        EXPECT_EQ(a.tiers[t].is_interval, b.tiers[t].is_interval);
-        ASSERT_EQ(a.tiers[t].items.size(), b.tiers[t].items.size());
-        for (std::size_t i = 0; i < a.tiers[t].items.size(); ++i) {
-            EXPECT_EQ(a.tiers[t].items[i].tmin, b.tiers[t].items[i].tmin);
-            EXPECT_EQ(a.tiers[t].items[i].tmax, b.tiers[t].items[i].tmax);
-            EXPECT_EQ(a.tiers[t].items[i].label, b.tiers[t].items[i].label);
-        }
-    }
+    reader_support::expect_same_data(a, b);
 }
 
 void expect_same(const TextGridVectors& a, const TextGridVectors& b) {

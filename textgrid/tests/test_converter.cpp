@@ -10,8 +10,10 @@
 
 #include "converter.hpp"
 #include "parallel.hpp"
+#include "reader_support.hpp"
 
 using namespace textgrid;
+using reader_support::expect_same_data;
 
 namespace {
 
@@ -49,22 +51,6 @@ TextGrid sample_grid() {
     grid.tiers.insert(grid.tiers.begin(), std::move(empty));
     grid.size = grid.tiers.size();
     return grid;
-}
-
-void expect_same_data(const TextGridData& a, const TextGridData& b) {
-    EXPECT_EQ(a.tmin, b.tmin);
-    EXPECT_EQ(a.tmax, b.tmax);
-    ASSERT_EQ(a.tiers.size(), b.tiers.size());
-    for (std::size_t t = 0; t < a.tiers.size(); ++t) {
-        EXPECT_EQ(a.tiers[t].tier_name, b.tiers[t].tier_name);
-        EXPECT_EQ(a.tiers[t].is_interval, b.tiers[t].is_interval);
-        ASSERT_EQ(a.tiers[t].items.size(), b.tiers[t].items.size());
-        for (std::size_t i = 0; i < a.tiers[t].items.size(); ++i) {
-            EXPECT_EQ(a.tiers[t].items[i].tmin, b.tiers[t].items[i].tmin);
-            EXPECT_EQ(a.tiers[t].items[i].tmax, b.tiers[t].items[i].tmax);
-            EXPECT_EQ(a.tiers[t].items[i].label, b.tiers[t].items[i].label);
-        }
-    }
 }
 
 }  // namespace

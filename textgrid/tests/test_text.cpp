@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.hpp"
 #include "parallel.hpp"
 #include "text.hpp"
 
@@ -288,30 +289,6 @@ TEST(LoadTextLarge, ReadsWholeFilesOfEverySize) {
     }
 }
 
-// The plain rules, one code point at a time: the reference for the checks below.
-bool valid_utf8_reference(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
-                             : lead >= 0xE0 && lead <= 0xEF               ? 3
-                             : lead >= 0xF0 && lead <= 0xF4               ? 4
-                                                                          : 0;
-        if (length == 0 || i + length > text.size()) return false;
-        std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = code << 6 | (next & 0x3F);
-        }
-        static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
 // Large texts are checked in stretches on the pool; characters of every length,
 // broken in every way right at and around the cuts, must get the verdict a
 // check from the start gives.
@@ -335,7 +312,7 @@ TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
                 std::string bytes = text;
                 bytes[at] = broken;
                 auto loaded = load_text_buffer(temp_file("stretch", bytes));
-                ASSERT_EQ(bool(loaded), valid_utf8_reference(bytes))
+                ASSERT_EQ(bool(loaded), fuzz::reference_valid_utf8(bytes))
                     << "byte " << at << " (cut " << cut << ") = " << int(broken);
             }
         }
