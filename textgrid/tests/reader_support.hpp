@@ -2,6 +2,7 @@
 // Compact renderings of reading results, so parser cases compare one string,
 // a tier builder for cases that start from a document, and a comparison of
 // structured forms.
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -25,6 +26,13 @@ inline textgrid::Tier make_tier(std::string name, bool is_interval, double tmin,
     tier.size = items.size();
     tier.items = std::move(items);
     return tier;
+}
+
+// A file of `bytes` in the test's temporary directory; its path.
+inline std::string temp_file(const std::string& name, const std::string& bytes) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
 }
 
 inline void expect_same_data(const textgrid::TextGridData& a, const textgrid::TextGridData& b) {

@@ -17,9 +17,7 @@ using reader_support::make_tier;
 namespace {
 
 std::string write_temp(const std::string& name, const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + "batch_" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
+    return reader_support::temp_file("batch_" + name, bytes);
 }
 
 TextGrid grid_of(std::vector<Tier> tiers) {

@@ -12,9 +12,7 @@ using reader_support::describe;
 namespace {
 
 std::string temp_file(const std::string& name, const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + "reader_lib_" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
+    return reader_support::temp_file("reader_lib_" + name, bytes);
 }
 
 const std::string kLong =
