@@ -60,7 +60,7 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         textgrid::textgrids_to_vectors(
             arguments.files, arguments.strict, arguments.file_type,
             [&](std::size_t index, textgrid::TextGridVectors&& file) {
-                columns.add(static_cast<std::uint32_t>(index), std::move(file));
+                columns.add(static_cast<std::uint32_t>(index), file);
             });
         return columns.finish_with_file_ids().release();
     });

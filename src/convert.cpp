@@ -247,22 +247,14 @@ PyRef TextCache::short_text(std::string_view text) {
 }
 
 PyRef TextCache::long_text(std::string_view text) {
-    if (last_str_ && last_text_ == text) return PyRef::borrow(last_str_.get());
-    PyRef str;
-    if (text.size() > LONGEST_SHARED) {
-        str = make_text(text);
-    } else {
-        const std::size_t hash = std::hash<std::string_view>{}(text);
-        LongSlot& slot = long_slots_[hash & ((std::size_t{1} << LONG_SLOT_BITS) - 1)];
-        if (!slot.str || slot.text != text) {
-            slot.str = make_text(text);
-            slot.text.assign(text);
-        }
-        str = PyRef::borrow(slot.str.get());
+    if (text.size() > LONGEST_SHARED) return make_text(text);
+    const std::size_t hash = std::hash<std::string_view>{}(text);
+    LongSlot& slot = long_slots_[hash & ((std::size_t{1} << LONG_SLOT_BITS) - 1)];
+    if (!slot.str || slot.text != text) {
+        slot.str = make_text(text);
+        slot.text.assign(text);
     }
-    last_text_.assign(text);
-    last_str_ = PyRef::borrow(str.get());
-    return str;
+    return PyRef::borrow(slot.str.get());
 }
 
 PyRef FloatReuse::number(double value) {

@@ -132,9 +132,6 @@ private:
     };
     std::vector<ShortSlot> short_slots_;
     std::vector<LongSlot> long_slots_;
-    // The previous long text: a tier's name repeats on every row.
-    std::string last_text_;
-    PyRef last_str_;
 
     PyRef short_text(std::string_view text);
     PyRef long_text(std::string_view text);

@@ -277,7 +277,7 @@ void VectorColumns::add(const textgrid::Tier& tier, std::span<const textgrid::It
     is_intervals_.insert(is_intervals_.end(), items.size(), tier.is_interval ? 1 : 0);
 }
 
-void VectorColumns::add(std::uint32_t file_id, textgrid::TextGridVectors&& file) {
+void VectorColumns::add(std::uint32_t file_id, const textgrid::TextGridVectors& file) {
     const std::size_t rows = file.tmins.size();
     tmins_.insert(tmins_.end(), file.tmins.begin(), file.tmins.end());
     tmaxs_.insert(tmaxs_.end(), file.tmaxs.begin(), file.tmaxs.end());
@@ -289,24 +289,25 @@ void VectorColumns::add(std::uint32_t file_id, textgrid::TextGridVectors&& file)
     }
 }
 
-PyRef VectorColumns::finish() {
+PyRef VectorColumns::finish() { return columns_tuple(PyRef()); }
+
+PyRef VectorColumns::finish_with_file_ids() {
+    return columns_tuple(array_from_buffer(std::move(file_ids_)));
+}
+
+PyRef VectorColumns::columns_tuple(PyRef file_ids) {
     PyRef tmins = array_from_buffer(std::move(tmins_));
     PyRef tmaxs = array_from_buffer(std::move(tmaxs_));
     PyRef is_intervals = array_from_buffer(std::move(is_intervals_));
     PyRef labels = list_of(labels_);
     PyRef tier_names = list_of(tier_names_);
-    return PyRef::steal(created(PyTuple_Pack(5, tmins.get(), tmaxs.get(), labels.get(),
-                                             tier_names.get(), is_intervals.get())));
-}
-
-PyRef VectorColumns::finish_with_file_ids() {
-    PyRef file_ids = array_from_buffer(std::move(file_ids_));
-    PyRef five = finish();
-    return PyRef::steal(created(PyTuple_Pack(6, PyTuple_GET_ITEM(five.get(), 0),
-                                             PyTuple_GET_ITEM(five.get(), 1),
-                                             PyTuple_GET_ITEM(five.get(), 2),
-                                             PyTuple_GET_ITEM(five.get(), 3),
-                                             PyTuple_GET_ITEM(five.get(), 4), file_ids.get())));
+    if (!file_ids) {
+        return PyRef::steal(created(PyTuple_Pack(5, tmins.get(), tmaxs.get(), labels.get(),
+                                                 tier_names.get(), is_intervals.get())));
+    }
+    return PyRef::steal(created(PyTuple_Pack(6, tmins.get(), tmaxs.get(), labels.get(),
+                                             tier_names.get(), is_intervals.get(),
+                                             file_ids.get())));
 }
 
 }  // namespace velmar

@@ -39,7 +39,7 @@ public:
     void add(const textgrid::Tier& tier, std::span<const textgrid::Item> items);
     // Rows of a whole file of a batch, each with the file's input position as
     // its id (a file without rows still takes up its position).
-    void add(std::uint32_t file_id, textgrid::TextGridVectors&& file);
+    void add(std::uint32_t file_id, const textgrid::TextGridVectors& file);
 
     // (tmins, tmaxs, labels, tier_names, is_intervals); the numeric columns
     // are handed over, not copied.
@@ -48,6 +48,8 @@ public:
     PyRef finish_with_file_ids();
 
 private:
+    // The five columns, then file_ids if given.
+    PyRef columns_tuple(PyRef file_ids);
     // The str of the next row's tier name: a tier's rows all carry the same.
     PyRef name_of_next(std::string_view name);
     void reserve_for(const textgrid::Tier& tier);

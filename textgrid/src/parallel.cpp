@@ -99,7 +99,8 @@ private:
     Job* find_claimable();
     std::size_t claim(Job& job);
     void run_piece(Job& job, std::size_t piece, Lock& lock);
-    void hand_over(Job& job, std::exception_ptr& caller_error, Lock& lock);
+    // Gives the next finished piece to the caller's on_done; what it threw.
+    std::exception_ptr hand_over(Job& job, Lock& lock);
     void withdraw(Job& job);
 
     std::mutex mutex_;
@@ -129,7 +130,7 @@ void WorkerPool::run(Job& job) {
     std::exception_ptr caller_error;
     while (!job.finished() || job.next_done_ready()) {
         if (job.next_done_ready()) {
-            hand_over(job, caller_error, lock);
+            if (auto error = hand_over(job, lock)) caller_error = error;
         } else if (job.caller_is_worker && job.claimable()) {
             // A worker that waited here for a busy pool could deadlock, so it
             // takes its own pieces; any other caller only waits.
@@ -159,15 +160,16 @@ std::exception_ptr run_unlocked(detail::PieceBody body, Job& job, std::size_t pi
     return error;
 }
 
-void WorkerPool::hand_over(Job& job, std::exception_ptr& caller_error, Lock& lock) {
-    caller_error = run_unlocked(job.on_done, job, job.handed++, lock);
-    if (caller_error) {
+std::exception_ptr WorkerPool::hand_over(Job& job, Lock& lock) {
+    std::exception_ptr error = run_unlocked(job.on_done, job, job.handed++, lock);
+    if (error) {
         // Nobody will take the results: skip what has not started and stop
         // handing over; the running pieces still finish before we unwind.
         job.next = job.pieces;
         job.handed = job.pieces;
         withdraw(job);
     }
+    return error;
 }
 
 void WorkerPool::serve() {

@@ -152,39 +152,12 @@ auto parallel_map(std::size_t n, F&& f, std::size_t processors = logical_process
     return std::move(context.slots).take();
 }
 
-// Like parallel_map, but each result goes to consume(i, std::move(result)) on
-// the calling thread, in index order, as soon as its piece is done, while the
-// pool goes on with later pieces: the caller's own work on the results overlaps
-// the mapping, and the results need not all be alive at once. On the calling
-// thread (n < 10 x P) f and consume alternate. An exception from f or consume
-// reaches the caller once the running pieces finish.
-template <class F, class C>
-void parallel_map_ordered(std::size_t n, F&& f, C&& consume,
-                          std::size_t processors = logical_processors()) {
-    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>;
-    if (detail::stays_on_caller(n, processors)) {
-        for (std::size_t i = 0; i < n; ++i) consume(i, f(i));
-        return;
-    }
-    struct Context {
-        F& f;
-        C& consume;
-        detail::Slots<R> slots;
-    } context{f, consume, detail::Slots<R>(n)};
-    const detail::PieceBody body = [](void* raw, std::size_t, std::size_t begin, std::size_t end) {
-        auto& ctx = *static_cast<Context*>(raw);
-        for (std::size_t i = begin; i < end; ++i) ctx.slots.store(i, ctx.f(i));
-    };
-    const detail::PieceBody on_done = [](void* raw, std::size_t, std::size_t begin,
-                                         std::size_t end) {
-        auto& ctx = *static_cast<Context*>(raw);
-        for (std::size_t i = begin; i < end; ++i) ctx.consume(i, ctx.slots.take(i));
-    };
-    detail::run_pieces(n, detail::piece_count(n, processors), processors, body, &context, on_done);
-}
-
 // parallel_map_pieces whose results go to consume(k, std::move(result)) on the
-// calling thread, piece by piece in order, while later pieces still run.
+// calling thread, piece by piece in order, as soon as each is done, while the
+// pool goes on with later pieces: the caller's own work on the results
+// overlaps the mapping, and the results need not all be alive at once. An
+// exception from a piece or from consume reaches the caller once the running
+// pieces finish.
 template <class F, class C>
 void parallel_map_pieces_ordered(std::size_t n, F&& piece, C&& consume,
                                  std::size_t processors = logical_processors()) {
@@ -209,6 +182,31 @@ void parallel_map_pieces_ordered(std::size_t n, F&& piece, C&& consume,
         ctx.consume(k, ctx.slots.take(k));
     };
     detail::run_pieces(n, pieces, processors, body, &context, on_done);
+}
+
+// The same element by element: consume(i, std::move(f(i))) on the calling
+// thread, in index order.
+template <class F, class C>
+void parallel_map_ordered(std::size_t n, F&& f, C&& consume,
+                          std::size_t processors = logical_processors()) {
+    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>;
+    struct Run {
+        std::size_t begin;
+        std::vector<R> results;
+    };
+    parallel_map_pieces_ordered(
+        n,
+        [&f](std::size_t begin, std::size_t end) {
+            Run run{begin, {}};
+            run.results.reserve(end - begin);
+            for (std::size_t i = begin; i < end; ++i) run.results.push_back(f(i));
+            return run;
+        },
+        [&consume](std::size_t, Run&& run) {
+            for (std::size_t j = 0; j < run.results.size(); ++j)
+                consume(run.begin + j, std::move(run.results[j]));
+        },
+        processors);
 }
 
 }  // namespace textgrid

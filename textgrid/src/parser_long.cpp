@@ -68,14 +68,9 @@ Status read_tier_key(Tier& tier, std::string_view key, std::string_view value,
     } else if (key == "xmax") {
         tier.tmax = parse_f64_or_zero(value);
     } else if (key == "class") {
-        const std::string kind = decode_praat_string(value);
-        if (kind == "IntervalTier") {
-            tier.is_interval = true;
-        } else if (kind == "TextTier") {
-            tier.is_interval = false;
-        } else {
-            return TextGridError::invalid_data("Unknown tier class: " + std::string(value));
-        }
+        auto is_interval = read_tier_class(value);
+        if (!is_interval) return std::move(is_interval).error();
+        tier.is_interval = is_interval.value();
     } else if (key == "intervals: size" || key == "points: size") {
         tier.size = parse_count_or_zero(value);
         reserve_items(tier, remaining_bytes);

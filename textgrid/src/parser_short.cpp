@@ -70,15 +70,10 @@ Status read_items(Reader& reader, Tier& tier, std::uint64_t count) {
 Status read_tier(Reader& reader, TextGrid& grid) {
     const std::string_view kind_line = reader.next();
     if (reader.error) return *reader.error;
+    auto is_interval = read_tier_class(kind_line);
+    if (!is_interval) return std::move(is_interval).error();
     Tier tier;
-    const std::string kind = decode_praat_string(kind_line);
-    if (kind == "IntervalTier") {
-        tier.is_interval = true;
-    } else if (kind == "TextTier") {
-        tier.is_interval = false;
-    } else {
-        return TextGridError::invalid_data("Unknown tier class: " + std::string(kind_line));
-    }
+    tier.is_interval = is_interval.value();
     const std::string_view name = reader.next();
     tier.tmin = parse_f64_or_zero(reader.next());
     tier.tmax = parse_f64_or_zero(reader.next());

@@ -277,12 +277,13 @@ bool is_valid_utf8(std::string_view text) {
     return true;
 }
 
-// The same verdict from stretches checked on the pool. Inner cuts move past
-// continuation bytes, so each stretch starts where a character would: in valid
-// text a character never spans a cut, and a broken one fails in its stretch.
+// is_valid_utf8 for a loaded text; large ones are checked a stretch per worker.
+// Inner cuts move past continuation bytes, so each stretch starts where a
+// character would: in valid text a character never spans a cut, and a broken
+// one fails in its stretch.
 // Each piece's quotes and line feeds are counted while it is in the cache, for
 // the long-layout reader, which would otherwise read the text once more.
-bool is_valid_utf8_spread(LoadedText& loaded) {
+bool check_utf8_and_count_pieces(LoadedText& loaded) {
     const std::string_view text = loaded.view();
     if (!spread_over_pool(text.size())) return is_valid_utf8(text);
     const auto cut = [text](std::size_t at) {
@@ -415,7 +416,7 @@ Result<LoadedText> load_text_buffer(std::string_view path) {
             return LoadedText(std::move(decoded).value());
         }
     }
-    if (!is_valid_utf8_spread(bytes.value())) {
+    if (!check_utf8_and_count_pieces(bytes.value())) {
         return TextGridError::invalid_data("stream did not contain valid UTF-8");
     }
     return bytes;
@@ -548,6 +549,13 @@ std::string decode_praat_string(std::string_view text) {
     }
     out.append(inner, from);
     return out;
+}
+
+Result<bool> read_tier_class(std::string_view value) {
+    const std::string kind = decode_praat_string(value);
+    if (kind == "IntervalTier") return true;
+    if (kind == "TextTier") return false;
+    return TextGridError::invalid_data("Unknown tier class: " + std::string(value));
 }
 
 double parse_f64_or_zero(std::string_view text) {

@@ -19,10 +19,6 @@ namespace textgrid {
 // dropped); anything else must be valid UTF-8. A path with a NUL byte is refused.
 Result<std::string> load_text(std::string_view path);
 
-// The same text, held the way the parsers read it fastest: on the heap below
-// 32 MB, where the allocator hands the same pages back call after call (no page
-// faults), and in memory mapped for it alone above (huge pages where the system
-// allows). Move-only.
 // Double quotes and line feeds in a stretch of text; the parallel reader counts
 // them piecewise to know the quote parity and line number where a piece begins.
 struct QuoteAndLineCount {
@@ -31,6 +27,10 @@ struct QuoteAndLineCount {
 };
 QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text);
 
+// The same text, held the way the parsers read it fastest: on the heap below
+// 32 MB, where the allocator hands the same pages back call after call (no page
+// faults), and in memory mapped for it alone above (huge pages where the system
+// allows). Move-only.
 class LoadedText {
 public:
     LoadedText() = default;
@@ -103,6 +103,10 @@ std::string_view strip_quotes(std::string_view text);
 // Praat's string: "..." loses its outer quotes and "" becomes "; anything else
 // goes through strip_quotes.
 std::string decode_praat_string(std::string_view text);
+
+// A tier's class as Praat writes it ("IntervalTier" or "TextTier", quoted):
+// whether it holds intervals. Anything else is "Unknown tier class: " + value.
+Result<bool> read_tier_class(std::string_view value);
 
 // Whole text must be a decimal number (or inf/infinity/nan); otherwise 0.0.
 // Overflow gives a signed infinity, underflow a signed zero.

@@ -26,41 +26,41 @@ Status check_time_bounds(double tmin, double tmax, std::string_view context) {
 
 namespace {
 
+// The item checks as plain tests; the messages are made only for a failure.
+bool item_sound(const Tier& tier, const Item& item) {
+    if (tier.is_interval) return time_bounds_fault(item.tmin, item.tmax) == nullptr;
+    return !(std::fabs(item.tmin - item.tmax) > TIME_EPSILON);
+}
+
+bool in_order(const Item& item, const Item& next) { return !(item.tmax - next.tmin > TIME_EPSILON); }
+
 Status check_item(const Tier& tier, std::size_t index) {
     const Item& item = tier.items[index];
+    if (item_sound(tier, item)) return Ok{};
     if (tier.is_interval) {
         // The context is only spelled out for a failing item: tiers can be huge.
-        if (!time_bounds_fault(item.tmin, item.tmax)) return Ok{};
         return check_time_bounds(item.tmin, item.tmax,
                                  "item " + std::to_string(index) + " in tier " + tier.name);
     }
-    if (std::fabs(item.tmin - item.tmax) > TIME_EPSILON) {
-        return TextGridError::invalid_data("Item " + std::to_string(index) +
-                                           " should have tmin == tmax in PointTier " + tier.name);
-    }
-    return Ok{};
+    return TextGridError::invalid_data("Item " + std::to_string(index) +
+                                       " should have tmin == tmax in PointTier " + tier.name);
 }
 
 Status check_order(const Tier& tier, std::size_t index) {
-    if (index + 1 >= tier.items.size()) return Ok{};
-    if (tier.items[index].tmax - tier.items[index + 1].tmin > TIME_EPSILON) {
-        return TextGridError::invalid_data("Items " + std::to_string(index) + " and " +
-                                           std::to_string(index + 1) + " overlap in tier " +
-                                           tier.name);
+    if (index + 1 >= tier.items.size() || in_order(tier.items[index], tier.items[index + 1])) {
+        return Ok{};
     }
-    return Ok{};
+    return TextGridError::invalid_data("Items " + std::to_string(index) + " and " +
+                                       std::to_string(index + 1) + " overlap in tier " + tier.name);
 }
 
-// The checks of check_item and check_order as one plain pass: tiers are large
-// and nearly always sound, so the messages are only made once this fails.
+// Both checks over a whole tier in one plain pass: tiers are large and nearly
+// always sound.
 bool items_sound(const Tier& tier) {
     const std::vector<Item>& items = tier.items;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const Item& item = items[i];
-        const bool sound = tier.is_interval ? time_bounds_fault(item.tmin, item.tmax) == nullptr
-                                            : !(std::fabs(item.tmin - item.tmax) > TIME_EPSILON);
-        if (!sound) return false;
-        if (i + 1 < items.size() && item.tmax - items[i + 1].tmin > TIME_EPSILON) return false;
+        if (!item_sound(tier, items[i])) return false;
+        if (i + 1 < items.size() && !in_order(items[i], items[i + 1])) return false;
     }
     return true;
 }
