@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "converter.hpp"
 #include "textgrid.hpp"
@@ -28,9 +29,10 @@ inline textgrid::Tier make_tier(std::string name, bool is_interval, double tmin,
     return tier;
 }
 
-// A file of `bytes` in the test's temporary directory; its path.
+// A file of `bytes` in the test's temporary directory; its path. CTest runs
+// tests as parallel processes, so each process gets files of its own.
 inline std::string temp_file(const std::string& name, const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + name;
+    const std::string path = ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <random>
 #include <span>
 #include <utility>
@@ -13,6 +12,7 @@
 
 #include "parallel.hpp"
 #include "parser_long.hpp"
+#include "reader_support.hpp"
 #include "text.hpp"
 
 using namespace textgrid;
@@ -229,8 +229,7 @@ TEST(LongInPiecesLarge, LargeTextsTakeThePiecewisePathAndMatch) {
     const std::string expected = render(one_pass);
     EXPECT_TRUE(render(parse_long_text(text, false)) == expected);
     // From a file the counts come from loading, which cuts the text the same way.
-    const std::string path = ::testing::TempDir() + "long_in_pieces_large.TextGrid";
-    std::ofstream(path, std::ios::binary) << text;
+    const std::string path = reader_support::temp_file("long_in_pieces_large.TextGrid", text);
     auto loaded = load_text_buffer(path);
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded.value().piece_counts().empty(), logical_processors() < 2);

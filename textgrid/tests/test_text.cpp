@@ -6,13 +6,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "fuzz_support.hpp"
 #include "parallel.hpp"
+#include "reader_support.hpp"
 #include "text.hpp"
 
 using namespace textgrid;
@@ -21,9 +21,7 @@ using namespace std::string_literals;
 namespace {
 
 std::string temp_file(const std::string& name, const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + "reader_text_" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
+    return reader_support::temp_file("reader_text_" + name, bytes);
 }
 
 std::string utf16(const std::u16string& text, bool big_endian, bool with_mark = true) {
