@@ -8,10 +8,11 @@ Praat writes it) in a temporary directory and times, on the same files:
   a Python loop of velmar.textgrid2data and of velmar.textgrid2vectors;
   a Python loop of each peer's reader (praatio, textgrid, tgt), if installed.
 
-Each figure is the best of several runs (peers are stopped early once their runs
-take long); the ratio is time / textgrids2data's time.
+Each figure is the median of --runs runs taken in turns (praatio and textgrid
+stop early once their runs take long); the ratio is time / textgrids2data's
+time. The goals are printed as `goal` lines.
 
-    python bench/batch.py [--files 2000] [--runs 7] [--cpu]
+    python bench/batch.py [--files 2000] [--runs 5] [--cpu]
 """
 
 import argparse
@@ -21,11 +22,8 @@ import tempfile
 from pathlib import Path
 
 import velmar
-from common import make_data
-from peers import PEERS, attempt, praat_long_text, print_table
-import peers
-
-PEER_BUDGET_SECONDS = 15.0
+from common import goal_line, make_data, median_times, ratio
+from peers import PEER_BUDGET_SECONDS, PEERS, praat_long_text, print_table
 
 
 def write_corpus(directory, count, seed=11):
@@ -44,48 +42,46 @@ def loop(read, paths):
     return lambda: [read(path) for path in paths]
 
 
+def run(paths, runs, figure=0):
+    """Prints the figures; returns the goal lines."""
+    size_mb = sum(os.path.getsize(p) for p in paths) / 1e6
+    rows = velmar.textgrids2vectors(paths, True, "auto")[0].size
+    print(f"\nbatch: {len(paths)} files, {rows} items, {size_mb:.1f} MB, "
+          f"{os.cpu_count()} logical processors, median of {runs}")
+    reads = {
+        "velmar textgrids2data": lambda: velmar.textgrids2data(paths, True, "auto"),
+        "velmar textgrids2vectors": lambda: velmar.textgrids2vectors(paths, True, "auto"),
+        "loop of textgrid2data": loop(lambda p: velmar.textgrid2data(p, True, "auto"), paths),
+        "loop of textgrid2vectors": loop(lambda p: velmar.textgrid2vectors(p, True, "auto"),
+                                         paths),
+    }
+    for name, read, _ in PEERS:
+        reads[f"loop of {name}"] = loop(read, paths)
+    times = median_times(reads, runs, {f"loop of {name}": PEER_BUDGET_SECONDS
+                                       for name, _, _ in PEERS if name != "tgt"})
+    print_table("read", times, "velmar textgrids2data", figure)
+    vectors = ratio(times, "loop of textgrid2vectors", "velmar textgrids2vectors", figure)
+    if isinstance(vectors, float):
+        print(f"  textgrids2vectors vs its loop: {vectors:.2f}x")
+    return [
+        goal_line("textgrids2data vs a loop of textgrid2data",
+                  ratio(times, "loop of textgrid2data", "velmar textgrids2data", figure), 1.9),
+        goal_line("textgrids2data vs a loop of tgt",
+                  ratio(times, "loop of tgt", "velmar textgrids2data", figure), 50),
+    ]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--files", type=int, default=2_000)
-    parser.add_argument("--runs", type=int, default=7, help="runs per figure (best counts)")
+    parser.add_argument("--runs", type=int, default=5, help="runs per figure (median counts)")
     parser.add_argument("--cpu", action="store_true",
                         help="measure processor time of all threads instead of wall time")
     args = parser.parse_args()
-    peers.figure = 1 if args.cpu else 0
     with tempfile.TemporaryDirectory(prefix="velmar-batch-") as tmp:
-        paths = write_corpus(Path(tmp), args.files)
-        size_mb = sum(os.path.getsize(p) for p in paths) / 1e6
-        rows = velmar.textgrids2vectors(paths, True, "auto")[0].size
-        print(f"{args.files} files, {rows} items, {size_mb:.1f} MB, "
-              f"{os.cpu_count()} logical processors, "
-              f"{'processor' if args.cpu else 'wall'} time, best of {args.runs}")
-        runs = args.runs
-        reads = [
-            ("velmar textgrids2data",
-             attempt(lambda: velmar.textgrids2data(paths, True, "auto"), runs)),
-            ("velmar textgrids2vectors",
-             attempt(lambda: velmar.textgrids2vectors(paths, True, "auto"), runs)),
-            ("loop of textgrid2data",
-             attempt(loop(lambda p: velmar.textgrid2data(p, True, "auto"), paths), runs)),
-            ("loop of textgrid2vectors",
-             attempt(loop(lambda p: velmar.textgrid2vectors(p, True, "auto"), paths), runs)),
-        ]
-        for name, read, _ in PEERS:
-            reads.append((f"loop of {name}",
-                          attempt(loop(read, paths), runs, PEER_BUDGET_SECONDS)))
-        print_table("read", reads)
-        times = {name: figure for name, figure in reads if isinstance(figure, float)}
-        batch = times["velmar textgrids2data"]
-        print(f"\n  textgrids2data vs its loop: {times['loop of textgrid2data'] / batch:.2f}x")
-        vectors = times["velmar textgrids2vectors"]
-        print(f"  textgrids2vectors vs its loop: "
-              f"{times['loop of textgrid2vectors'] / vectors:.2f}x")
-        peer_times = {name: times[f"loop of {name}"] for name, _, _ in PEERS
-                      if f"loop of {name}" in times}
-        if peer_times:
-            fastest = min(peer_times, key=peer_times.get)
-            print(f"  fastest peer ({fastest}) vs textgrids2data: "
-                  f"{peer_times[fastest] / batch:.1f}x")
+        goals = run(write_corpus(Path(tmp), args.files), args.runs, 1 if args.cpu else 0)
+    print()
+    print("\n".join(goals))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
-"""Shared by the Python benchmarks: a generated TextGrid and a best-of timer."""
+"""Shared by the Python benchmarks: a generated TextGrid, a median timer and goal lines."""
 
 import gc
 import random
+import statistics
 import time
 
 # Two non-ASCII phones and an empty one, as real alignments have them.
@@ -48,20 +49,68 @@ def item_count(tiers):
     return sum(len(items) for _, _, items in tiers)
 
 
-def best_times(action, runs, budget=None):
-    """Best wall time and best processor time of all threads (the latter is
-    steadier on a busy machine) over `runs` runs, or fewer once the wall time
-    spent exceeds `budget` seconds."""
-    wall = cpu = float("inf")
-    spent = 0.0
-    for _ in range(runs):
-        gc.collect()
-        start, start_cpu = time.perf_counter(), time.process_time()
-        result = action()  # freed after the clock stops, not timed
-        elapsed = time.perf_counter() - start
-        wall, cpu = min(wall, elapsed), min(cpu, time.process_time() - start_cpu)
-        del result
-        spent += elapsed
-        if budget is not None and spent > budget:
-            break
-    return wall, cpu
+def _time_once(action):
+    gc.collect()
+    start, start_cpu = time.perf_counter(), time.process_time()
+    result = action()  # freed after the clock stops, not timed
+    figures = time.perf_counter() - start, time.process_time() - start_cpu
+    del result
+    return figures
+
+
+def _why_not(error):
+    if isinstance(error, ImportError):
+        return "not installed"
+    if isinstance(error, NotImplementedError):
+        return "n/a"
+    return f"n/a ({type(error).__name__})"
+
+
+def median_times(actions, runs, budgets=None):
+    """Median wall time and median processor time of all threads of each of
+    `actions` (name -> callable) over `runs` rounds, after one uncounted round
+    that warms up imports and caches. Every round runs each action once in
+    turn, so a burst of load from other processes falls on all of them alike
+    and ratios between them hold on a busy machine. `budgets` maps a name to
+    seconds after which it is not run again (its median then covers fewer
+    runs; it is not warmed up). Returns name -> (wall, cpu), or a text saying
+    why there is no figure."""
+    figures = {name: [] for name in actions}
+    failed, spent = {}, dict.fromkeys(actions, 0.0)
+    budgets = budgets or {}
+    for round_ in range(runs + 1):
+        for name, action in actions.items():
+            if name in failed or spent[name] > budgets.get(name, float("inf")):
+                continue
+            if round_ == 0 and name in budgets:
+                continue  # too slow to warm up; first-use costs are lost in its time
+            try:
+                wall, cpu = _time_once(action)
+            except BaseException as error:  # PanicException derives from BaseException
+                if isinstance(error, KeyboardInterrupt):
+                    raise
+                failed[name] = _why_not(error)
+                continue
+            if round_ > 0:  # the first round (imports, first-use caches) is not counted
+                figures[name].append((wall, cpu))
+                spent[name] += wall
+    return {name: failed.get(name) or tuple(statistics.median(column) for column in zip(*runs_))
+            for name, runs_ in figures.items()}
+
+
+def ratio(times, slower, faster, figure=0):
+    """How many times faster `faster` ran than `slower` (figure 0: wall time,
+    1: processor time), or a text saying why there is no ratio."""
+    for name in (faster, slower):
+        if isinstance(times[name], str):
+            return f"{name}: {times[name]}"
+    return times[slower][figure] / times[faster][figure]
+
+
+def goal_line(what, value, goal, unit="x", at_most=False):
+    """One line: what was measured, the figure, the goal and whether it is met."""
+    target = f"(goal {'<=' if at_most else '>='} {goal:g}{unit})"
+    if isinstance(value, str):
+        return f"goal  {what:<48} {'-':>8}{'':<5} {target}  no figure: {value}"
+    met = value <= goal if at_most else value >= goal
+    return f"goal  {what:<48} {value:>8.2f}{unit:<5} {target}  {'met' if met else 'NOT met'}"

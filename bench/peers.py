@@ -5,15 +5,17 @@ Generates TextGrid files (long layout, as Praat writes them) in a temporary
 directory and, in one run, times on the same files:
 
   read   velmar.textgrid2data, velmar.textgrid2vectors, praatio, textgrid, tgt,
-         and json.loads of the same data as JSON (the practical floor for turning
-         text into Python objects);
-  write  velmar.data2textgrid from plain data, json.dumps + file write, and each
-         peer saving the document it has just read (its best case: building its
-         objects from plain data is not counted).
+         and orjson.loads and json.loads of the same data as JSON, file read
+         included (the practical floor for turning text into Python objects);
+  write  velmar.data2textgrid from plain data (long layout), json.dumps and
+         orjson.dumps + file write, praatio building its objects from the same
+         plain data and saving them, and each peer saving the document it has
+         just read (its best case: building its objects is not counted).
 
-Each figure is the best of several runs; the ratio is time / velmar's time.
-With --cpu the figures are processor time of the whole process (all threads)
-instead of wall time, which keeps them steady on a busy machine.
+Each figure is the median of --runs runs, taken in turns (one run of every
+contestant per round); the ratio is time / velmar's time. The large file's
+goals are printed as `goal` lines. With --cpu the figures are processor time
+of the whole process (all threads) instead of wall time.
 Peers that are not installed are reported and skipped.
 
     python bench/peers.py [--items 150000] [--small 2000] [--runs 5] [--cpu]
@@ -23,13 +25,14 @@ import argparse
 import json
 import os
 import tempfile
+from functools import partial
 from pathlib import Path
 
 import velmar
-from common import best_times, item_count, make_data
+from common import goal_line, item_count, make_data, median_times, ratio
 
-PEER_BUDGET_SECONDS = 20.0  # stop repeating a peer once its runs take this long
-figure = 0  # which of best_times' figures counts: 0 wall, 1 processor time
+# Peers that no goal names stop repeating once their runs took this long.
+PEER_BUDGET_SECONDS = 10.0
 
 
 # --- the file as Praat writes it ----------------------------------------------
@@ -61,20 +64,14 @@ def praat_long_text(tmin, tmax, tiers):
     return "\n".join(out) + "\n"
 
 
-# --- timing -------------------------------------------------------------------
-
-def attempt(action, runs, budget=None):
-    """A time in seconds, or a short text saying why there is none."""
-    try:
-        return best_times(action, runs, budget)[figure]
-    except ImportError:
-        return "not installed"
-    except NotImplementedError:
-        return "n/a"
-    except BaseException as error:  # PanicException derives from BaseException
-        if isinstance(error, KeyboardInterrupt):
-            raise
-        return f"n/a ({type(error).__name__})"
+def write_sample(directory, label, items):
+    """The generated file and the same data as JSON; returns both paths and the data."""
+    data = make_data(items)
+    path = directory / f"{label}.TextGrid"
+    path.write_text(praat_long_text(*data), encoding="utf-8")
+    json_path = directory / f"{label}.json"
+    json_path.write_text(json.dumps(list(data)), encoding="utf-8")
+    return path, json_path, data
 
 
 # --- the contestants ----------------------------------------------------------
@@ -87,6 +84,21 @@ def read_praatio(path):
 def write_praatio(document, path):
     document.save(str(path), format="long_textgrid", includeBlankSpaces=True,
                   reportingMode="silence")
+
+
+def build_and_write_praatio(data, path):
+    """praatio's way from plain data to a file: its tier objects, then save."""
+    from praatio import textgrid
+    tmin, tmax, tiers = data
+    document = textgrid.Textgrid(tmin, tmax)
+    for name, is_interval, items in tiers:
+        if is_interval:
+            tier = textgrid.IntervalTier(name, items, tmin, tmax)
+        else:
+            tier = textgrid.PointTier(name, [(time, label) for time, _, label in items],
+                                      tmin, tmax)
+        document.addTier(tier, reportingMode="silence")
+    write_praatio(document, path)
 
 
 def read_textgrid_lib(path):
@@ -108,68 +120,90 @@ def write_tgt(document, path):
     tgt.io.write_to_file(document, str(path), format="long")
 
 
+def read_orjson(json_path):
+    import orjson
+    return orjson.loads(json_path.read_bytes())
+
+
+def write_orjson(data, path):
+    import orjson
+    path.write_bytes(orjson.dumps(data))
+
+
 PEERS = [("praatio", read_praatio, write_praatio),
          ("textgrid", read_textgrid_lib, write_textgrid_lib),
          ("tgt", read_tgt, write_tgt)]
+# The peers a goal is measured against run every round, whatever they cost.
+GOAL_PEERS = {"tgt", "praatio build + save"}
 
 
-def measure(path, data, json_path, out_dir, runs):
+def budgets(names):
+    return {name: PEER_BUDGET_SECONDS for name in names if name not in GOAL_PEERS}
+
+
+def read_times(path, json_path, runs):
+    reads = {
+        "velmar textgrid2data": lambda: velmar.textgrid2data(str(path), True, "auto"),
+        "velmar textgrid2vectors": lambda: velmar.textgrid2vectors(str(path), True, "auto"),
+        "orjson.loads": lambda: read_orjson(json_path),
+        "json.loads": lambda: json.loads(json_path.read_text(encoding="utf-8")),
+    }
+    for name, read, _ in PEERS:
+        reads[name] = partial(read, path)
+    return median_times(reads, runs, budgets(reads))
+
+
+def write_times(path, data, out_dir, runs):
     tmin, tmax, tiers = data
-    reads, writes = [], []
-    reads.append(("velmar textgrid2data",
-                  attempt(lambda: velmar.textgrid2data(str(path), True, "auto"), runs)))
-    reads.append(("velmar textgrid2vectors",
-                  attempt(lambda: velmar.textgrid2vectors(str(path), True, "auto"), runs)))
-    reads.append(("json.loads (floor)",
-                  attempt(lambda: json.loads(json_path.read_text(encoding="utf-8")), runs)))
-    writes.append(("velmar data2textgrid",
-                   attempt(lambda: velmar.data2textgrid(tiers, tmin, tmax,
-                                                        str(out_dir / "velmar.TextGrid"),
-                                                        "long"), runs)))
-    writes.append(("json.dumps + write (floor)",
-                   attempt(lambda: (out_dir / "floor.json").write_text(
-                       json.dumps([tmin, tmax, tiers]), encoding="utf-8"), runs)))
+    writes = {
+        "velmar data2textgrid": lambda: velmar.data2textgrid(
+            tiers, tmin, tmax, str(out_dir / "velmar.TextGrid"), "long"),
+        "json.dumps + write": lambda: (out_dir / "floor.json").write_text(
+            json.dumps([tmin, tmax, tiers]), encoding="utf-8"),
+        "orjson.dumps + write": lambda: write_orjson([tmin, tmax, tiers],
+                                                     out_dir / "floor-orjson.json"),
+        "praatio build + save": lambda: build_and_write_praatio(
+            data, out_dir / "praatio-built.TextGrid"),
+    }
     for name, read, write in PEERS:
-        reads.append((name, attempt(lambda: read(path), runs, PEER_BUDGET_SECONDS)))
         try:
             document = read(path)
-        except ImportError:
-            writes.append((name, "not installed"))
+        except Exception:
+            continue  # the read table already says why
+        writes[f"{name} save only"] = partial(write, document, out_dir / f"{name}.TextGrid")
+    return median_times(writes, runs, budgets(writes))
+
+
+def print_table(title, times, reference, figure=0):
+    """Times and each one's ratio to `reference`'s."""
+    print(f"  {title:<28}{'median':>12}{'ratio':>10}")
+    for name, times_ in times.items():
+        if isinstance(times_, str):
+            print(f"  {name:<28}{times_:>12}")
             continue
-        except Exception as error:
-            writes.append((name, f"n/a ({type(error).__name__})"))
-            continue
-        target = out_dir / f"{name}.TextGrid"
-        writes.append((name, attempt(lambda: write(document, target), runs,
-                                     PEER_BUDGET_SECONDS)))
-    return reads, writes
+        value = ratio(times, name, reference, figure)
+        shown = f"{value:9.1f}x" if isinstance(value, float) else ""
+        print(f"  {name:<28}{times_[figure] * 1e3:>9.2f} ms{shown:>10}")
 
 
-def print_table(title, rows):
-    reference = rows[0][1]
-    print(f"  {title:<28}{'time':>12}{'ratio':>10}")
-    for name, figure in rows:
-        if isinstance(figure, str):
-            print(f"  {name:<28}{figure:>12}")
-            continue
-        ratio = (f"{figure / reference:9.1f}x" if isinstance(reference, float) else "")
-        print(f"  {name:<28}{figure * 1e3:>9.2f} ms{ratio:>10}")
-
-
-def run_case(label, items, runs, workdir):
-    data = make_data(items)
-    path = workdir / f"{label}.TextGrid"
-    path.write_text(praat_long_text(*data), encoding="utf-8")
-    json_path = workdir / f"{label}.json"
-    json_path.write_text(json.dumps(list(data)), encoding="utf-8")
-    out_dir = workdir / f"{label}-out"
-    out_dir.mkdir()
-    size_mb = path.stat().st_size / 1e6
+def run_case(label, path, json_path, data, runs, figure=0):
+    """Prints the read and write tables; returns the goal lines of the large file."""
+    out_dir = path.parent / f"{label}-out"
+    out_dir.mkdir(exist_ok=True)
     print(f"\n{label}: {item_count(data[2])} items in {len(data[2])} tiers, "
-          f"{size_mb:.1f} MB long layout, best of {runs}")
-    reads, writes = measure(path, data, json_path, out_dir, runs)
-    print_table("read", reads)
-    print_table("write", writes)
+          f"{path.stat().st_size / 1e6:.1f} MB long layout, median of {runs}")
+    reads = read_times(path, json_path, runs)
+    print_table("read", reads, "velmar textgrid2data", figure)
+    writes = write_times(path, data, out_dir, runs)
+    print_table("write", writes, "velmar data2textgrid", figure)
+    return [
+        goal_line("textgrid2data vs orjson.loads, large file",
+                  ratio(reads, "orjson.loads", "velmar textgrid2data", figure), 2.5),
+        goal_line("textgrid2data vs tgt, large file",
+                  ratio(reads, "tgt", "velmar textgrid2data", figure), 35),
+        goal_line("data2textgrid long vs praatio build + save",
+                  ratio(writes, "praatio build + save", "velmar data2textgrid", figure), 30),
+    ]
 
 
 def main():
@@ -177,19 +211,21 @@ def main():
     parser.add_argument("--items", type=int, default=150_000, help="items in the large file")
     parser.add_argument("--small", type=int, default=2_000,
                         help="items in the small file (0: none)")
-    parser.add_argument("--runs", type=int, default=5, help="runs per figure (best counts)")
+    parser.add_argument("--runs", type=int, default=5, help="runs per figure (median counts)")
     parser.add_argument("--cpu", action="store_true",
                         help="measure processor time of all threads instead of wall time")
     args = parser.parse_args()
-    global figure
     figure = 1 if args.cpu else 0
     print(f"velmar vs. peers, {os.cpu_count()} logical processors, "
           f"{'processor' if args.cpu else 'wall'} time")
     with tempfile.TemporaryDirectory(prefix="velmar-peers-") as tmp:
         workdir = Path(tmp)
         if args.small:
-            run_case("small", args.small, max(args.runs, 20), workdir)
-        run_case("large", args.items, args.runs, workdir)
+            run_case("small", *write_sample(workdir, "small", args.small),
+                     max(args.runs, 21), figure)
+        goals = run_case("large", *write_sample(workdir, "large", args.items), args.runs, figure)
+    print()
+    print("\n".join(goals))
 
 
 if __name__ == "__main__":

@@ -1,32 +1,30 @@
 #!/usr/bin/env python3
-"""textgrid2vectors against textgrid2data on one large file, and the way back.
+"""textgrid2vectors against orjson.loads and textgrid2data on one large file,
+and the way back.
 
-Writes a long-layout TextGrid of about --items items (words, syllables, phones
-and a point tier) and prints, best of --runs:
+Writes a long-layout TextGrid of about --items items as Praat writes it (words,
+syllables, phones and a point tier; the file bench/peers.py times) and the same
+data as JSON, then prints, median of --runs runs taken in turns:
 
-  read    textgrid2data, textgrid2vectors, and their ratio (goal: >= 2)
+  read    textgrid2data, textgrid2vectors, orjson.loads and json.loads of the
+          JSON (file read included); the goal line of textgrid2vectors
   write   data2textgrid, vectors2textgrid from the columns just read
   memory  resident size before and after --rounds rounds of textgrid2vectors
           whose arrays and views are dropped (should stay flat)
 
-    python bench/vectors.py [--items 150000] [--runs 7] [--rounds 50]
+    python bench/vectors.py [--items 150000] [--runs 5] [--rounds 50] [--cpu]
 """
 
 import argparse
 import gc
+import json
 import os
 import tempfile
+from pathlib import Path
 
 import velmar
-from common import best_times, item_count, make_data
-
-
-def show(kind, name, figures, reference=None, goal=""):
-    line = f"{kind:6} {name:17} {figures[0] * 1e3:8.1f} ms wall {figures[1] * 1e3:8.1f} ms cpu"
-    if reference:
-        line += (f"   ratio {reference[0] / figures[0]:.2f} wall, "
-                 f"{reference[1] / figures[1]:.2f} cpu{goal}")
-    print(line)
+from common import goal_line, item_count, median_times, ratio
+from peers import print_table, read_orjson, write_sample
 
 
 def rss():
@@ -34,50 +32,76 @@ def rss():
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+def read_goal(path, json_path, runs, figure):
+    source = str(path)
+    reads = median_times({
+        "velmar textgrid2vectors": lambda: velmar.textgrid2vectors(source, True, "auto"),
+        "velmar textgrid2data": lambda: velmar.textgrid2data(source, True, "auto"),
+        "orjson.loads": lambda: read_orjson(json_path),
+        "json.loads": lambda: json.loads(json_path.read_text(encoding="utf-8")),
+    }, runs)
+    print_table("read", reads, "velmar textgrid2vectors", figure)
+    value = ratio(reads, "velmar textgrid2data", "velmar textgrid2vectors", figure)
+    if isinstance(value, float):
+        print(f"  textgrid2vectors vs textgrid2data: {value:.2f}x")
+    return goal_line("textgrid2vectors vs orjson.loads, large file",
+                     ratio(reads, "orjson.loads", "velmar textgrid2vectors", figure), 4)
+
+
+def write_figures(path, runs, figure):
+    source = str(path)
+    data = velmar.textgrid2data(source, False, "auto")
+    vectors = velmar.textgrid2vectors(source, False, "auto")
+    out = str(path.parent / "vectors-out.TextGrid")
+    writes = median_times({
+        "velmar data2textgrid": lambda: velmar.data2textgrid(
+            data[2], data[0], data[1], out, "long"),
+        "velmar vectors2textgrid": lambda: velmar.vectors2textgrid(
+            *vectors, data[0], data[1], out, "long"),
+    }, runs)
+    print_table("write", writes, "velmar data2textgrid", figure)
+
+
+def memory_flat(path, rounds):
+    source = str(path)
+    for _ in range(3):
+        velmar.textgrid2vectors(source, False, "auto")
+    gc.collect()
+    before = rss()
+    for _ in range(rounds):
+        tmins, tmaxs, labels, names, flags = velmar.textgrid2vectors(source, False, "auto")
+        views = [tmins[::3], tmaxs[1:], flags.reshape(-1, 1)]
+        del tmins, tmaxs, flags, labels, names
+        views.clear()
+    gc.collect()
+    after = rss()
+    print(f"  memory, {rounds} rounds: RSS {before / 2**20:.1f} -> {after / 2**20:.1f} MiB "
+          f"({(after - before) / 2**20:+.1f} MiB)")
+
+
+def run(path, json_path, data, runs, rounds, figure=0):
+    """Prints the figures; returns the goal line."""
+    print(f"\nvectors: {item_count(data[2])} items, {path.stat().st_size / 1e6:.1f} MB "
+          f"long layout, median of {runs}")
+    goal = read_goal(path, json_path, runs, figure)
+    write_figures(path, runs, figure)
+    memory_flat(path, rounds)
+    return goal
+
+
 def main():
-    parser = argparse.ArgumentParser()
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--items", type=int, default=150_000)
-    parser.add_argument("--runs", type=int, default=11)
+    parser.add_argument("--runs", type=int, default=5, help="runs per figure (median counts)")
     parser.add_argument("--rounds", type=int, default=50)
+    parser.add_argument("--cpu", action="store_true",
+                        help="measure processor time of all threads instead of wall time")
     args = parser.parse_args()
-
-    with tempfile.TemporaryDirectory() as directory:
-        source = os.path.join(directory, "large.TextGrid")
-        tmin, tmax, tiers = make_data(args.items)
-        velmar.data2textgrid(tiers, tmin, tmax, source, "long")
-        print(f"file: {item_count(tiers)} items, "
-              f"{os.path.getsize(source) / 2**20:.1f} MiB, long layout")
-
-        data_time = best_times(lambda: velmar.textgrid2data(source, False, "long"), args.runs)
-        vectors_time = best_times(lambda: velmar.textgrid2vectors(source, False, "long"),
-                                  args.runs)
-        show("read", "textgrid2data", data_time)
-        show("read", "textgrid2vectors", vectors_time, data_time, " (goal >= 2)")
-
-        data = velmar.textgrid2data(source, False, "long")
-        vectors = velmar.textgrid2vectors(source, False, "long")
-        out = os.path.join(directory, "out.TextGrid")
-        write_data = best_times(
-            lambda: velmar.data2textgrid(data[2], data[0], data[1], out, "long"), args.runs)
-        write_vectors = best_times(
-            lambda: velmar.vectors2textgrid(*vectors, tmin, tmax, out, "long"), args.runs)
-        show("write", "data2textgrid", write_data)
-        show("write", "vectors2textgrid", write_vectors, write_data)
-        del data, vectors
-
-        for _ in range(3):
-            velmar.textgrid2vectors(source, False, "long")
-        gc.collect()
-        before = rss()
-        for _ in range(args.rounds):
-            tmins, tmaxs, labels, names, flags = velmar.textgrid2vectors(source, False, "long")
-            views = [tmins[::3], tmaxs[1:], flags.reshape(-1, 1)]
-            del tmins, tmaxs, flags, labels, names
-            views.clear()
-        gc.collect()
-        after = rss()
-        print(f"memory {args.rounds} rounds: RSS {before / 2**20:.1f} -> {after / 2**20:.1f} MiB "
-              f"({(after - before) / 2**20:+.1f} MiB)")
+    with tempfile.TemporaryDirectory(prefix="velmar-vectors-") as directory:
+        sample = write_sample(Path(directory), "large", args.items)
+        goal = run(*sample, args.runs, args.rounds, 1 if args.cpu else 0)
+    print()
+    print(goal)
 
 
 if __name__ == "__main__":
