@@ -383,6 +383,17 @@ bool is_overflow(std::string_view digits) {
     return position + exponent >= 0;
 }
 
+// Classic Mac tools end lines with a lone CR. Only a text without a single line
+// feed is taken for one of theirs: elsewhere a lone CR belongs to a label.
+LoadedText with_mac_line_breaks_as_line_feeds(LoadedText loaded) {
+    const std::string_view text = loaded.view();
+    if (text.find('\n') != std::string_view::npos || text.find('\r') == std::string_view::npos)
+        return loaded;
+    std::replace(loaded.data(), loaded.data() + text.size(), '\r', '\n');
+    loaded.set_piece_counts({});  // they counted no line feeds
+    return loaded;
+}
+
 }  // namespace
 
 LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
@@ -413,13 +424,13 @@ Result<LoadedText> load_text_buffer(std::string_view path) {
         if (big_endian || (first == 0xFF && second == 0xFE)) {
             auto decoded = decode_utf16(text, big_endian);
             if (!decoded) return std::move(decoded).error();
-            return LoadedText(std::move(decoded).value());
+            return with_mac_line_breaks_as_line_feeds(LoadedText(std::move(decoded).value()));
         }
     }
     if (!check_utf8_and_count_pieces(bytes.value())) {
         return TextGridError::invalid_data("stream did not contain valid UTF-8");
     }
-    return bytes;
+    return with_mac_line_breaks_as_line_feeds(std::move(bytes).value());
 }
 
 Result<std::string> load_text(std::string_view path) {
