@@ -116,8 +116,10 @@ std::string decode_praat_string(std::string_view text);
 // whether it holds intervals. Anything else is "Unknown tier class: " + value.
 Result<bool> read_tier_class(std::string_view value);
 
-// Whole text must be a decimal number (or inf/infinity/nan); otherwise 0.0.
+// Whole text must be a decimal number (or inf/infinity/nan); otherwise nothing.
 // Overflow gives a signed infinity, underflow a signed zero.
+std::optional<double> parse_f64(std::string_view text);
+// parse_f64, with 0.0 for anything that is not a number.
 double parse_f64_or_zero(std::string_view text);
 
 // Optional '+' and ASCII digits fitting in 64 bits; otherwise 0.
