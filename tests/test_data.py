@@ -14,8 +14,8 @@ from hypothesis import strategies as st
 
 import velmar
 
-from conftest import CREATE, exact
-from praat_support import (as_praat_reads_it, needs_praat, praat_report, praat_string,
+from conftest import CREATE, LONG_TEXTGRID, SAMPLE_DATA, exact
+from praat_support import (PRAAT, as_praat_reads_it, needs_praat, praat_report, praat_string,
                            run_praat, tier_headers)
 
 LAYOUTS = ["long", "short"]
@@ -175,6 +175,59 @@ def test_a_tier_without_items_reads_as_an_empty_list(tmp_path, layout, text):
     path.write_text(text, encoding="utf-8")
     assert read_back(path, layout) == (
         0.0, 4.0, [("empty", True, []), ("marks", False, [(2.5, 2.5, "m")])])
+
+
+SAMPLE_SHORT = """File type = "ooTextFile"
+Object class = "TextGrid"
+
+0
+2.5
+<exists>
+2
+"IntervalTier"
+"words"
+0
+2.5
+2
+0
+1
+"hello"
+1
+2.5
+"wörld"
+"TextTier"
+"marks"
+0
+2.5
+1
+1.5
+"p"
+"""
+
+
+def without_third_line(text):
+    first, second, _, rest = text.split("\n", 3)
+    return f"{first}\n{second}\n{rest}"
+
+
+# Files as other tools write them; each holds SAMPLE_DATA, as Praat reads it.
+@pytest.mark.parametrize("encoded", [
+    LONG_TEXTGRID.replace("number = ", "time = ").encode(),
+    LONG_TEXTGRID.replace("\n", "\r").encode(),
+    SAMPLE_SHORT.replace("\n", "\r").encode(),
+    LONG_TEXTGRID.replace("\n", "\r").encode("utf-16"),
+    b"\xfe\xff" + SAMPLE_SHORT.replace("\n", "\r").encode("utf-16-be"),
+    without_third_line(SAMPLE_SHORT).encode(),
+    without_third_line(SAMPLE_SHORT).replace("\n", "\r").encode(),
+], ids=["time_key", "cr_long", "cr_short", "cr_utf16_long", "cr_utf16_short",
+        "no_blank_third_line", "no_blank_third_line_cr"])
+def test_files_of_other_writers_read_as_praat_reads_them(tmp_path, encoded):
+    path = tmp_path / "other.TextGrid"
+    path.write_bytes(encoded)
+    for strict in (False, True):
+        assert velmar.textgrid2data(str(path), strict, "auto") == SAMPLE_DATA
+    if PRAAT:
+        assert praat_report(path) == SAMPLE_DATA
 
 
 @pytest.mark.parametrize("layout", LAYOUTS)
