@@ -16,6 +16,15 @@ def read_prefix(path):
     return f"Failed to read TextGrid file {path} because: "
 
 
+def exact(value):
+    """Comparable form that tells floats apart by their bits (0.0 from -0.0)."""
+    if isinstance(value, float):
+        return float.hex(value)
+    if isinstance(value, (tuple, list)):
+        return type(value)(map(exact, value))
+    return value
+
+
 def panic_type():
     """The class of internal failures, provoked by an unknown reading file type."""
     try:

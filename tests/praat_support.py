@@ -1,7 +1,9 @@
 """Helpers for tests that look at written files directly or run Praat itself."""
 
+import math
 import shutil
 from pathlib import Path
+import re
 import subprocess
 
 import pytest
@@ -12,6 +14,8 @@ needs_praat = pytest.mark.skipif(PRAAT is None, reason="praat not on PATH")
 # Shared with the library's tests. A point prints one time.
 REPORT_SCRIPT = (Path(__file__).resolve().parents[1]
                  / "textgrid" / "tests" / "data" / "praat" / "report.praat")
+# Many files in one run; a point prints its time twice.
+REPORT_FILES_SCRIPT = REPORT_SCRIPT.with_name("report_files.praat")
 
 
 def run_praat(script_path, *arguments):
@@ -44,6 +48,38 @@ def praat_report(textgrid_path):
             tmin_item, tmax_item = float(times[0]), float(times[-1])
             tiers[-1][2].append((tmin_item, tmax_item, _decode_codes(label)))
     return tmin, tmax, tiers
+
+
+def _praat_number(word):
+    return math.nan if word == "--undefined--" else float(word)
+
+
+def _unescape(text):
+    return re.sub(r"\\(.)", lambda match: "\n" if match[1] == "n" else match[1], text)
+
+
+def praat_reads(paths, list_file):
+    """What Praat reads from each file, by path: the structured form, or None
+    where Praat refuses the file. One Praat run for all; `list_file` is where
+    the list of paths for it is written."""
+    Path(list_file).write_text("".join(f"{path}\n" for path in paths), encoding="utf-8")
+    reads, path = {}, None
+    for line in run_praat(REPORT_FILES_SCRIPT, Path(list_file).resolve()).split("\n"):
+        kind, _, rest = line.partition(" ")
+        if kind == "file":
+            path = rest
+            reads[path] = None
+        elif kind == "grid":
+            tmin, tmax = rest.split(" ")
+            document = reads[path] = (_praat_number(tmin), _praat_number(tmax), [])
+        elif kind == "tier":
+            interval, _, name = rest.partition(" ")
+            document[2].append((_unescape(name), interval == "1", []))
+        elif kind == "item":
+            tmin, tmax, label = rest.split(" ", 2)
+            document[2][-1][2].append(
+                (_praat_number(tmin), _praat_number(tmax), _unescape(label)))
+    return reads
 
 
 def praat_string(text):

@@ -14,21 +14,12 @@ from hypothesis import strategies as st
 
 import velmar
 
-from conftest import CREATE
-from praat_support import (as_praat_reads_it, needs_praat, praat_report, praat_string,
+from conftest import CREATE, LONG_TEXTGRID, SAMPLE_DATA, exact
+from praat_support import (PRAAT, as_praat_reads_it, needs_praat, praat_report, praat_string,
                            run_praat, tier_headers)
 
 LAYOUTS = ["long", "short"]
 ROOT = Path(__file__).resolve().parent.parent
-
-
-def exact(value):
-    """Comparable form that tells floats apart by their bits (0.0 from -0.0)."""
-    if isinstance(value, float):
-        return float.hex(value)
-    if isinstance(value, (tuple, list)):
-        return type(value)(map(exact, value))
-    return value
 
 
 def read_back(path, layout):
@@ -53,12 +44,19 @@ def test_no_tiers_with_bounds_writes_an_empty_document(tmp_path, layout):
 
 
 @pytest.mark.parametrize("layout", LAYOUTS)
-def test_tiers_without_items_are_left_out(tmp_path, layout):
+@pytest.mark.parametrize("data, tmin, tmax, bounds", [
+    # An empty tier takes no part in fitting; it gets the document's bounds.
+    ([("e1", True, []), ("w", True, [(0.0, 1.0, "a")]), ("e2", False, [])], None, None,
+     [(0.0, 1.0), (0.0, 1.0), (0.0, 1.0)]),
+    ([("e", True, []), ("w", False, [(0.5, 0.5, "p"), (0.75, 0.75, "q")])], 0.25, None,
+     [(0.25, 0.75), (0.25, 0.75)]),
+    ([("e", True, [])], 0.0, 1.0, [(0.0, 1.0)]),
+])
+def test_tiers_without_items_are_kept_in_place(tmp_path, layout, data, tmin, tmax, bounds):
     path = tmp_path / "out.TextGrid"
-    data = [("gone", True, []), ("kept", False, [(0.25, 0.25, "p")]), ("gone too", True, [])]
-    velmar.data2textgrid(data, 0.0, 1.0, str(path), layout)
-    assert read_back(path, layout) == (0.0, 1.0, [("kept", False, [(0.25, 0.25, "p")])])
-    assert [name for name, _, _ in tier_headers(path)] == ["kept"]
+    velmar.data2textgrid(data, tmin, tmax, str(path), layout)
+    assert read_back(path, layout) == (*bounds[0], data)
+    assert tier_headers(path) == [(name, *span) for (name, _, _), span in zip(data, bounds)]
 
 
 @pytest.mark.parametrize("layout", LAYOUTS)
@@ -104,6 +102,8 @@ def test_bounds_skip_nan_item_times(tmp_path):
      "tmin should be less than tmax in TextGrid"),
     ([("t", True, [(0.0, 1.0, "")])], (-1.0, None),
      "Time bounds should be non-negative in TextGrid"),
+    # With no items at all a missing bound is 0, as with no tiers.
+    ([("e", True, [])], (0.0, None), "Time bounds should be non-negative in TextGrid"),
 ])
 def test_data_is_validated_in_full_and_never_reordered(out_file, data, bounds, message):
     with pytest.raises(OSError) as caught:
@@ -177,15 +177,68 @@ def test_a_tier_without_items_reads_as_an_empty_list(tmp_path, layout, text):
         0.0, 4.0, [("empty", True, []), ("marks", False, [(2.5, 2.5, "m")])])
 
 
+SAMPLE_SHORT = """File type = "ooTextFile"
+Object class = "TextGrid"
+
+0
+2.5
+<exists>
+2
+"IntervalTier"
+"words"
+0
+2.5
+2
+0
+1
+"hello"
+1
+2.5
+"wörld"
+"TextTier"
+"marks"
+0
+2.5
+1
+1.5
+"p"
+"""
+
+
+def without_third_line(text):
+    first, second, _, rest = text.split("\n", 3)
+    return f"{first}\n{second}\n{rest}"
+
+
+# Files as other tools write them; each holds SAMPLE_DATA, as Praat reads it.
+@pytest.mark.parametrize("encoded", [
+    LONG_TEXTGRID.replace("number = ", "time = ").encode(),
+    LONG_TEXTGRID.replace("\n", "\r").encode(),
+    SAMPLE_SHORT.replace("\n", "\r").encode(),
+    LONG_TEXTGRID.replace("\n", "\r").encode("utf-16"),
+    b"\xfe\xff" + SAMPLE_SHORT.replace("\n", "\r").encode("utf-16-be"),
+    without_third_line(SAMPLE_SHORT).encode(),
+    without_third_line(SAMPLE_SHORT).replace("\n", "\r").encode(),
+], ids=["time_key", "cr_long", "cr_short", "cr_utf16_long", "cr_utf16_short",
+        "no_blank_third_line", "no_blank_third_line_cr"])
+def test_files_of_other_writers_read_as_praat_reads_them(tmp_path, encoded):
+    path = tmp_path / "other.TextGrid"
+    path.write_bytes(encoded)
+    for strict in (False, True):
+        assert velmar.textgrid2data(str(path), strict, "auto") == SAMPLE_DATA
+    if PRAAT:
+        assert praat_report(path) == SAMPLE_DATA
+
+
 @pytest.mark.parametrize("layout", LAYOUTS)
-def test_data_written_back_with_its_global_bounds_gives_every_tier_those_bounds(tmp_path, layout):
+def test_a_file_read_and_written_back_keeps_every_tier_with_the_global_bounds(tmp_path, layout):
     source = tmp_path / "in.TextGrid"
     source.write_text(EMPTY_TIER_LONG, encoding="utf-8")
     tmin, tmax, tiers = velmar.textgrid2data(str(source), True, "auto")
     path = tmp_path / "out.TextGrid"
     velmar.data2textgrid(tiers, tmin, tmax, str(path), layout)
-    assert tier_headers(path) == [("marks", 0.0, 4.0)]
-    assert read_back(path, layout) == (0.0, 4.0, [("marks", False, [(2.5, 2.5, "m")])])
+    assert tier_headers(path) == [("empty", 0.0, 4.0), ("marks", 0.0, 4.0)]
+    assert read_back(path, layout) == (tmin, tmax, tiers)
 
 
 # --- round trips of random documents ------------------------------------------------
@@ -230,12 +283,12 @@ def documents(draw):
     spans = [(min(item[0] for item in items), max(item[1] for item in items))
              for _, _, items in present]
     if spans and draw(st.booleans()) and all(b > 0 and b - a > 1e-6 for a, b in spans):
-        return data, None, None, (min(a for a, _ in spans), max(b for _, b in spans), present)
+        return data, None, None, (min(a for a, _ in spans), max(b for _, b in spans), data)
     tmin = draw(times)
     tmax = tmin + draw(st.sampled_from([1.0, 1e-5, 1e10]))
     if not tmax - tmin > 1e-6:
         tmin, tmax = 0.0, 1.0
-    return data, tmin, tmax, (tmin, tmax, present)
+    return data, tmin, tmax, (tmin, tmax, data)
 
 
 def contains_long_marker(data):

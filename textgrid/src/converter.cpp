@@ -15,7 +15,8 @@ namespace textgrid {
 
 namespace {
 
-// A tier takes the caller's bounds when given, otherwise it is fitted to its items.
+// A tier takes the caller's bounds when given, otherwise it is fitted to its
+// items (one without items gets the document's bounds from from_tiers).
 Tier make_tier(std::string name, bool is_interval, std::vector<Item> items,
                std::optional<double> tmin, std::optional<double> tmax) {
     Tier tier;
@@ -178,7 +179,6 @@ Result<TextGrid> data_to_textgrid(std::vector<TierData> tiers, std::optional<dou
     std::vector<Tier> built;
     built.reserve(tiers.size());
     for (TierData& tier : tiers) {
-        if (tier.items.empty()) continue;  // an empty tier has no bounds to derive
         built.push_back(make_tier(std::move(tier.tier_name), tier.is_interval,
                                   map_items<Item>(tier.items), tmin, tmax));
     }

@@ -119,6 +119,7 @@ inline void cut_logical_line(std::string_view& rest, std::size_t& next_number, L
         const char* closing = find_quote(stop + 1, end);
         if (closing == end) {
             line.text = trim_quickly(std::string_view(start, static_cast<std::size_t>(end - start)));
+            next_number += static_cast<std::size_t>(std::count(stop + 1, end, '\n'));
             rest = {};
             return;
         }

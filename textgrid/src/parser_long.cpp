@@ -16,7 +16,7 @@ namespace {
 
 enum class State { Header, TierList, InTier, InItem };
 
-enum class Header { None, TierList, Tier, Item };
+enum class Header { None, TierList, Tier, IntervalItem, PointItem };
 
 // ELAN writes the headers without the blank before the bracket; Praat takes both.
 Header header_of(std::string_view line) {
@@ -28,15 +28,18 @@ Header header_of(std::string_view line) {
         if (line.starts_with("[]")) return Header::TierList;
         return line.starts_with('[') ? Header::Tier : Header::None;
     }
+    Header item;
     if (line.starts_with("intervals")) {
         line.remove_prefix(9);
+        item = Header::IntervalItem;
     } else if (line.starts_with("points")) {
         line.remove_prefix(6);
+        item = Header::PointItem;
     } else {
         return Header::None;
     }
     if (line.starts_with(' ')) line.remove_prefix(1);
-    return line.starts_with('[') ? Header::Item : Header::None;
+    return line.starts_with('[') ? item : Header::None;
 }
 
 void read_document_key(TextGrid& grid, std::string_view key, std::string_view value) {
@@ -83,14 +86,15 @@ double parse_time(std::string_view value) {
     return scan::parse_plain_decimal(value, time) ? time : parse_f64_or_zero(value);
 }
 
-void read_item_key(Item& item, std::string_view key, std::string_view value) {
+// A widely used writer names a point's time "time"; Praat reads by position.
+void read_item_key(Item& item, bool is_point, std::string_view key, std::string_view value) {
     if (key == "xmin") {
         item.tmin = parse_time(value);
     } else if (key == "xmax") {
         item.tmax = parse_time(value);
     } else if (key == "text" || key == "mark") {
         scan::assign_praat_string(item.label, value);
-    } else if (key == "number") {
+    } else if (key == "number" || (is_point && key == "time")) {
         item.tmin = item.tmax = parse_time(value);
     }
 }
@@ -134,13 +138,15 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     State state = at_text_start ? State::Header : State::TierList;
     Tier* tier = nullptr;
     std::vector<Item>* items = nullptr;  // where the next item goes
+    bool in_point = false;               // the current item began with "points ["
     std::string_view rest = stretch;
     std::size_t next_number = first_line;
     Line line;
     while (!rest.empty()) {
         scan::cut_logical_line(rest, next_number, line);
         if (state == State::InItem && read_item_line_quickly(items->back(), line.text)) continue;
-        switch (header_of(line.text)) {
+        const Header kind = header_of(line.text);
+        switch (kind) {
             case Header::TierList:
                 state = State::TierList;
                 continue;
@@ -149,7 +155,8 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
                 items = &tier->items;
                 state = State::InTier;
                 continue;
-            case Header::Item:
+            case Header::IntervalItem:
+            case Header::PointItem:
                 if (!items) {
                     if (at_text_start) {
                         part.error = item_before_tier(line.number);
@@ -159,6 +166,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
                     items = &part.leading_items;
                 }
                 items->emplace_back();
+                in_point = kind == Header::PointItem;
                 state = State::InItem;
                 continue;
             case Header::None:
@@ -168,7 +176,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
         std::string_view key, value;
         if (!scan::split_trimmed_key_value(line.text, key, value)) continue;
         if (state == State::InItem) {
-            read_item_key(items->back(), key, value);
+            read_item_key(items->back(), in_point, key, value);
         } else if (state == State::InTier) {
             if (auto status = read_tier_key(*tier, key, value, rest.size()); !status) {
                 part.error = std::move(status).error();
@@ -273,7 +281,7 @@ std::optional<Cut> find_cut(std::string_view text, std::size_t begin, std::size_
         if (start >= limit) return std::nullopt;
         cursor.next(current);
         const Header kind = header_of(current.text);
-        if (kind == Header::Tier || kind == Header::Item) return Cut{start, current.number};
+        if (kind != Header::None && kind != Header::TierList) return Cut{start, current.number};
     }
 }
 

@@ -14,22 +14,26 @@ namespace {
 // order only, so no line table is kept; the first missing line ends the parse.
 class Reader {
 public:
-    explicit Reader(std::string_view text) : rest_(text) {}
+    explicit Reader(std::string_view text)
+        : rest_(text), ends_with_line_feed_(text.empty() || text.back() == '\n') {}
 
     std::optional<TextGridError> error;
 
-    std::string_view line(std::size_t position) {
-        while (!error && yielded_ <= position) {
-            if (rest_.empty()) {
-                error = TextGridError::invalid_data("Unexpected end of file at line " +
-                                                    std::to_string(position + 1));
-                current_.text = {};
-                break;
-            }
+    // Whether the text has a line at `position`; makes it the current line.
+    bool has(std::size_t position) {
+        while (yielded_ <= position) {
+            if (rest_.empty()) return false;
             scan::cut_logical_line(rest_, next_number_, current_);
             ++yielded_;
         }
-        return current_.text;
+        return true;
+    }
+    std::string_view line(std::size_t position) {
+        if (!error && !has(position)) {
+            error = TextGridError::invalid_data("Unexpected end of file at line " +
+                                                std::to_string(missing_line_number(position)));
+        }
+        return error ? std::string_view{} : current_.text;
     }
     std::string_view next() { return line(position_++); }
     // Bytes not yet cut into lines.
@@ -37,7 +41,15 @@ public:
     void skip_to(std::size_t position) { position_ = position; }
 
 private:
+    // The file's own number of the line wanted at `position`, past the end:
+    // a label over several lines makes positions and line numbers part.
+    std::size_t missing_line_number(std::size_t position) const {
+        const std::size_t first_missing = ends_with_line_feed_ ? next_number_ : next_number_ + 1;
+        return first_missing + (position - yielded_);
+    }
+
     std::string_view rest_;
+    bool ends_with_line_feed_;
     std::size_t next_number_ = 1;
     std::size_t yielded_ = 0;  // lines taken from the cursor so far
     std::size_t position_ = 0;
@@ -87,14 +99,26 @@ Status read_tier(Reader& reader, TextGrid& grid) {
 
 }  // namespace
 
+namespace {
+
+// Lines before the document's start time: the two header lines and a blank
+// one, which some writers leave out. Then the third line is a number, the
+// start time itself.
+std::size_t header_lines(Reader& reader) {
+    return reader.has(2) && parse_f64(reader.line(2)) ? 2 : 3;
+}
+
+}  // namespace
+
 Result<TextGrid> parse_short_text(std::string_view text, bool strict) {
     Reader reader(text);
     TextGrid grid;
-    grid.tmin = parse_f64_or_zero(reader.line(3));
-    grid.tmax = parse_f64_or_zero(reader.line(4));
-    grid.size = parse_count_or_zero(reader.line(6));
+    const std::size_t start = header_lines(reader);
+    grid.tmin = parse_f64_or_zero(reader.line(start));
+    grid.tmax = parse_f64_or_zero(reader.line(start + 1));
+    grid.size = parse_count_or_zero(reader.line(start + 3));
     if (reader.error) return *reader.error;
-    reader.skip_to(7);
+    reader.skip_to(start + 4);
     for (std::uint64_t i = 0; i < grid.size; ++i) {
         if (auto status = read_tier(reader, grid); !status) return std::move(status).error();
     }

@@ -383,6 +383,17 @@ bool is_overflow(std::string_view digits) {
     return position + exponent >= 0;
 }
 
+// Classic Mac tools end lines with a lone CR. Only a text without a single line
+// feed is taken for one of theirs: elsewhere a lone CR belongs to a label.
+LoadedText with_mac_line_breaks_as_line_feeds(LoadedText loaded) {
+    const std::string_view text = loaded.view();
+    if (text.find('\n') != std::string_view::npos || text.find('\r') == std::string_view::npos)
+        return loaded;
+    std::replace(loaded.data(), loaded.data() + text.size(), '\r', '\n');
+    loaded.set_piece_counts({});  // they counted no line feeds
+    return loaded;
+}
+
 }  // namespace
 
 LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
@@ -413,13 +424,13 @@ Result<LoadedText> load_text_buffer(std::string_view path) {
         if (big_endian || (first == 0xFF && second == 0xFE)) {
             auto decoded = decode_utf16(text, big_endian);
             if (!decoded) return std::move(decoded).error();
-            return LoadedText(std::move(decoded).value());
+            return with_mac_line_breaks_as_line_feeds(LoadedText(std::move(decoded).value()));
         }
     }
     if (!check_utf8_and_count_pieces(bytes.value())) {
         return TextGridError::invalid_data("stream did not contain valid UTF-8");
     }
-    return bytes;
+    return with_mac_line_breaks_as_line_feeds(std::move(bytes).value());
 }
 
 Result<std::string> load_text(std::string_view path) {
@@ -558,14 +569,14 @@ Result<bool> read_tier_class(std::string_view value) {
     return TextGridError::invalid_data("Unknown tier class: " + std::string(value));
 }
 
-double parse_f64_or_zero(std::string_view text) {
+std::optional<double> parse_f64(std::string_view text) {
     std::string_view body = text;
     bool negative = false;
     if (!body.empty() && (body.front() == '+' || body.front() == '-')) {
         negative = body.front() == '-';
         body.remove_prefix(1);
     }
-    if (body.empty()) return 0.0;
+    if (body.empty()) return std::nullopt;
     const char lead = body.front();
     if (!is_digit(lead) && lead != '.') {
         // Only the three names; from_chars would also take "nan(...)".
@@ -574,20 +585,22 @@ double parse_f64_or_zero(std::string_view text) {
             return negative ? -std::numeric_limits<double>::infinity()
                             : std::numeric_limits<double>::infinity();
         }
-        return 0.0;
+        return std::nullopt;
     }
     double value = 0.0;
     if (scan::parse_plain_decimal(body, value)) return negative ? -value : value;
     const char* end = body.data() + body.size();
     const auto [stop, error] = std::from_chars(body.data(), end, value, std::chars_format::general);
-    if (stop != end) return 0.0;
+    if (stop != end) return std::nullopt;
     if (error == std::errc::result_out_of_range) {
         value = is_overflow(body) ? std::numeric_limits<double>::infinity() : 0.0;
     } else if (error != std::errc{}) {
-        return 0.0;
+        return std::nullopt;
     }
     return negative ? -value : value;
 }
+
+double parse_f64_or_zero(std::string_view text) { return parse_f64(text).value_or(0.0); }
 
 std::uint64_t parse_count_or_zero(std::string_view text) {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);

@@ -17,6 +17,8 @@ namespace textgrid {
 
 // Whole file as UTF-8. UTF-16 with a byte-order mark is decoded to UTF-8 (mark
 // dropped); anything else must be valid UTF-8. A path with a NUL byte is refused.
+// A text without any line feed but with carriage returns (classic Mac) gets a
+// line feed for each of them; with any line feed present a lone CR is text.
 Result<std::string> load_text(std::string_view path);
 
 // Double quotes and line feeds in a stretch of text; the parallel reader counts
@@ -43,6 +45,12 @@ public:
     LoadedText& operator=(LoadedText&& other) noexcept;
     ~LoadedText();
 
+    // The bytes themselves, to change in place.
+    char* data() noexcept {
+        if (mapped_) return mapped_;
+        if (heap_) return heap_.get();
+        return owned_.data();
+    }
     std::string_view view() const noexcept {
         if (mapped_) return {mapped_, length_};
         if (heap_) return {heap_.get(), length_};
@@ -108,8 +116,10 @@ std::string decode_praat_string(std::string_view text);
 // whether it holds intervals. Anything else is "Unknown tier class: " + value.
 Result<bool> read_tier_class(std::string_view value);
 
-// Whole text must be a decimal number (or inf/infinity/nan); otherwise 0.0.
+// Whole text must be a decimal number (or inf/infinity/nan); otherwise nothing.
 // Overflow gives a signed infinity, underflow a signed zero.
+std::optional<double> parse_f64(std::string_view text);
+// parse_f64, with 0.0 for anything that is not a number.
 double parse_f64_or_zero(std::string_view text);
 
 // Optional '+' and ASCII digits fitting in 64 bits; otherwise 0.

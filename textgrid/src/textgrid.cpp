@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ranges>
 #include <string>
 
 namespace textgrid {
@@ -98,16 +99,23 @@ void observe_rows(const TextGrid& grid, const RowObserver& observe) {
 Result<TextGrid> TextGrid::from_tiers(std::vector<Tier> tiers, std::optional<double> tmin,
                                       std::optional<double> tmax) {
     TextGrid grid;
-    // No tiers leave the bounds at zero.
+    // An empty tier has no times to fit; with no times at all the bounds stay at zero.
+    auto with_items = tiers | std::views::filter([](const Tier& tier) { return !tier.items.empty(); });
+    const bool any_items = !std::ranges::empty(with_items);
     if (tmin) {
         grid.tmin = *tmin;
-    } else if (!tiers.empty()) {
-        grid.tmin = lowest_time<&Tier::tmin>(tiers);
+    } else if (any_items) {
+        grid.tmin = lowest_time<&Tier::tmin>(with_items);
     }
     if (tmax) {
         grid.tmax = *tmax;
-    } else if (!tiers.empty()) {
-        grid.tmax = highest_time<&Tier::tmax>(tiers);
+    } else if (any_items) {
+        grid.tmax = highest_time<&Tier::tmax>(with_items);
+    }
+    for (Tier& tier : tiers) {
+        if (!tier.items.empty()) continue;
+        tier.tmin = grid.tmin;
+        tier.tmax = grid.tmax;
     }
     grid.size = tiers.size();
     grid.tiers = std::move(tiers);

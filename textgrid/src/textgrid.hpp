@@ -46,7 +46,8 @@ struct TextGrid {
     void add_tier(Tier tier) { tiers.push_back(std::move(tier)); }
     Status validate() const;
 
-    // Fills in missing bounds from the tiers and always validates.
+    // Fills in missing bounds from the tiers that hold items and always
+    // validates. A tier without items takes the document's bounds.
     static Result<TextGrid> from_tiers(std::vector<Tier> tiers, std::optional<double> tmin,
                                        std::optional<double> tmax);
 };
@@ -66,7 +67,7 @@ void observe_rows(const TextGrid& grid, const RowObserver& observe);
 // NaN skipped. With no number at all they stay at the largest finite double
 // (lowest) and the most negative one (highest).
 template <auto Field, class Range>
-double lowest_time(const Range& range) {
+double lowest_time(Range&& range) {
     double lowest = std::numeric_limits<double>::max();
     for (const auto& each : range)
         if (!std::isnan(each.*Field)) lowest = std::min(lowest, each.*Field);
@@ -74,7 +75,7 @@ double lowest_time(const Range& range) {
 }
 
 template <auto Field, class Range>
-double highest_time(const Range& range) {
+double highest_time(Range&& range) {
     double highest = std::numeric_limits<double>::lowest();
     for (const auto& each : range)
         if (!std::isnan(each.*Field)) highest = std::max(highest, each.*Field);

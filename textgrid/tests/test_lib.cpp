@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -22,6 +23,11 @@ const std::string kLong =
 const std::string kShort =
     "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n0\n1\n<exists>\n1\n"
     "\"IntervalTier\"\n\"w\"\n0\n1\n1\n0\n1\n\"item []\"\n";
+
+std::string cr_only(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', '\r');
+    return text;
+}
 
 }  // namespace
 
@@ -61,6 +67,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "tiers? <absent>\n",
                  "long", "0 1 0"},
         ReadCase{"utf8_mark", "\xEF\xBB\xBF" + kLong, "auto", "0 1 1 | P 'p' 0 1 0:"},
+        ReadCase{"long_cr_only", cr_only(kLong), "auto", "0 1 1 | P 'p' 0 1 0:"},
+        ReadCase{"short_cr_only", cr_only(kShort), "short", "0 1 1 | I 'w' 0 1 1: (0,1,'item []')"},
+        ReadCase{"short_cr_only_cut", cr_only(kShort.substr(0, 56)), "short",
+                 "error: Unexpected end of file at line 7"},
         ReadCase{"bad_utf8_long", "\xFFxyz", "long", "error: stream did not contain valid UTF-8"},
         ReadCase{"bad_utf8_short", "\xFFxyz", "short",
                  "error: stream did not contain valid UTF-8"}),

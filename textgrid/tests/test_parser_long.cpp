@@ -50,6 +50,13 @@ INSTANTIATE_TEST_SUITE_P(
                            "xmax = 2.3\npoints: size = 2\npoints [1]:\nnumber = 0.9\n"
                            "mark = \"ding\"\npoints [2]:\nxmin = 1\nxmax = 1.2\n",
                  false, "0 2.3 1 | P 'bell' 0 2.3 2: (0.9,0.9,'ding') (1,1.2,'')"},
+        // Another writer's name for a point's time; in an interval it means nothing.
+        LongCase{"time_key_in_points",
+                 kHeader + "item [1]:\nclass = \"TextTier\"\npoints [1]:\ntime = 0.9\n"
+                           "mark = \"a\"\npoints[2]:\n  time=1.5\n",
+                 false, "0 2.3 1 | P '' 0 0 0: (0.9,0.9,'a') (1.5,1.5,'')"},
+        LongCase{"time_key_not_in_intervals", one_interval("xmin = 1\ntime = 5\nxmax = 2\n"),
+                 false, "0 2.3 1 | I 'words' 0 2.3 1: (1,2,'')"},
         LongCase{"no_class_is_interval", kHeader + "item [1]:\nname = \"t\"\n", false,
                  "0 2.3 1 | I 't' 0 0 0:"},
         LongCase{"label_with_equals", one_interval("text = \"a = b\"\n"), false,

@@ -44,10 +44,21 @@ INSTANTIATE_TEST_SUITE_P(
         ShortCase{"six_lines", "a\nb\n\n1\n2\nx\n", false,
                   "error: Unexpected end of file at line 7"},
         ShortCase{"seven_lines_no_tiers", kHead + "0\n1\n<exists>\n0\n", false, "0 1 0"},
+        // Without the blank third line a number there is the start time.
         ShortCase{"missing_blank_line",
-                  "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n0\n2.3\n<exists>\n1\n"
+                  "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n 0 \n2.3\n<exists>\n1\n"
                   "\"IntervalTier\"\n\"w\"\n0\n2.3\n0\n",
-                  false, "2.3 0 0"},
+                  true, "0 2.3 1 | I 'w' 0 2.3 0:"},
+        ShortCase{"third_line_text_skipped", "a\nb\n0 ! start\n1\n2\n<exists>\n0\n", false,
+                  "1 2 0"},
+        ShortCase{"third_line_blanks_skipped", "a\nb\n \t \n1\n2\n<exists>\n0\n", false,
+                  "1 2 0"},
+        ShortCase{"missing_blank_line_cut_short", "a\nb\n0\n2.3\n<exists>\n", false,
+                  "error: Unexpected end of file at line 6"},
+        // Line numbers are the file's own, also after a name over two lines.
+        ShortCase{"cut_after_name_over_lines",
+                  kHead + "0\n2\n<exists>\n1\n\"TextTier\"\n\"a\nb\"\n0\n", false,
+                  "error: Unexpected end of file at line 12"},
         ShortCase{"count_one_too_small",
                   kHead + "0\n2\n<exists>\n2\n\"IntervalTier\"\n\"a\"\n0\n2\n1\n0\n1\n\"x\"\n1\n2\n"
                           "\"y\"\n\"IntervalTier\"\n\"b\"\n0\n2\n0\n",

@@ -76,7 +76,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "error: stream did not contain valid UTF-16"},
         LoadCase{"utf16_high_then_char", utf16(u"\xD800z", false),
                  "error: stream did not contain valid UTF-16"},
-        LoadCase{"utf16_without_mark", utf16(u"ab", false, false), "a\0b\0"s}),
+        LoadCase{"utf16_without_mark", utf16(u"ab", false, false), "a\0b\0"s},
+        // Lines broken by CR alone, as classic Mac tools did, unless any LF is there.
+        LoadCase{"cr_only", "a\rb\r\r", "a\nb\n\n"},
+        LoadCase{"cr_only_utf16", utf16(u"é\r😀", true), "é\n😀"},
+        LoadCase{"cr_beside_a_line_feed", "a\rb\r\n", "a\rb\r\n"}),
     [](const auto& info) { return std::string(info.param.title); });
 
 TEST(LoadTextErrors, OperatingSystemErrorsCarryTheCode) {
