@@ -20,6 +20,6 @@ ctest --test-dir "$BUILD" --output-on-failure -j "$(nproc)"
 echo "== module tests (Python $TAG)"
 VENV=$(.ci/test-venv)
 "$VENV/bin/python" -m pip install -q --no-build-isolation \
-    -Ccmake.define.VELMAR_WERROR=ON -Cbuild-dir="build/wheel-$TAG" .
+    --config-settings=cmake.define.VELMAR_WERROR=ON --config-settings=build-dir="build/wheel-$TAG" .
 "$VENV/bin/python" -m pytest -q tests
 echo "== all tests passed (Python $TAG)"

@@ -2,7 +2,6 @@
 
 import csv
 import io
-import shutil
 import subprocess
 import sys
 
@@ -18,7 +17,7 @@ EMPTY_TIER = LONG_TEXTGRID.replace("points: size = 1", "points: size = 0").split
     "        points [1]")[0]
 
 
-def run_cli(*arguments, cwd=None, hide=()):
+def run_cli(*arguments, hide=()):
     """The program's exit status, stdout and stderr; hide names modules that
     cannot be imported, as if they were not installed."""
     command = [sys.executable, "-m", "velmar"]
@@ -26,7 +25,7 @@ def run_cli(*arguments, cwd=None, hide=()):
         command = [sys.executable, "-c",
                    f"import sys, runpy; sys.modules.update(dict.fromkeys({list(hide)!r})); "
                    "runpy.run_module('velmar', run_name='__main__', alter_sys=True)"]
-    result = subprocess.run(command + [str(argument) for argument in arguments], cwd=cwd,
+    result = subprocess.run(command + [str(argument) for argument in arguments],
                             env=module_environment(), capture_output=True, text=True,
                             timeout=300)
     return result.returncode, result.stdout, result.stderr
@@ -92,8 +91,7 @@ def test_convert_writes_the_layout_and_keeps_the_data(corpus, tmp_path, layout, 
                   "in_place": source}[where]
         assert velmar.textgrid2data(str(target), True, layout) == before[source]
         assert (b"item []" in target.read_bytes()) == (layout == "long")
-    leftovers = [path.name for path in tmp_path.rglob(".*.tmp")]
-    assert leftovers == []
+    assert list(tmp_path.rglob(".*.tmp")) == []
 
 
 def test_convert_refuses_what_it_cannot_keep_and_leaves_it_untouched(tmp_path):
