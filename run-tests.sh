@@ -9,7 +9,6 @@ cd "$(dirname "$0")"
 PY=${PYTHON:-python3}
 TAG=$("$PY" -c 'import sys; print("%d%d" % sys.version_info[:2])')
 BUILD=${BUILD_DIR:-build/native-$TAG}
-VENV=${VENV_DIR:-.venv-$TAG}
 GENERATOR=$(command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 
 echo "== library unit tests ($(c++ --version | head -n 1))"
@@ -19,8 +18,8 @@ cmake --build "$BUILD" -j "$(nproc)"
 ctest --test-dir "$BUILD" --output-on-failure -j "$(nproc)"
 
 echo "== module tests (Python $TAG)"
-[ -x "$VENV/bin/python" ] || "$PY" -m venv --system-site-packages "$VENV"
+VENV=$(.ci/test-venv)
 "$VENV/bin/python" -m pip install -q --no-build-isolation \
-    -Ccmake.define.VELMAR_WERROR=ON -Cbuild-dir="build/wheel-$TAG" .
+    --config-settings=cmake.define.VELMAR_WERROR=ON --config-settings=build-dir="build/wheel-$TAG" .
 "$VENV/bin/python" -m pytest -q tests
 echo "== all tests passed (Python $TAG)"

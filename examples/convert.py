@@ -6,6 +6,7 @@ Writes the other layout next to the input (<stem>.short.TextGrid or
 <stem>.long.TextGrid) unless OUTPUT is given, and prints a short summary.
 """
 
+import codecs
 import sys
 from pathlib import Path
 
@@ -13,8 +14,12 @@ import velmar
 
 
 def detect_layout(path: Path) -> str:
-    # The long layout names every value; only it has the "item []" line.
-    return "long" if b"item []" in path.read_bytes() else "short"
+    # The long layout names every value; only it has the "item []" line. Praat
+    # writes UTF-16 (with a byte-order mark) when a text needs it, so decode first.
+    data = path.read_bytes()
+    utf16 = data.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE))
+    text = data.decode("utf-16" if utf16 else "utf-8", errors="replace")
+    return "long" if "item []" in text else "short"
 
 
 def default_output(path: Path, layout: str) -> Path:

@@ -1,15 +1,18 @@
 """Fixtures and helpers shared by the test files."""
 
 import os
+import random
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 
 import pytest
 
 import velmar
 
 CREATE = "Failed to create TextGrid because: "
+ROOT = Path(__file__).resolve().parent.parent
 
 
 def read_prefix(path):
@@ -42,9 +45,14 @@ def resident_bytes():
 def run_python(code, cwd=None):
     """Runs code (dedented) in a fresh interpreter that imports the very module
     under test, wherever it was loaded from."""
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(velmar.__file__)))
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], cwd=cwd, env=env,
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], cwd=cwd,
+                          env=module_environment(),
                           capture_output=True, text=True, timeout=120)
+
+
+def module_environment():
+    """The environment in which a child process imports the very module under test."""
+    return dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(velmar.__file__)))
 
 
 def python_output(code, cwd=None):
@@ -108,3 +116,22 @@ def textgrid_file(tmp_path):
 @pytest.fixture
 def out_file(tmp_path):
     return str(tmp_path / "out.TextGrid")
+
+
+def write_corpus(directory, count, seed=0):
+    """count valid TextGrids in two subdirectories of directory, in both layouts,
+    with labels that need quoting in CSV; returns their paths, sorted."""
+    rng = random.Random(seed)
+    words = ["", "a", "wörld", "x, y", 'say "hi"', "日本", "two\nlines"]
+    paths = []
+    for index in range(count):
+        path = Path(directory) / f"part{index % 2}" / f"f{index:04d}.TextGrid"
+        path.parent.mkdir(parents=True, exist_ok=True)
+        bounds = sorted(rng.sample(range(1, 1000), rng.randint(1, 8)))
+        starts = [0] + bounds[:-1]
+        intervals = [(a / 100, b / 100, rng.choice(words)) for a, b in zip(starts, bounds)]
+        points = [(t / 100, t / 100, rng.choice(words)) for t in sorted(rng.sample(bounds, 1))]
+        velmar.data2textgrid([("words", True, intervals), ("marks", False, points)], 0.0,
+                             bounds[-1] / 100 + 1, str(path), ("long", "short")[index % 2])
+        paths.append(str(path))
+    return sorted(paths)

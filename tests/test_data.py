@@ -417,16 +417,23 @@ def test_praat_reads_what_we_wrote(tmp_path, layout):
 
 # --- the example -----------------------------------------------------------------------
 
-def test_example_converts_both_ways_and_keeps_the_data(tmp_path):
-    source = ROOT / "examples" / "speech.TextGrid"
+@pytest.mark.parametrize("encoding", ["utf-8", "utf-16-le", "utf-16-be"])
+def test_example_converts_both_ways_and_keeps_the_data(tmp_path, encoding):
+    # Praat writes UTF-16 with a byte-order mark when a text needs it.
+    text = (ROOT / "examples" / "speech.TextGrid").read_text(encoding="utf-8")
+    source = tmp_path / "speech.TextGrid"
+    source.write_bytes(("\ufeff" if encoding != "utf-8" else "").encode(encoding)
+                       + text.encode(encoding))
     original = velmar.textgrid2data(str(source), True, "auto")
     converted, back = tmp_path / "out.TextGrid", tmp_path / "back.TextGrid"
-    for start, target in [(source, converted), (converted, back)]:
+    steps = [(source, converted, ("long", "short")), (converted, back, ("short", "long"))]
+    for start, target, layouts in steps:
         result = subprocess.run([sys.executable, str(ROOT / "examples" / "convert.py"),
                                  str(start), str(target)],
                                 capture_output=True, text=True, timeout=120)
         assert result.returncode == 0, result.stderr
-        assert f"wrote   {target}" in result.stdout
+        assert f"read    {start} ({layouts[0]} layout)" in result.stdout
+        assert f"wrote   {target} ({layouts[1]} layout)" in result.stdout
         assert result.stdout.count("tier    ") == len(original[2])
         assert velmar.textgrid2data(str(target), True, "auto") == original
     assert b"item []" not in converted.read_bytes()

@@ -1,0 +1,91 @@
+"""Read a whole TextGrid corpus on a Dask cluster into one Parquet dataset.
+
+    python examples/dask_corpus.py CORPUS_DIR OUT_DIR [--scheduler ADDRESS]
+                                   [--workers N] [--batch N] [--lenient]
+
+Every task hands a batch of paths (a few thousand) to velmar.textgrids2vectors,
+which reads them on all cores of its worker, and writes one part of the dataset
+OUT_DIR/part-NNNNN.parquet with the columns file, tier, is_interval, tmin, tmax,
+label: the batch's file ids become paths again. Read the whole dataset back with
+pyarrow.parquet.read_table(OUT_DIR) or any Parquet reader.
+
+Without --scheduler the script starts a LocalCluster of N worker processes on
+this machine; with --scheduler tcp://HOST:8786 the same graph runs on that
+cluster, whose workers need velmar, pyarrow and the corpus and OUT_DIR at the
+same paths (a shared file system). Files that cannot be read, or that fail
+validation unless --lenient, contribute no rows.
+"""
+
+import argparse
+from pathlib import Path
+
+import dask
+import pyarrow as pa
+import pyarrow.parquet as pq
+from distributed import Client, LocalCluster
+
+import velmar
+
+SCHEMA = pa.schema([("file", pa.string()), ("tier", pa.string()), ("is_interval", pa.bool_()),
+                    ("tmin", pa.float64()), ("tmax", pa.float64()), ("label", pa.string())])
+
+
+def corpus_paths(root: str) -> list[str]:
+    return sorted(str(path) for path in Path(root).rglob("*.TextGrid"))
+
+
+def batch_table(paths: list[str], strict: bool) -> pa.Table:
+    tmins, tmaxs, labels, tiers, is_intervals, file_ids = velmar.textgrids2vectors(
+        paths, strict, "auto")
+    files = pa.array(paths, pa.string()).take(pa.array(file_ids))
+    return pa.table([files, pa.array(tiers, pa.string()), pa.array(is_intervals),
+                     pa.array(tmins), pa.array(tmaxs), pa.array(labels, pa.string())],
+                    schema=SCHEMA)
+
+
+def write_part(paths: list[str], target: str, strict: bool) -> int:
+    """Runs on a worker: one batch of files into one part of the dataset."""
+    table = batch_table(paths, strict)
+    pq.write_table(table, target)
+    return table.num_rows
+
+
+def corpus_to_parquet(paths: list[str], out_dir: str, batch: int = 2000,
+                      strict: bool = True) -> int:
+    """Writes the dataset on whatever cluster the current Dask client points
+    at; returns the number of rows."""
+    Path(out_dir).mkdir(parents=True, exist_ok=True)
+    parts = [dask.delayed(write_part)(paths[start:start + batch],
+                                      f"{out_dir}/part-{start // batch:05d}.parquet", strict)
+             for start in range(0, len(paths), batch)]
+    return sum(dask.compute(*parts))
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("corpus")
+    parser.add_argument("out_dir")
+    parser.add_argument("--scheduler", help="address of a running scheduler, tcp://HOST:PORT")
+    parser.add_argument("--workers", type=int, default=2, help="local worker processes")
+    parser.add_argument("--batch", type=int, default=2000, help="files per task")
+    parser.add_argument("--lenient", action="store_true", help="read without validation")
+    arguments = parser.parse_args()
+
+    paths = corpus_paths(arguments.corpus)
+    if not paths:
+        parser.error(f"no *.TextGrid files in {arguments.corpus}")
+    if arguments.scheduler:
+        client = Client(arguments.scheduler)
+    else:
+        client = Client(LocalCluster(n_workers=arguments.workers, threads_per_worker=1,
+                                     dashboard_address=None))
+    with client:
+        rows = corpus_to_parquet(paths, arguments.out_dir, arguments.batch,
+                                 not arguments.lenient)
+        if not arguments.scheduler:
+            client.cluster.close()
+    print(f"{len(paths)} files, {rows} rows in {arguments.out_dir}")
+
+
+if __name__ == "__main__":
+    main()
