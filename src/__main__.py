@@ -201,9 +201,6 @@ def data_loss(original, copy):
     """What the copy lost, or an empty text if it holds the same data."""
     if copy == original:
         return ""
-    empty = [name for name, _, items in original[2] if not items]
-    if empty:
-        return "tiers without items are not written (" + ", ".join(map(repr, empty)) + ")"
     for (name, _, items), (_, _, copied) in zip(original[2], copy[2]):
         for item, other in zip(items, copied):
             if item != other:
