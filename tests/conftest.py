@@ -12,6 +12,11 @@ import velmar
 CREATE = "Failed to create TextGrid because: "
 
 
+def write_error(path, code):
+    """The error of a write to `path` that the system refused with `code`."""
+    return CREATE + f"cannot write {path}: {os.strerror(code)} (os error {code})"
+
+
 def read_prefix(path):
     return f"Failed to read TextGrid file {path} because: "
 
@@ -30,12 +35,16 @@ def resident_bytes():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-def run_python(code, cwd=None):
-    """Runs code (dedented) in a fresh interpreter that imports the very module
-    under test, wherever it was loaded from."""
+def python_command(code):
+    """Arguments and environment to run code (dedented) in a fresh interpreter
+    that imports the very module under test, wherever it was loaded from."""
     env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(velmar.__file__)))
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], cwd=cwd, env=env,
-                          capture_output=True, text=True, timeout=120)
+    return [sys.executable, "-c", textwrap.dedent(code)], env
+
+
+def run_python(code, cwd=None):
+    command, env = python_command(code)
+    return subprocess.run(command, cwd=cwd, env=env, capture_output=True, text=True, timeout=120)
 
 
 def python_output(code, cwd=None):
