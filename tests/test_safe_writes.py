@@ -1,6 +1,7 @@
 """Writes replace the output whole or not at all: a failed or killed write keeps
 the old file, readers never see half a document; opens survive signals."""
 
+import contextlib
 import errno
 import inspect
 import os
@@ -38,19 +39,26 @@ def finished(child, timeout=20):
         return False
 
 
+@contextlib.contextmanager
+def file_size_limit(limit):
+    # Python ignores SIGXFSZ, so a write past the limit fails with EFBIG. The
+    # limit binds every file of the process (pytest's own output too): keep
+    # it short.
+    soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard))
+    try:
+        yield
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+
+
 @pytest.fixture(params=["tmpfs", "file_size_limit"])
 def small_disk(request, tmp_path):
-    """A directory where files cannot grow past 64 KiB, and the error a write
-    past that gives: a tiny tmpfs where we may mount one; a file size limit,
-    which fails writes in the same place, everywhere."""
+    """A directory where files cannot grow past 64 KiB while the given context
+    lasts, and the error of a write past that: a tiny tmpfs where we may mount
+    one; a file size limit, which fails writes in the same place, everywhere."""
     if request.param == "file_size_limit":
-        # Python ignores SIGXFSZ, so the write fails with EFBIG instead.
-        soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
-        resource.setrlimit(resource.RLIMIT_FSIZE, (65536, hard))
-        try:
-            yield tmp_path, errno.EFBIG
-        finally:
-            resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+        yield tmp_path, file_size_limit(65536), errno.EFBIG
         return
     if os.geteuid() != 0:
         pytest.skip("mounting a tmpfs needs root")
@@ -61,18 +69,18 @@ def small_disk(request, tmp_path):
     if mounted.returncode != 0:
         pytest.skip("cannot mount a tmpfs: " + mounted.stderr.strip())
     try:
-        yield mount, errno.ENOSPC
+        yield mount, contextlib.nullcontext(), errno.ENOSPC
     finally:
         subprocess.run(["umount", str(mount)], check=True)
 
 
 def test_full_disk_keeps_the_old_file(small_disk):
-    directory, code = small_disk
+    directory, full, code = small_disk
     path = str(directory / "out.TextGrid")
     velmar.data2textgrid(SAMPLE_DATA[2], 0.0, 2.5, path, "long")
     with open(path, "rb") as old:
         before = old.read()
-    with pytest.raises(OSError) as caught:
+    with pytest.raises(OSError) as caught, full:
         velmar.data2textgrid(*document(3000, "new"), path, "long")
     assert caught.value.args == (write_error(path, code),)
     with open(path, "rb") as kept:
