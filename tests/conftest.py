@@ -15,6 +15,11 @@ CREATE = "Failed to create TextGrid because: "
 ROOT = Path(__file__).resolve().parent.parent
 
 
+def write_error(path, code):
+    """The error of a write to `path` that the system refused with `code`."""
+    return CREATE + f"cannot write {path}: {os.strerror(code)} (os error {code})"
+
+
 def read_prefix(path):
     return f"Failed to read TextGrid file {path} because: "
 
@@ -42,12 +47,15 @@ def resident_bytes():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+def python_command(code):
+    """Arguments and environment to run code (dedented) in a fresh interpreter
+    that imports the very module under test, wherever it was loaded from."""
+    return [sys.executable, "-c", textwrap.dedent(code)], module_environment()
+
+
 def run_python(code, cwd=None):
-    """Runs code (dedented) in a fresh interpreter that imports the very module
-    under test, wherever it was loaded from."""
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], cwd=cwd,
-                          env=module_environment(),
-                          capture_output=True, text=True, timeout=120)
+    command, env = python_command(code)
+    return subprocess.run(command, cwd=cwd, env=env, capture_output=True, text=True, timeout=120)
 
 
 def module_environment():

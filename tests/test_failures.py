@@ -1,13 +1,15 @@
 """How failures reach Python: IOError with the function's prefix for library
 errors, PanicException for broken preconditions, nothing written on error."""
 
+import errno
 import os
 
 import pytest
 
 import velmar
 
-from conftest import CREATE, SAMPLE_DATA, panic_type, python_output, read_prefix
+from conftest import (CREATE, SAMPLE_DATA, panic_type, python_output, read_prefix,
+                      write_error)
 
 
 @pytest.mark.parametrize("read", [velmar.textgrid2data, velmar.textgrid2vectors])
@@ -53,13 +55,21 @@ def test_invalid_data_is_io_error_and_writes_nothing(out_file, data, tmin, tmax,
     assert not os.path.exists(out_file)
 
 
-def test_unwritable_output_is_io_error(tmp_path):
-    path = str(tmp_path / "no such directory" / "out.TextGrid")
+@pytest.mark.parametrize("path, code", [
+    ("no such directory/out.TextGrid", errno.ENOENT),
+    ("", errno.ENOENT),
+    (".", errno.EISDIR),
+    ("file/out.TextGrid", errno.ENOTDIR),
+    ("/dev/full", errno.ENOSPC),
+])
+def test_unwritable_output_is_io_error_and_leaves_nothing(tmp_path, monkeypatch, path, code):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "file").write_text("kept")
     with pytest.raises(OSError) as caught:
         velmar.data2textgrid(SAMPLE_DATA[2], 0.0, 2.5, path, "long")
     assert type(caught.value) is OSError
-    assert str(caught.value).startswith(CREATE + "cannot write ")
-    assert str(caught.value).endswith("(os error 2)")
+    assert caught.value.args == (write_error(path, code),)
+    assert os.listdir(tmp_path) == ["file"]
 
 
 @pytest.mark.parametrize("file_type", ["LONG", "Auto", "", " long", "long\x00"])

@@ -1,5 +1,6 @@
 #include "text.hpp"
 
+#include "file_io.hpp"
 #include "line_scan.hpp"
 #include "parallel.hpp"
 
@@ -167,7 +168,7 @@ Result<LoadedText> read_file(std::string_view path) {
         return TextGridError::invalid_input("file name contained an unexpected NUL byte");
     }
     const std::string terminated(path);
-    FileHandle file(::open(terminated.c_str(), O_RDONLY | O_CLOEXEC));
+    FileHandle file(open_retrying(terminated.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) return TextGridError::os(errno);
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) return TextGridError::os(errno);

@@ -1,12 +1,6 @@
 #include "writer.hpp"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -306,53 +300,14 @@ std::string joined(const std::vector<TextBuffer>& parts) {
     return text;
 }
 
-TextGridError write_error(std::string_view path, int code) {
-    return TextGridError::os(code, "cannot write " + std::string(path) + ": ");
-}
-
-// Writes all parts with gathering writes, so the rendered text is stored
-// without first being copied into one block.
-Status write_all(int fd, const std::vector<TextBuffer>& parts) {
+// The rendered parts as they are stored, without first being copied into one block.
+std::vector<iovec> chunks_of(const std::vector<TextBuffer>& parts) {
     std::vector<iovec> chunks;
+    chunks.reserve(parts.size());
     for (const auto& part : parts) {
-        if (!part.view().empty()) {
-            chunks.push_back({const_cast<char*>(part.view().data()), part.view().size()});
-        }
+        chunks.push_back({const_cast<char*>(part.view().data()), part.view().size()});
     }
-    std::size_t first = 0;
-    while (first < chunks.size()) {
-        const int count = static_cast<int>(std::min<std::size_t>(chunks.size() - first, IOV_MAX));
-        const ssize_t written = ::writev(fd, &chunks[first], count);
-        if (written < 0 && errno == EINTR) continue;
-        // A write that accepts nothing would loop forever.
-        if (written <= 0) return TextGridError::os(written < 0 ? errno : EIO);
-        // Drop what was written; a partly written chunk keeps its tail.
-        auto left = static_cast<std::size_t>(written);
-        while (left > 0 && left >= chunks[first].iov_len) left -= chunks[first++].iov_len;
-        if (left > 0) {
-            chunks[first].iov_base = static_cast<char*>(chunks[first].iov_base) + left;
-            chunks[first].iov_len -= left;
-        }
-    }
-    return Ok{};
-}
-
-Status store(const std::vector<TextBuffer>& parts, std::string_view path) {
-    const std::string file_name(path);
-    int fd;
-    do {
-        fd = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return write_error(path, errno);
-    const Status written = write_all(fd, parts);
-    if (!written) {
-        ::close(fd);
-        return write_error(path, written.error().os_code());
-    }
-    // Delayed write errors (e.g. on network file systems) surface here; after
-    // EINTR the descriptor is closed all the same.
-    if (::close(fd) != 0 && errno != EINTR) return write_error(path, errno);
-    return Ok{};
+    return chunks;
 }
 
 }  // namespace
@@ -391,12 +346,12 @@ Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file
 }
 
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type,
-                      std::size_t processors) {
+                      std::size_t processors, WriteCall write) {
     if (path.find('\0') != std::string_view::npos) {
         return TextGridError::invalid_input("cannot write " + std::string(path) +
                                             ": file name contained an unexpected NUL byte");
     }
-    return store(render_parts(grid, file_type, processors), path);
+    return store_chunks(chunks_of(render_parts(grid, file_type, processors)), path, write);
 }
 
 }  // namespace textgrid

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "file_io.hpp"
 #include "lib.hpp"
 #include "textgrid.hpp"
 
@@ -21,10 +22,10 @@ std::string render_short(const TextGrid& grid);
 std::string render_long(const TextGrid& grid, std::size_t processors);
 std::string render_short(const TextGrid& grid, std::size_t processors);
 
-// Renders the whole text, then one create-and-write. A file that cannot be
-// stored is TextGridError "cannot write <path>: <os error>".
+// Renders the whole text, then stores it with store_chunks: a failure keeps
+// any old file and is TextGridError "cannot write <path>: <os error>".
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type);
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type,
-                      std::size_t processors);
+                      std::size_t processors, WriteCall write = ::writev);
 
 }  // namespace textgrid

@@ -2,6 +2,7 @@
 // Compact renderings of reading results, so parser cases compare one string,
 // a tier builder for cases that start from a document, and a comparison of
 // structured forms.
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -34,6 +35,14 @@ inline textgrid::Tier make_tier(std::string name, bool is_interval, double tmin,
 inline std::string temp_file(const std::string& name, const std::string& bytes) {
     const std::string path = ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
     std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+// An empty directory of the test's own, per process as temp_file's files are.
+inline std::string temp_dir(const std::string& name) {
+    const std::string path = ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
     return path;
 }
 

@@ -41,8 +41,10 @@ std::string read_file(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// Per process, as CTest runs the tests in parallel processes.
 std::filesystem::path scratch(const std::string& name) {
-    const auto dir = std::filesystem::path(::testing::TempDir()) / "velmar_writer";
+    const auto dir =
+        std::filesystem::path(::testing::TempDir()) / ("velmar_writer_" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     return dir / name;
 }

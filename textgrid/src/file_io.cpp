@@ -1,0 +1,200 @@
+#include "file_io.hpp"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <linux/magic.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace textgrid {
+
+int open_retrying(const char* path, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+namespace {
+
+TextGridError write_error(std::string_view path, int code) {
+    return TextGridError::os(code, "cannot write " + std::string(path) + ": ");
+}
+
+// Writes every chunk, repeating partial and interrupted writes; 0 or an errno.
+int write_all(int fd, const std::vector<iovec>& all_chunks, WriteCall write) {
+    std::vector<iovec> chunks;
+    for (const iovec& chunk : all_chunks) {
+        if (chunk.iov_len > 0) chunks.push_back(chunk);
+    }
+    std::size_t first = 0;
+    while (first < chunks.size()) {
+        const int count = static_cast<int>(std::min<std::size_t>(chunks.size() - first, IOV_MAX));
+        const ssize_t written = write(fd, &chunks[first], count);
+        if (written < 0 && errno == EINTR) continue;
+        // A write that accepts nothing would loop forever.
+        if (written <= 0) return written < 0 ? errno : EIO;
+        // Drop what was written; a partly written chunk keeps its tail.
+        auto left = static_cast<std::size_t>(written);
+        while (left > 0 && left >= chunks[first].iov_len) left -= chunks[first++].iov_len;
+        if (left > 0) {
+            chunks[first].iov_base = static_cast<char*>(chunks[first].iov_base) + left;
+            chunks[first].iov_len -= left;
+        }
+    }
+    return 0;
+}
+
+// Delayed write errors (e.g. of network file systems) surface at close; after
+// EINTR the descriptor is closed all the same.
+int write_and_close(int fd, const std::vector<iovec>& chunks, WriteCall write) {
+    const int error = write_all(fd, chunks, write);
+    const int closing = ::close(fd) != 0 && errno != EINTR ? errno : 0;
+    return error != 0 ? error : closing;
+}
+
+Status store_in_place(const std::vector<iovec>& chunks, const std::string& file,
+                      std::string_view path, WriteCall write) {
+    const int fd = open_retrying(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return write_error(path, errno);
+    if (const int error = write_and_close(fd, chunks, write)) return write_error(path, error);
+    return Ok{};
+}
+
+std::string directory_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool on_procfs(const std::string& path) {
+    const std::string directory = directory_of(path);
+    struct statfs info {};
+    return ::statfs(directory.empty() ? "." : directory.c_str(), &info) == 0 &&
+           info.f_type == PROC_SUPER_MAGIC;
+}
+
+// The name of the file that `path` leads to through symlinks (`path` itself if
+// it is no link). Nothing for procfs's links: /dev/stdout leads through
+// /proc/self/fd/1 to an open file, which a rename would not reach.
+std::optional<std::string> through_links(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {  // the kernel's own limit
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+        if (length < 0) return path;
+        if (length == sizeof target || on_procfs(path)) return std::nullopt;
+        const std::string_view link(target, static_cast<std::size_t>(length));
+        path = link.starts_with('/') ? std::string(link) : directory_of(path).append(link);
+    }
+    return std::nullopt;
+}
+
+struct Replacement {
+    std::string file;             // the name renamed over
+    std::optional<mode_t> mode;   // the permission bits of the file replaced
+};
+
+// Whether `path` is stored by renaming a new file over it; nothing where the
+// file is to be written in place, which also gives every failing path the
+// error it always gave.
+std::optional<Replacement> replacement_for(const std::string& path) {
+    if (path.empty() || path.back() == '/') return std::nullopt;
+    struct stat info {};
+    std::optional<mode_t> mode;
+    if (::stat(path.c_str(), &info) == 0) {
+        // A file the caller may not write must not be replaced either.
+        if (!S_ISREG(info.st_mode) || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+            return std::nullopt;
+        }
+        mode = info.st_mode & 07777;
+    } else if (errno != ENOENT) {
+        return std::nullopt;
+    }
+    auto file = through_links(path);
+    if (!file || file->back() == '/') return std::nullopt;
+    return Replacement{std::move(*file), mode};
+}
+
+std::uint64_t random_bits() {
+    std::uint64_t bits = 0;
+    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == sizeof bits) return bits;
+    // No entropy yet: distinct enough, as O_EXCL settles any clash.
+    static std::atomic<std::uint64_t> counter{0};
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    return (static_cast<std::uint64_t>(::getpid()) << 40) ^ (counter++ << 24) ^
+           static_cast<std::uint64_t>(now);
+}
+
+// ".<base name>.<10 letters and digits>" beside `file`, within NAME_MAX.
+std::string temporary_name(const std::string& file) {
+    constexpr std::string_view symbols =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    constexpr std::size_t suffix = 10;
+    const std::string directory = directory_of(file);
+    std::string name = directory + '.' + file.substr(directory.size(), NAME_MAX - 2 - suffix) + '.';
+    auto bits = random_bits();
+    for (std::size_t i = 0; i < suffix; ++i, bits /= symbols.size()) {
+        name += symbols[bits % symbols.size()];
+    }
+    return name;
+}
+
+// A new file of a fresh name beside `file`: its descriptor, or -1 and errno.
+int create_beside(const std::string& file, std::string& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = temporary_name(file);
+        const int fd = open_retrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// The directory refuses a new name, or the old name cannot be replaced (a
+// mount point, another user's file in a sticky directory): written in place
+// as before, the file's own permissions decide.
+bool write_in_place_instead(int code) { return code == EACCES || code == EPERM || code == EBUSY; }
+
+Status store_by_rename(const std::vector<iovec>& chunks, const Replacement& to,
+                       const std::string& given, std::string_view path, WriteCall write) {
+    std::string temporary;
+    const int fd = create_beside(to.file, temporary);
+    if (fd < 0) {
+        const int error = errno;
+        return write_in_place_instead(error) ? store_in_place(chunks, given, path, write)
+                                             : write_error(path, error);
+    }
+    // Best effort: some file systems (FAT) keep no permission bits.
+    if (to.mode) ::fchmod(fd, *to.mode);
+    if (const int error = write_and_close(fd, chunks, write)) {
+        ::unlink(temporary.c_str());
+        return write_error(path, error);
+    }
+    if (::rename(temporary.c_str(), to.file.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return write_in_place_instead(error) ? store_in_place(chunks, given, path, write)
+                                             : write_error(path, error);
+    }
+    return Ok{};
+}
+
+}  // namespace
+
+Status store_chunks(const std::vector<iovec>& chunks, std::string_view path, WriteCall write) {
+    const std::string given(path);
+    const auto replacement = replacement_for(given);
+    return replacement ? store_by_rename(chunks, *replacement, given, path, write)
+                       : store_in_place(chunks, given, path, write);
+}
+
+}  // namespace textgrid
