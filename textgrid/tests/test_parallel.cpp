@@ -394,11 +394,15 @@ TEST_P(ParallelMapFork, ChildStartsAPoolOfItsOwn) {
     const bool busy = GetParam();
     parallel_map(1000, [](std::size_t i) { return i; }, 4);
     std::atomic<bool> stop{false};
-    std::thread user;
+    std::atomic<bool> stopped{!busy};
     if (busy) {
-        user = std::thread([&] {
+        // Detached, as the workers are: ThreadSanitizer keeps a joinable
+        // thread's id alive in a forked child and takes a new thread that gets
+        // the same id there for a duplicate.
+        std::thread([&] {
             while (!stop) parallel_map(400, [](std::size_t i) { return i + 1; }, 4);
-        });
+            stopped = true;
+        }).detach();
     }
     for (int round = 0; round < (busy ? 10 : 1); ++round) {
         const pid_t child = fork();
@@ -414,11 +418,14 @@ TEST_P(ParallelMapFork, ChildStartsAPoolOfItsOwn) {
             right = right && grandchild > 0 && exit_code_within(grandchild, 20) == 0;
             _exit(right ? 0 : 1);
         }
-        ASSERT_GT(child, 0);
+        if (child < 0) {
+            ADD_FAILURE() << "fork failed";
+            break;
+        }
         EXPECT_EQ(exit_code_within(child, 30), 0) << "round " << round;
     }
     stop = true;
-    if (user.joinable()) user.join();
+    while (!stopped) std::this_thread::yield();
     EXPECT_TRUE(in_child::maps_on_the_pool());  // the parent's pool is unharmed
 }
 
