@@ -173,6 +173,8 @@ PyRef make_container(std::vector<T>& column) {
     if (!object) {
         throw InternalFailure("Failed to create slice container: " + take_error_text());
     }
+    // The array keeps the buffer as long as it lives: no room beyond its length.
+    if (column.capacity() > column.size()) column = std::vector<T>(column.begin(), column.end());
     // A zero-length array still needs a real, aligned buffer: given null,
     // NumPy would allocate and own one of its own.
     if (column.capacity() == 0) column.reserve(1);
@@ -246,27 +248,23 @@ PyRef VectorColumns::name_of_next(std::string_view name) {
     return PyRef::borrow(tier_names_.back().get());
 }
 
-void VectorColumns::reserve_for(const textgrid::Tier& tier) {
-    // A tier's first run: room for all its declared rows at once, so the
-    // columns grow a few times per file rather than doubling all along (which
-    // leaves the allocator holding blocks of every size). Only a hint; a count
-    // that lies cannot reserve much.
-    constexpr std::uint64_t kLargestHint = 1u << 20;
-    const std::size_t more = static_cast<std::size_t>(std::min(tier.size, kLargestHint));
+void VectorColumns::make_room(std::size_t more) {
     const std::size_t rows = tmins_.size() + more;
-    tmins_.reserve(rows);
-    tmaxs_.reserve(rows);
-    is_intervals_.reserve(rows);
-    labels_.reserve(rows);
-    tier_names_.reserve(rows);
+    if (rows <= tmins_.capacity()) return;
+    // Room for the rows at hand only, never for counts a file declares, and
+    // doubling, so that one-row tiers by the million cost linear time.
+    // make_container trims what is left over.
+    const std::size_t room = std::max(rows, 2 * tmins_.capacity());
+    tmins_.reserve(room);
+    tmaxs_.reserve(room);
+    is_intervals_.reserve(room);
+    labels_.reserve(room);
+    tier_names_.reserve(room);
 }
 
 void VectorColumns::add(const textgrid::Tier& tier, std::span<const textgrid::Item> items) {
     if (items.empty()) return;
-    if (&tier != last_tier_) {
-        reserve_for(tier);
-        last_tier_ = &tier;
-    }
+    make_room(items.size());
     PyRef name = name_of_next(tier.name);
     for (const textgrid::Item& item : items) {
         tmins_.push_back(item.tmin);
@@ -279,6 +277,8 @@ void VectorColumns::add(const textgrid::Tier& tier, std::span<const textgrid::It
 
 void VectorColumns::add(std::uint32_t file_id, const textgrid::TextGridVectors& file) {
     const std::size_t rows = file.tmins.size();
+    make_room(rows);
+    file_ids_.reserve(tmins_.capacity());
     tmins_.insert(tmins_.end(), file.tmins.begin(), file.tmins.end());
     tmaxs_.insert(tmaxs_.end(), file.tmaxs.begin(), file.tmaxs.end());
     is_intervals_.insert(is_intervals_.end(), file.is_intervals.begin(), file.is_intervals.end());

@@ -52,7 +52,8 @@ private:
     PyRef columns_tuple(PyRef file_ids);
     // The str of the next row's tier name: a tier's rows all carry the same.
     PyRef name_of_next(std::string_view name);
-    void reserve_for(const textgrid::Tier& tier);
+    // Room for `more` rows in every column.
+    void make_room(std::size_t more);
 
     std::vector<double> tmins_;
     std::vector<double> tmaxs_;
@@ -62,7 +63,6 @@ private:
     std::vector<PyRef> tier_names_;
     TextCache texts_;
     std::string last_name_;
-    const textgrid::Tier* last_tier_ = nullptr;  // only compared, never read
 };
 
 }  // namespace velmar

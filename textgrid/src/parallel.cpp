@@ -1,5 +1,6 @@
 #include "parallel.hpp"
 
+#include <pthread.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -92,6 +93,9 @@ public:
 
     void run(Job& job);
 
+    // Keeps a pool that an earlier fork() left behind reachable from this one.
+    void keep_reachable(WorkerPool* older) { older_ = older; }
+
 private:
     using Lock = std::unique_lock<std::mutex>;
 
@@ -106,6 +110,7 @@ private:
     std::mutex mutex_;
     std::condition_variable work_available_;
     std::vector<Job*> jobs_;  // jobs with unclaimed pieces, newest last
+    WorkerPool* older_ = nullptr;
 };
 
 WorkerPool* WorkerPool::start(std::size_t workers) {
@@ -217,14 +222,45 @@ void WorkerPool::run_piece(Job& job, std::size_t piece, Lock& lock) {
     if (job.caller_has_work()) job.progress.notify_one();
 }
 
+// The pool in use; null until the first parallel use, and again in a child
+// after fork(). Creation is serialised by pool_creation.
+std::atomic<WorkerPool*> current_pool{nullptr};
+std::mutex pool_creation;
+// Pools a fork() left behind in this process: their workers are gone and their
+// lock may be held for good, so they are never touched again, only kept
+// reachable (a leak checker would otherwise flag them).
+WorkerPool* left_behind = nullptr;
+
+// fork() copies only the calling thread. Holding pool_creation across it keeps
+// the child from inheriting it locked by a thread that no longer exists.
+void before_fork() { pool_creation.lock(); }
+void after_fork_in_parent() { pool_creation.unlock(); }
+void after_fork_in_child() {
+    if (WorkerPool* old = current_pool.exchange(nullptr)) {
+        old->keep_reachable(left_behind);
+        left_behind = old;
+    }
+    pool_started.store(false);
+    this_thread_is_worker = false;  // a worker that forked is the child's caller
+    pool_creation.unlock();
+}
+
 WorkerPool& pool() {
-    // Never destroyed: workers may still be waiting on it while the process exits.
-    static WorkerPool* const instance = [] {
-        WorkerPool* started = WorkerPool::start(logical_processors());
-        pool_started.store(true);
-        return started;
+    if (WorkerPool* started = current_pool.load(std::memory_order_acquire)) return *started;
+    std::lock_guard lock(pool_creation);
+    if (WorkerPool* started = current_pool.load(std::memory_order_relaxed)) return *started;
+    static const bool fork_handlers_set = [] {
+        if (const int error = pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child))
+            throw InternalFailure("cannot prepare the worker pool for fork: " +
+                                  std::system_category().message(error));
+        return true;
     }();
-    return *instance;
+    (void)fork_handlers_set;
+    // Never destroyed: workers may still be waiting on it while the process exits.
+    WorkerPool* started = WorkerPool::start(logical_processors());
+    current_pool.store(started, std::memory_order_release);
+    pool_started.store(true);
+    return *started;
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ inline constexpr std::size_t MIN_PIECE_LENGTH = 20;
 std::size_t logical_processors();
 
 // Whether the process-wide pool exists yet (it is created at the first parallel
-// use and never torn down).
+// use and never torn down; a child of fork() starts its own at its first).
 bool worker_pool_started();
 
 // Whether the calling thread is one of the pool's workers.

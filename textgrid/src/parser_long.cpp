@@ -55,15 +55,8 @@ void read_document_key(TextGrid& grid, std::string_view key, std::string_view va
 // The shortest item a text can hold: "points[" and a line feed.
 constexpr std::size_t kMinItemBytes = 8;
 
-// Room for the declared items, but never more than the rest of the text could
-// hold: a lying count must not reserve memory of its own.
-void reserve_items(Tier& tier, std::size_t remaining_bytes) {
-    const std::uint64_t possible = (remaining_bytes + 1) / kMinItemBytes;
-    tier.items.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(tier.size, possible)));
-}
-
 Status read_tier_key(Tier& tier, std::string_view key, std::string_view value,
-                     std::size_t remaining_bytes) {
+                     ReservationBudget& budget) {
     if (key == "name") {
         tier.name = decode_praat_string(value);
     } else if (key == "xmin") {
@@ -76,7 +69,7 @@ Status read_tier_key(Tier& tier, std::string_view key, std::string_view value,
         tier.is_interval = is_interval.value();
     } else if (key == "intervals: size" || key == "points: size") {
         tier.size = parse_count_or_zero(value);
-        reserve_items(tier, remaining_bytes);
+        tier.items.reserve(budget.take(tier.size));
     }
     return Ok{};
 }
@@ -141,6 +134,8 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     bool in_point = false;               // the current item began with "points ["
     std::string_view rest = stretch;
     std::size_t next_number = first_line;
+    // Stretches split the text, so their budgets together are the text's.
+    ReservationBudget budget((stretch.size() + 1) / kMinItemBytes);
     Line line;
     while (!rest.empty()) {
         scan::cut_logical_line(rest, next_number, line);
@@ -178,7 +173,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
         if (state == State::InItem) {
             read_item_key(items->back(), in_point, key, value);
         } else if (state == State::InTier) {
-            if (auto status = read_tier_key(*tier, key, value, rest.size()); !status) {
+            if (auto status = read_tier_key(*tier, key, value, budget); !status) {
                 part.error = std::move(status).error();
                 return part;
             }

@@ -36,8 +36,6 @@ public:
         return error ? std::string_view{} : current_.text;
     }
     std::string_view next() { return line(position_++); }
-    // Bytes not yet cut into lines.
-    std::size_t remaining_bytes() const { return rest_.size(); }
     void skip_to(std::size_t position) { position_ = position; }
 
 private:
@@ -56,17 +54,11 @@ private:
     Line current_;  // filled in place: copying it out of the cursor stalls on the store
 };
 
-// Room for the declared items, but never more than the rest of the text could
-// hold (an item is at least two or three line feeds): a lying count must not
-// reserve memory of its own.
-void reserve_items(const Reader& reader, Tier& tier, std::uint64_t count) {
-    const std::size_t lines_per_item = tier.is_interval ? 3 : 2;
-    const std::uint64_t possible = (reader.remaining_bytes() + 1) / lines_per_item;
-    tier.items.reserve(static_cast<std::size_t>(std::min(count, possible)));
-}
+// The shortest item a text can hold: a point's two lines, each a line feed.
+constexpr std::size_t kMinItemBytes = 2;
 
-Status read_items(Reader& reader, Tier& tier, std::uint64_t count) {
-    reserve_items(reader, tier, count);
+Status read_items(Reader& reader, Tier& tier, std::uint64_t count, ReservationBudget& budget) {
+    tier.items.reserve(budget.take(count));
     for (std::uint64_t i = 0; i < count; ++i) {
         // Built in place: the document is dropped whole if the text runs out.
         Item& item = tier.items.emplace_back();
@@ -79,7 +71,7 @@ Status read_items(Reader& reader, Tier& tier, std::uint64_t count) {
     return Ok{};
 }
 
-Status read_tier(Reader& reader, TextGrid& grid) {
+Status read_tier(Reader& reader, TextGrid& grid, ReservationBudget& budget) {
     const std::string_view kind_line = reader.next();
     if (reader.error) return *reader.error;
     auto is_interval = read_tier_class(kind_line);
@@ -92,7 +84,7 @@ Status read_tier(Reader& reader, TextGrid& grid) {
     tier.size = parse_count_or_zero(reader.next());
     if (reader.error) return *reader.error;
     tier.name = decode_praat_string(name);
-    if (auto status = read_items(reader, tier, tier.size); !status) return status;
+    if (auto status = read_items(reader, tier, tier.size, budget); !status) return status;
     grid.add_tier(std::move(tier));
     return Ok{};
 }
@@ -119,8 +111,9 @@ Result<TextGrid> parse_short_text(std::string_view text, bool strict) {
     grid.size = parse_count_or_zero(reader.line(start + 3));
     if (reader.error) return *reader.error;
     reader.skip_to(start + 4);
+    ReservationBudget budget((text.size() + 1) / kMinItemBytes);
     for (std::uint64_t i = 0; i < grid.size; ++i) {
-        if (auto status = read_tier(reader, grid); !status) return std::move(status).error();
+        if (auto status = read_tier(reader, grid, budget); !status) return std::move(status).error();
     }
     if (strict) {
         if (auto status = grid.validate(); !status) return std::move(status).error();

@@ -2,6 +2,7 @@
 // Text helpers shared by both parsers. Everything returns views into the loaded
 // text; only decode_praat_string allocates (a name or label worth keeping).
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -124,5 +125,23 @@ double parse_f64_or_zero(std::string_view text);
 
 // Optional '+' and ASCII digits fitting in 64 bits; otherwise 0.
 std::uint64_t parse_count_or_zero(std::string_view text);
+
+// Room reserved ahead for declared item counts, drawn from one budget per text:
+// the most items the text could hold. However many counts lie, and by however
+// much, all their reservations together stay within what the text could fill.
+class ReservationBudget {
+public:
+    explicit ReservationBudget(std::size_t items) noexcept : left_(items) {}
+
+    // How many of `declared` items to reserve room for now.
+    std::size_t take(std::uint64_t declared) noexcept {
+        const auto granted = static_cast<std::size_t>(std::min<std::uint64_t>(declared, left_));
+        left_ -= granted;
+        return granted;
+    }
+
+private:
+    std::size_t left_;
+};
 
 }  // namespace textgrid

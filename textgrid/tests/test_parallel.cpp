@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -347,5 +350,86 @@ TEST(OrderedMap, NestedInAWorker) {
         2);
     for (std::size_t i = 0; i < sums.size(); ++i) EXPECT_EQ(sums[i], 500 * i + 499 * 500 / 2);
 }
+
+// Code run in a forked child of a test: no gtest assertions there.
+namespace in_child {
+
+// A large map and a nested one, both on the pool, give the right results.
+bool maps_on_the_pool() {
+    const auto squares = parallel_map(1000, [](std::size_t i) { return i * i; }, 4);
+    bool right = squares.size() == 1000;
+    for (std::size_t i = 0; right && i < squares.size(); ++i) right = squares[i] == i * i;
+    const auto nested = parallel_map(
+        80, [](std::size_t) { return parallel_map(100, [](std::size_t j) { return j; }, 4).size(); },
+        4);
+    for (std::size_t size : nested) right = right && size == 100;
+    return right && worker_pool_started();
+}
+
+}  // namespace in_child
+
+// The child's exit code, or -1 (the child killed) if it has not exited within
+// `seconds`: a child that hangs fails the test instead of hanging it.
+int exit_code_within(pid_t child, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class ParallelMapFork : public ::testing::TestWithParam<bool> {};
+
+// fork() copies only the calling thread. The child's first parallel use must
+// start workers of its own, never wait for the parent's, also when another
+// thread had the pool busy (its lock perhaps held) at the fork, and again in a
+// grandchild.
+TEST_P(ParallelMapFork, ChildStartsAPoolOfItsOwn) {
+    const bool busy = GetParam();
+    parallel_map(1000, [](std::size_t i) { return i; }, 4);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> stopped{!busy};
+    if (busy) {
+        // Detached, as the workers are: ThreadSanitizer keeps a joinable
+        // thread's id alive in a forked child and takes a new thread that gets
+        // the same id there for a duplicate.
+        std::thread([&] {
+            while (!stop) parallel_map(400, [](std::size_t i) { return i + 1; }, 4);
+            stopped = true;
+        }).detach();
+    }
+    for (int round = 0; round < (busy ? 10 : 1); ++round) {
+        const pid_t child = fork();
+        if (child == 0) {
+            alarm(60);  // ends the child even if the test is gone
+            const bool none_yet = !worker_pool_started();
+            bool right = in_child::maps_on_the_pool() && none_yet;
+            const pid_t grandchild = fork();
+            if (grandchild == 0) {
+                alarm(60);
+                _exit(in_child::maps_on_the_pool() ? 0 : 1);
+            }
+            right = right && grandchild > 0 && exit_code_within(grandchild, 20) == 0;
+            _exit(right ? 0 : 1);
+        }
+        if (child < 0) {
+            ADD_FAILURE() << "fork failed";
+            break;
+        }
+        EXPECT_EQ(exit_code_within(child, 30), 0) << "round " << round;
+    }
+    stop = true;
+    while (!stopped) std::this_thread::yield();
+    EXPECT_TRUE(in_child::maps_on_the_pool());  // the parent's pool is unharmed
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ParallelMapFork, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "BusyPool" : "IdlePool"; });
 
 }  // namespace

@@ -139,3 +139,30 @@ INSTANTIATE_TEST_SUITE_P(
         LongErrorCase{"other_class", "item [1]:\nclass = \"PitchTier\"\n",
                       "Unknown tier class: \"PitchTier\""}),
     [](const auto& info) { return std::string(info.param.title); });
+
+// Tiers that declare four billion items each and hold none: whatever their
+// number, their reservations together stay within what the whole text could
+// hold (an item takes 8 bytes at least: "points[" and a line feed), read in one
+// pass (0) or in pieces on P processors.
+class DeclaredCounts : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(DeclaredCounts, ReserveNoMoreThanTheTextCouldHold) {
+    constexpr std::size_t kTiers = 2000;
+    std::string text = kHeader;
+    for (std::size_t t = 1; t <= kTiers; ++t) {
+        text += "    item [" + std::to_string(t) +
+                "]:\n        class = \"TextTier\"\n        name = \"t\"\n        xmin = 0\n"
+                "        xmax = 1\n        points: size = 4000000000\n";
+    }
+    const std::size_t processors = GetParam();
+    const auto grid = processors == 0 ? parse_long_text_one_pass(text, false)
+                                      : parse_long_text_in_pieces(text, false, processors);
+    ASSERT_TRUE(grid);
+    ASSERT_EQ(grid.value().tiers.size(), kTiers);
+    std::size_t reserved = 0;
+    for (const Tier& tier : grid.value().tiers) reserved += tier.items.capacity();
+    const std::size_t rounding = 8 * processors + 1;  // at most one item per stretch
+    EXPECT_LE(reserved, text.size() / 8 + rounding);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DeclaredCounts, ::testing::Values(0, 2, 16));
