@@ -15,7 +15,7 @@
 #include "lib.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
-#include "text.hpp"
+#include "loading.hpp"
 #include "timing.hpp"
 
 namespace {
@@ -112,7 +112,7 @@ double measure_file(const std::string& path, bool long_layout) {
         std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(), text.error().to_string().c_str());
         return 0;
     }
-    const double megabytes = static_cast<double>(text.value().size()) / 1e6;
+    const double megabytes = static_cast<double>(text.value().view().size()) / 1e6;
     const auto grid = textgrid::read_textgrid(path, false, "auto");
     if (!grid) {
         std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), grid.error().to_string().c_str());
@@ -130,17 +130,17 @@ double measure_file(const std::string& path, bool long_layout) {
     report("read_textgrid (file, auto)", megabytes, median_seconds(kRuns, [&] {
                if (!textgrid::read_textgrid(path, false, "auto")) std::abort();
            }));
-    report("load_text_buffer only", megabytes, median_seconds(kRuns, [&] {
-               if (!textgrid::load_text_buffer(path)) std::abort();
+    report("load_text only", megabytes, median_seconds(kRuns, [&] {
+               if (!textgrid::load_text(path)) std::abort();
            }));
     report("parse only (text in memory)", megabytes, median_seconds(kRuns, [&] {
-               auto grid = long_layout ? textgrid::parse_long_text(text.value(), false)
-                                       : textgrid::parse_short_text(text.value(), false);
+               auto grid = long_layout ? textgrid::parse_long_text(text.value().view(), false)
+                                       : textgrid::parse_short_text(text.value().view(), false);
                if (!grid) std::abort();
            }));
     if (long_layout) {
         report("parse only, one pass", megabytes, median_seconds(kRuns, [&] {
-                   if (!textgrid::parse_long_text_one_pass(text.value(), false)) std::abort();
+                   if (!textgrid::parse_long_text_one_pass(text.value().view(), false)) std::abort();
                }));
     }
     return megabytes / strict_seconds;
@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
     int status = 0;
     for (int i = first_file; i < argc; ++i) {
         const auto text = textgrid::load_text(argv[i]);
-        const bool long_layout = text && text.value().find("item []") != std::string::npos;
+        const bool long_layout = text && text.value().view().find("item []") != std::string_view::npos;
         status |= measure_file(argv[i], long_layout) > 0 ? 0 : 1;
     }
     return status;

@@ -17,7 +17,7 @@
 #include "fuzz_support.hpp"
 #include "parallel.hpp"
 #include "parser_long.hpp"
-#include "text.hpp"
+#include "byte_scan.hpp"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "lib.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
-#include "text.hpp"
+#include "loading.hpp"
 
 namespace {
 
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (read.ok() || !(read.error() == loaded.error())) fuzz::fail("load error not passed on:", fuzz::describe(read));
         return 0;
     }
-    const std::string& text = loaded.value();
+    const std::string_view text = loaded.value().view();
     const auto expected = names_long_layout(text) ? textgrid::parse_long_text_one_pass(text, strict)
                                                   : textgrid::parse_short_text(text, strict);
     if (!fuzz::same_results(read, expected)) {

@@ -58,9 +58,9 @@ textgrid::TextGrid build(FuzzedDataProvider& input) {
 
 bool all_text_utf8(const textgrid::TextGrid& grid) {
     for (const auto& tier : grid.tiers) {
-        if (!fuzz::reference_valid_utf8(tier.name)) return false;
+        if (!reference::valid_utf8(tier.name)) return false;
         for (const auto& item : tier.items) {
-            if (!fuzz::reference_valid_utf8(item.label)) return false;
+            if (!reference::valid_utf8(item.label)) return false;
         }
     }
     return true;

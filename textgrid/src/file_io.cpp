@@ -18,14 +18,6 @@
 
 namespace textgrid {
 
-int open_retrying(const char* path, int flags, mode_t mode) {
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
 namespace {
 
 TextGridError write_error(std::string_view path, int code) {
@@ -33,7 +25,7 @@ TextGridError write_error(std::string_view path, int code) {
 }
 
 // Writes every chunk, repeating partial and interrupted writes; 0 or an errno.
-int write_all(int fd, const std::vector<iovec>& all_chunks, WriteCall write) {
+int write_all(const FileDescriptor& file, const std::vector<iovec>& all_chunks, WriteCall write) {
     std::vector<iovec> chunks;
     for (const iovec& chunk : all_chunks) {
         if (chunk.iov_len > 0) chunks.push_back(chunk);
@@ -41,8 +33,8 @@ int write_all(int fd, const std::vector<iovec>& all_chunks, WriteCall write) {
     std::size_t first = 0;
     while (first < chunks.size()) {
         const int count = static_cast<int>(std::min<std::size_t>(chunks.size() - first, IOV_MAX));
-        const ssize_t written = write(fd, &chunks[first], count);
-        if (written < 0 && errno == EINTR) continue;
+        const ssize_t written =
+            retrying_interrupted([&] { return write(file.get(), &chunks[first], count); });
         // A write that accepts nothing would loop forever.
         if (written <= 0) return written < 0 ? errno : EIO;
         // Drop what was written; a partly written chunk keeps its tail.
@@ -56,19 +48,20 @@ int write_all(int fd, const std::vector<iovec>& all_chunks, WriteCall write) {
     return 0;
 }
 
-// Delayed write errors (e.g. of network file systems) surface at close; after
-// EINTR the descriptor is closed all the same.
-int write_and_close(int fd, const std::vector<iovec>& chunks, WriteCall write) {
-    const int error = write_all(fd, chunks, write);
-    const int closing = ::close(fd) != 0 && errno != EINTR ? errno : 0;
+// Delayed write errors (e.g. of network file systems) surface at close.
+int write_and_close(FileDescriptor file, const std::vector<iovec>& chunks, WriteCall write) {
+    const int error = write_all(file, chunks, write);
+    const int closing = file.close();
     return error != 0 ? error : closing;
 }
 
 Status store_in_place(const std::vector<iovec>& chunks, const std::string& file,
                       std::string_view path, WriteCall write) {
-    const int fd = open_retrying(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return write_error(path, errno);
-    if (const int error = write_and_close(fd, chunks, write)) return write_error(path, error);
+    auto fd = FileDescriptor::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (!fd) return write_error(path, errno);
+    if (const int error = write_and_close(std::move(fd), chunks, write)) {
+        return write_error(path, error);
+    }
     return Ok{};
 }
 
@@ -149,14 +142,14 @@ std::string temporary_name(const std::string& file) {
     return name;
 }
 
-// A new file of a fresh name beside `file`: its descriptor, or -1 and errno.
-int create_beside(const std::string& file, std::string& name) {
+// A new file of a fresh name beside `file`; invalid, with errno, on failure.
+FileDescriptor create_beside(const std::string& file, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = temporary_name(file);
-        const int fd = open_retrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
+        auto fd = FileDescriptor::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd || errno != EEXIST) return fd;
     }
-    return -1;
+    return FileDescriptor();
 }
 
 // The directory refuses a new name, or the old name cannot be replaced (a
@@ -167,15 +160,15 @@ bool write_in_place_instead(int code) { return code == EACCES || code == EPERM |
 Status store_by_rename(const std::vector<iovec>& chunks, const Replacement& to,
                        const std::string& given, std::string_view path, WriteCall write) {
     std::string temporary;
-    const int fd = create_beside(to.file, temporary);
-    if (fd < 0) {
+    auto fd = create_beside(to.file, temporary);
+    if (!fd) {
         const int error = errno;
         return write_in_place_instead(error) ? store_in_place(chunks, given, path, write)
                                              : write_error(path, error);
     }
     // Best effort: some file systems (FAT) keep no permission bits.
-    if (to.mode) ::fchmod(fd, *to.mode);
-    if (const int error = write_and_close(fd, chunks, write)) {
+    if (to.mode) ::fchmod(fd.get(), *to.mode);
+    if (const int error = write_and_close(std::move(fd), chunks, write)) {
         ::unlink(temporary.c_str());
         return write_error(path, error);
     }

@@ -4,7 +4,7 @@
 
 #include "parser_long.hpp"
 #include "parser_short.hpp"
-#include "text.hpp"
+#include "loading.hpp"
 
 namespace textgrid {
 
@@ -28,7 +28,7 @@ FileType file_type_of(std::string_view file_type) {
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
                                const RowObserver& observe) {
     const FileType type = file_type_of(file_type);
-    auto text = load_text_buffer(path);
+    auto text = load_text(path);
     if (!text) return std::move(text).error();
     const std::string_view content = text.value().view();
     const bool long_layout =

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "line_scan.hpp"
+#include "loading.hpp"
+#include "numbers.hpp"
 #include "parallel.hpp"
 #include "text.hpp"
 
@@ -58,7 +59,7 @@ constexpr std::size_t kMinItemBytes = 8;
 Status read_tier_key(Tier& tier, std::string_view key, std::string_view value,
                      ReservationBudget& budget) {
     if (key == "name") {
-        tier.name = decode_praat_string(value);
+        decode_praat_string(value, tier.name);
     } else if (key == "xmin") {
         tier.tmin = parse_f64_or_zero(value);
     } else if (key == "xmax") {
@@ -74,21 +75,16 @@ Status read_tier_key(Tier& tier, std::string_view key, std::string_view value,
     return Ok{};
 }
 
-double parse_time(std::string_view value) {
-    double time;
-    return scan::parse_plain_decimal(value, time) ? time : parse_f64_or_zero(value);
-}
-
 // A widely used writer names a point's time "time"; Praat reads by position.
 void read_item_key(Item& item, bool is_point, std::string_view key, std::string_view value) {
     if (key == "xmin") {
-        item.tmin = parse_time(value);
+        item.tmin = parse_f64_or_zero(value);
     } else if (key == "xmax") {
-        item.tmax = parse_time(value);
+        item.tmax = parse_f64_or_zero(value);
     } else if (key == "text" || key == "mark") {
-        scan::assign_praat_string(item.label, value);
+        decode_praat_string(value, item.label);
     } else if (key == "number" || (is_point && key == "time")) {
-        item.tmin = item.tmax = parse_time(value);
+        item.tmin = item.tmax = parse_f64_or_zero(value);
     }
 }
 
@@ -97,16 +93,16 @@ void read_item_key(Item& item, bool is_point, std::string_view key, std::string_
 // second blank after '=', is false and goes the general way.
 bool read_item_line_quickly(Item& item, std::string_view line) {
     constexpr std::size_t kPrefix = 7;  // "xmin = "
-    if (line.size() <= kPrefix || line[kPrefix] == ' ' || scan::maybe_other_space(line[kPrefix])) {
+    if (line.size() <= kPrefix || line[kPrefix] == ' ' || maybe_other_space(line[kPrefix])) {
         return false;
     }
     const std::string_view value = line.substr(kPrefix);
     if (line.starts_with("xmin = ")) {
-        item.tmin = parse_time(value);
+        item.tmin = parse_f64_or_zero(value);
     } else if (line.starts_with("xmax = ")) {
-        item.tmax = parse_time(value);
+        item.tmax = parse_f64_or_zero(value);
     } else if (line.starts_with("text = ") || line.starts_with("mark = ")) {
-        scan::assign_praat_string(item.label, value);
+        decode_praat_string(value, item.label);
     } else {
         return false;
     }
@@ -132,13 +128,11 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     Tier* tier = nullptr;
     std::vector<Item>* items = nullptr;  // where the next item goes
     bool in_point = false;               // the current item began with "points ["
-    std::string_view rest = stretch;
-    std::size_t next_number = first_line;
+    LineCursor cursor(stretch, first_line);
     // Stretches split the text, so their budgets together are the text's.
     ReservationBudget budget((stretch.size() + 1) / kMinItemBytes);
     Line line;
-    while (!rest.empty()) {
-        scan::cut_logical_line(rest, next_number, line);
+    while (cursor.next(line)) {
         if (state == State::InItem && read_item_line_quickly(items->back(), line.text)) continue;
         const Header kind = header_of(line.text);
         switch (kind) {
@@ -169,7 +163,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
         }
         if (state == State::TierList) continue;
         std::string_view key, value;
-        if (!scan::split_trimmed_key_value(line.text, key, value)) continue;
+        if (!split_key_value(line.text, key, value)) continue;
         if (state == State::InItem) {
             read_item_key(items->back(), in_point, key, value);
         } else if (state == State::InTier) {
@@ -423,7 +417,7 @@ Result<TextGrid> parse_long_text(std::string_view text, bool strict,
 }
 
 Result<TextGrid> parse_long(std::string_view path, bool strict) {
-    auto text = load_text_buffer(path);
+    auto text = load_text(path);
     if (!text) return std::move(text).error();
     return parse_long_text(text.value().view(), strict, text.value().piece_counts());
 }

@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "text.hpp"
+#include "byte_scan.hpp"
 #include "textgrid.hpp"
 
 namespace textgrid {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "line_scan.hpp"
+#include "numbers.hpp"
 #include "text.hpp"
 
 namespace textgrid {
@@ -15,15 +15,14 @@ namespace {
 class Reader {
 public:
     explicit Reader(std::string_view text)
-        : rest_(text), ends_with_line_feed_(text.empty() || text.back() == '\n') {}
+        : cursor_(text), ends_with_line_feed_(text.empty() || text.back() == '\n') {}
 
     std::optional<TextGridError> error;
 
     // Whether the text has a line at `position`; makes it the current line.
     bool has(std::size_t position) {
         while (yielded_ <= position) {
-            if (rest_.empty()) return false;
-            scan::cut_logical_line(rest_, next_number_, current_);
+            if (!cursor_.next(current_)) return false;
             ++yielded_;
         }
         return true;
@@ -42,13 +41,13 @@ private:
     // The file's own number of the line wanted at `position`, past the end:
     // a label over several lines makes positions and line numbers part.
     std::size_t missing_line_number(std::size_t position) const {
-        const std::size_t first_missing = ends_with_line_feed_ ? next_number_ : next_number_ + 1;
+        const std::size_t next_number = cursor_.next_number();
+        const std::size_t first_missing = ends_with_line_feed_ ? next_number : next_number + 1;
         return first_missing + (position - yielded_);
     }
 
-    std::string_view rest_;
+    LineCursor cursor_;
     bool ends_with_line_feed_;
-    std::size_t next_number_ = 1;
     std::size_t yielded_ = 0;  // lines taken from the cursor so far
     std::size_t position_ = 0;
     Line current_;  // filled in place: copying it out of the cursor stalls on the store
@@ -66,7 +65,7 @@ Status read_items(Reader& reader, Tier& tier, std::uint64_t count, ReservationBu
         item.tmax = tier.is_interval ? parse_f64_or_zero(reader.next()) : item.tmin;
         const std::string_view label = reader.next();
         if (reader.error) return *reader.error;
-        scan::assign_praat_string(item.label, label);
+        decode_praat_string(label, item.label);
     }
     return Ok{};
 }
@@ -83,15 +82,11 @@ Status read_tier(Reader& reader, TextGrid& grid, ReservationBudget& budget) {
     tier.tmax = parse_f64_or_zero(reader.next());
     tier.size = parse_count_or_zero(reader.next());
     if (reader.error) return *reader.error;
-    tier.name = decode_praat_string(name);
+    decode_praat_string(name, tier.name);
     if (auto status = read_items(reader, tier, tier.size, budget); !status) return status;
     grid.add_tier(std::move(tier));
     return Ok{};
 }
-
-}  // namespace
-
-namespace {
 
 // Lines before the document's start time: the two header lines and a blank
 // one, which some writers leave out. Then the third line is a number, the
@@ -119,12 +114,6 @@ Result<TextGrid> parse_short_text(std::string_view text, bool strict) {
         if (auto status = grid.validate(); !status) return std::move(status).error();
     }
     return grid;
-}
-
-Result<TextGrid> parse_short(std::string_view path, bool strict) {
-    auto text = load_text_buffer(path);
-    if (!text) return std::move(text).error();
-    return parse_short_text(text.value().view(), strict);
 }
 
 }  // namespace textgrid

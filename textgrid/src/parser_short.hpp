@@ -5,8 +5,7 @@
 
 namespace textgrid {
 
-Result<TextGrid> parse_short(std::string_view path, bool strict);
-// The same on text already loaded (UTF-8).
+// A document from the short layout's text, loaded already (UTF-8).
 Result<TextGrid> parse_short_text(std::string_view text, bool strict);
 
 }  // namespace textgrid

@@ -1,85 +1,58 @@
 #pragma once
-// Text helpers shared by both parsers. Everything returns views into the loaded
-// text; only decode_praat_string allocates (a name or label worth keeping).
+// Text helpers shared by both readers: logical lines, trimming, key and value,
+// Praat strings, the tier class. Everything returns views into the loaded
+// text; only decode_praat_string copies (a name or label worth keeping).
+// The usual ASCII shapes are handled inline; the rest out of line.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
+#include "byte_scan.hpp"
 #include "error.hpp"
 
 namespace textgrid {
 
-// Whole file as UTF-8. UTF-16 with a byte-order mark is decoded to UTF-8 (mark
-// dropped); anything else must be valid UTF-8. A path with a NUL byte is refused.
-// A text without any line feed but with carriage returns (classic Mac) gets a
-// line feed for each of them; with any line feed present a lone CR is text.
-Result<std::string> load_text(std::string_view path);
+inline bool is_ascii_space(char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 
-// Double quotes and line feeds in a stretch of text; the parallel reader counts
-// them piecewise to know the quote parity and line number where a piece begins.
-struct QuoteAndLineCount {
-    std::size_t quotes = 0;
-    std::size_t line_feeds = 0;
-};
-QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text);
+// A byte that may begin white space other than the blank: the other ASCII
+// spaces, and any non-ASCII lead byte (only the full trim knows which are).
+inline bool maybe_other_space(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte >= 0x09 && byte <= 0x0D) || byte >= 0x80;
+}
 
-// The same text, held the way the parsers read it fastest: on the heap below
-// 32 MB, where the allocator hands the same pages back call after call (no page
-// faults), and in memory mapped for it alone above (huge pages where the system
-// allows). Move-only.
-class LoadedText {
-public:
-    LoadedText() = default;
-    explicit LoadedText(std::string text) : owned_(std::move(text)) {}
-    LoadedText(std::unique_ptr<char[]> heap, std::size_t length) noexcept
-        : heap_(std::move(heap)), length_(length) {}
-    LoadedText(char* mapped, std::size_t capacity, std::size_t length) noexcept
-        : mapped_(mapped), capacity_(capacity), length_(length) {}
-    LoadedText(LoadedText&& other) noexcept { *this = std::move(other); }
-    LoadedText& operator=(LoadedText&& other) noexcept;
-    ~LoadedText();
-
-    // The bytes themselves, to change in place.
-    char* data() noexcept {
-        if (mapped_) return mapped_;
-        if (heap_) return heap_.get();
-        return owned_.data();
-    }
-    std::string_view view() const noexcept {
-        if (mapped_) return {mapped_, length_};
-        if (heap_) return {heap_.get(), length_};
-        return owned_;
-    }
-
-    // The quote and line feed counts of the pieces a large text was checked
-    // in (parallel_map_pieces over its bytes), counted while each piece was
-    // at hand; empty if it was not checked in pieces.
-    const std::vector<QuoteAndLineCount>& piece_counts() const noexcept { return piece_counts_; }
-    void set_piece_counts(std::vector<QuoteAndLineCount> counts) noexcept {
-        piece_counts_ = std::move(counts);
-    }
-
-private:
-    std::string owned_;
-    std::unique_ptr<char[]> heap_;
-    char* mapped_ = nullptr;
-    std::size_t capacity_ = 0;
-    std::size_t length_ = 0;
-    std::vector<QuoteAndLineCount> piece_counts_;
-};
-
-Result<LoadedText> load_text_buffer(std::string_view path);
-
-// Unicode white space at both ends (U+0009..U+000D, U+0020, U+0085, U+00A0,
+namespace detail {
+// Unicode white space at one end (U+0009..U+000D, U+0020, U+0085, U+00A0,
 // U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000).
-std::string_view trim(std::string_view text);
+std::string_view trim_front_unicode(std::string_view text);
+std::string_view trim_back_unicode(std::string_view text);
+// The inside of a quoted Praat string that holds a quote: "" becomes ".
+void unescape_quotes(std::string_view inner, std::string& out);
+}  // namespace detail
+
+// Unicode white space off the front: blanks in front are the usual shape.
+inline std::string_view trim_front(std::string_view text) {
+    const char* const end = text.data() + text.size();
+    const char* p = scan::skip_blanks(text.data(), end);
+    if (p < end && maybe_other_space(*p)) return detail::trim_front_unicode(text);
+    return {p, static_cast<std::size_t>(end - p)};
+}
+
+// Unicode white space off the back: ASCII spaces behind are the usual shape.
+inline std::string_view trim_back(std::string_view text) {
+    const char* const begin = text.data();
+    const char* end = begin + text.size();
+    while (end > begin && is_ascii_space(end[-1])) --end;
+    if (end > begin && static_cast<unsigned char>(end[-1]) >= 0x80) {
+        return detail::trim_back_unicode(text);
+    }
+    return {begin, static_cast<std::size_t>(end - begin)};
+}
+
+inline std::string_view trim(std::string_view text) { return trim_back(trim_front(text)); }
 
 // One logical line: physical lines joined while their running count of '"' is
 // odd, so a quoted label may hold line breaks. `text` is trimmed at both ends;
@@ -94,37 +67,85 @@ public:
     // `first_number` is the physical line number of the text's first line.
     explicit LineCursor(std::string_view text, std::size_t first_number = 1)
         : rest_(text), next_number_(first_number) {}
-    bool next(Line& line);
+
+    // The next logical line into `line` (filled in place: the readers' loops
+    // stall on copying one out); false once the text is used up.
+    bool next(Line& line) {
+        if (rest_.empty()) return false;
+        const char* const start = rest_.data();
+        const char* const end = start + rest_.size();
+        line.number = next_number_;
+        const char* pos = start;
+        for (;;) {
+            const char* stop = scan::find_line_stop(pos, end);
+            if (stop == end || *stop == '\n') {
+                line.text = trim({start, static_cast<std::size_t>(stop - start)});
+                if (stop == end) {
+                    rest_ = {};
+                } else {
+                    ++next_number_;
+                    rest_ = {stop + 1, static_cast<std::size_t>(end - stop - 1)};
+                }
+                return true;
+            }
+            // Inside quotes line feeds belong to the text, up to the closing quote.
+            const char* closing = scan::find_quote(stop + 1, end);
+            if (closing == end) {
+                line.text = trim({start, static_cast<std::size_t>(end - start)});
+                next_number_ += static_cast<std::size_t>(std::count(stop + 1, end, '\n'));
+                rest_ = {};
+                return true;
+            }
+            next_number_ += static_cast<std::size_t>(std::count(stop + 1, closing, '\n'));
+            pos = closing + 1;
+        }
+    }
+
     // Where the next line starts (untrimmed); empty once the text is used up.
     std::string_view rest() const noexcept { return rest_; }
+    // The physical line number where rest() starts.
+    std::size_t next_number() const noexcept { return next_number_; }
 
 private:
     std::string_view rest_;
     std::size_t next_number_ = 1;
 };
 
-// Cut at the first '='; key and value trimmed. No '=': nothing.
-std::optional<std::pair<std::string_view, std::string_view>> split_key_value(std::string_view line);
+// Cuts at the first '=' into key and value, both trimmed; false without '='.
+// Keys are short: a plain loop beats a memchr call.
+inline bool split_key_value(std::string_view line, std::string_view& key,
+                            std::string_view& value) {
+    std::size_t equals = 0;
+    while (equals < line.size() && line[equals] != '=') ++equals;
+    if (equals == line.size()) return false;
+    key = trim(line.substr(0, equals));
+    value = trim(line.substr(equals + 1));
+    return true;
+}
 
 // Drops every '"' at the start and at the end.
 std::string_view strip_quotes(std::string_view text);
 
-// Praat's string: "..." loses its outer quotes and "" becomes "; anything else
-// goes through strip_quotes.
-std::string decode_praat_string(std::string_view text);
+// Praat's string into `out`, reusing its storage: "..." loses its outer quotes
+// and "" becomes "; anything else goes through strip_quotes. A label with no
+// quote inside, nearly every one, is copied straight from the text.
+inline void decode_praat_string(std::string_view text, std::string& out) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+        const char* const inner = text.data() + 1;
+        const char* const inner_end = text.data() + text.size() - 1;
+        if (scan::find_quote(inner, inner_end) == inner_end) {
+            out.assign(inner, inner_end);
+        } else {
+            detail::unescape_quotes({inner, static_cast<std::size_t>(inner_end - inner)}, out);
+        }
+        return;
+    }
+    out.assign(strip_quotes(text));
+}
 
 // A tier's class as Praat writes it ("IntervalTier" or "TextTier", quoted):
 // whether it holds intervals. Anything else is "Unknown tier class: " + value.
 Result<bool> read_tier_class(std::string_view value);
-
-// Whole text must be a decimal number (or inf/infinity/nan); otherwise nothing.
-// Overflow gives a signed infinity, underflow a signed zero.
-std::optional<double> parse_f64(std::string_view text);
-// parse_f64, with 0.0 for anything that is not a number.
-double parse_f64_or_zero(std::string_view text);
-
-// Optional '+' and ASCII digits fitting in 64 bits; otherwise 0.
-std::uint64_t parse_count_or_zero(std::string_view text);
 
 // Room reserved ahead for declared item counts, drawn from one budget per text:
 // the most items the text could hold. However many counts lie, and by however

@@ -33,7 +33,6 @@ struct Tier {
     double tmax = 0.0;
     bool is_interval = true;
 
-    void add_item(Item item) { items.push_back(std::move(item)); }
     Status validate() const;
 };
 

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "file_io.hpp"
-#include "lib.hpp"
+#include "file_type.hpp"
 #include "textgrid.hpp"
 
 namespace textgrid {

@@ -21,7 +21,7 @@
 
 #include "file_io.hpp"
 #include "reader_support.hpp"
-#include "text.hpp"
+#include "loading.hpp"
 
 using namespace textgrid;
 namespace fs = std::filesystem;
@@ -213,7 +213,7 @@ TEST_P(InterruptedOpen, IsRetried) {
         outcome = status ? "stored" : status.error().to_string();
     } else {
         auto text = load_text(fifo);
-        outcome = text ? text.value() : text.error().to_string();
+        outcome = text ? std::string(text.value().view()) : text.error().to_string();
     }
     peer.join();
     ::sigaction(SIGUSR1, &saved, nullptr);

@@ -13,7 +13,7 @@
 #include "parallel.hpp"
 #include "parser_long.hpp"
 #include "reader_support.hpp"
-#include "text.hpp"
+#include "loading.hpp"
 
 using namespace textgrid;
 
@@ -230,7 +230,7 @@ TEST(LongInPiecesLarge, LargeTextsTakeThePiecewisePathAndMatch) {
     EXPECT_TRUE(render(parse_long_text(text, false)) == expected);
     // From a file the counts come from loading, which cuts the text the same way.
     const std::string path = reader_support::temp_file("long_in_pieces_large.TextGrid", text);
-    auto loaded = load_text_buffer(path);
+    auto loaded = load_text(path);
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded.value().piece_counts().empty(), logical_processors() < 2);
     EXPECT_TRUE(render(parse_long(path, false)) == expected);

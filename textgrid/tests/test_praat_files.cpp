@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "lib.hpp"
-#include "text.hpp"
+#include "loading.hpp"
+#include "numbers.hpp"
 
 using namespace textgrid;
 
@@ -36,7 +37,7 @@ std::vector<std::string> dump_lines(const std::string& name) {
     auto text = load_text(kDir + name + ".expected");
     EXPECT_TRUE(text) << text.error().to_string();
     std::vector<std::string> lines;
-    std::string_view rest = text.value();
+    std::string_view rest = text.value().view();
     while (!rest.empty()) {
         const std::size_t end = rest.find('\n');
         lines.emplace_back(rest.substr(0, end));

@@ -1,0 +1,135 @@
+#pragma once
+// The vector kernels of the readers, each with the plain loop that does the
+// same where SSE2 is missing (and for the tail under 16 bytes). Inline, so a
+// parser's line loop compiles into one piece.
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace textgrid {
+
+namespace scan {
+
+// First line feed or double quote in [p, end), or end. Lines are short, so one
+// vector scan beats a memchr call for each of the two characters.
+inline const char* find_line_stop(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i quote = _mm_set1_epi8('"');
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int hits = _mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(block, newline), _mm_cmpeq_epi8(block, quote)));
+        if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == '\n' || *p == '"') return p;
+    }
+    return end;
+}
+
+// First double quote in [p, end), or end. Labels are short: no call needed.
+inline const char* find_quote(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(block, quote));
+        if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == '"') return p;
+    }
+    return end;
+}
+
+// First byte in [p, end) that is not a blank: indentation runs are long.
+inline const char* skip_blanks(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i blank = _mm_set1_epi8(' ');
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const unsigned others =
+            ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, blank))) & 0xFFFF;
+        if (others != 0) return p + __builtin_ctz(others);
+    }
+#endif
+    while (p < end && *p == ' ') ++p;
+    return p;
+}
+
+// Past the ASCII bytes at the start of [p, end), in blocks: labels are mostly
+// ASCII. May stop a few ASCII bytes early, never past a non-ASCII one.
+inline const unsigned char* skip_ascii(const unsigned char* p, const unsigned char* end) {
+#if defined(__SSE2__)
+    while (end - p >= 64) {
+        const auto* block = reinterpret_cast<const __m128i*>(p);
+        const __m128i any =
+            _mm_or_si128(_mm_or_si128(_mm_loadu_si128(block), _mm_loadu_si128(block + 1)),
+                         _mm_or_si128(_mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)));
+        if (_mm_movemask_epi8(any) != 0) break;
+        p += 64;
+    }
+#endif
+    while (end - p >= 8) {
+        std::uint64_t block;
+        std::memcpy(&block, p, 8);
+        if (block & 0x8080808080808080ull) break;
+        p += 8;
+    }
+    return p;
+}
+
+}  // namespace scan
+
+// Double quotes and line feeds in a stretch of text; the parallel reader counts
+// them piecewise to know the quote parity and line number where a piece begins.
+struct QuoteAndLineCount {
+    std::size_t quotes = 0;
+    std::size_t line_feeds = 0;
+};
+
+inline QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text) {
+    QuoteAndLineCount count;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+#if defined(__SSE2__)
+    // Byte-wise tallies (at most 255 blocks before they are summed): no popcount,
+    // which plain x86-64 lacks.
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i zero = _mm_setzero_si128();
+    const auto total = [&](__m128i tallies) {
+        const __m128i sums = _mm_sad_epu8(tallies, zero);
+        return static_cast<std::size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+    };
+    while (end - p >= 16) {
+        const auto blocks = std::min<std::size_t>(255, static_cast<std::size_t>(end - p) / 16);
+        const char* const stop = p + blocks * 16;
+        __m128i quotes = zero, line_feeds = zero;
+        for (; p < stop; p += 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            quotes = _mm_sub_epi8(quotes, _mm_cmpeq_epi8(block, quote));
+            line_feeds = _mm_sub_epi8(line_feeds, _mm_cmpeq_epi8(block, newline));
+        }
+        count.quotes += total(quotes);
+        count.line_feeds += total(line_feeds);
+    }
+#endif
+    for (; p < end; ++p) {
+        count.quotes += *p == '"';
+        count.line_feeds += *p == '\n';
+    }
+    return count;
+}
+
+}  // namespace textgrid

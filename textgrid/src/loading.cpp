@@ -1,0 +1,314 @@
+#include "loading.hpp"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include "file_io.hpp"
+#include "parallel.hpp"
+
+namespace textgrid {
+
+namespace {
+
+// From this size on a file gets a mapping of its own; below it the heap's
+// allocator keeps freed buffers for the next file (its threshold for handing
+// memory back to the system grows up to 32 MB).
+constexpr std::size_t kMappedFromBytes = std::size_t{32} << 20;
+
+// Large files are read, and checked for UTF-8, a stretch per worker: copying
+// them out of the page cache is a good part of reading them. Not on a pool
+// worker, which is busy with one file of a batch already.
+constexpr std::size_t kSpreadFromBytes = std::size_t{2} << 20;
+
+bool spread_over_pool(std::size_t bytes) {
+    return bytes >= kSpreadFromBytes && !on_pool_worker() && logical_processors() > 1;
+}
+
+// Fills [0, length) of `buffer` with pread, a stretch per worker; false if any
+// stretch failed or came up short (the sequential read then starts over and
+// sees what really is there).
+bool read_spread(const FileDescriptor& file, char* buffer, std::size_t length) {
+    const auto complete = parallel_map_pieces(length, [&](std::size_t begin, std::size_t end) {
+        while (begin < end) {
+            const ssize_t got = file.read_some_at(buffer + begin, end - begin, begin);
+            if (got <= 0) return false;
+            begin += static_cast<std::size_t>(got);
+        }
+        return true;
+    });
+    return std::all_of(complete.begin(), complete.end(), [](bool done) { return done; });
+}
+
+// Reads until end of file into `bytes` (from `filled` on); the size from fstat
+// is only a first guess, so files that grow, shrink or report no size still read
+// correctly.
+Status read_rest(const FileDescriptor& file, std::string& bytes, std::size_t filled) {
+    for (;;) {
+        if (filled == bytes.size()) bytes.resize(std::max<std::size_t>(bytes.size() * 2, 4096));
+        const ssize_t got = file.read_some(bytes.data() + filled, bytes.size() - filled);
+        if (got < 0) return TextGridError::os(errno);
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    bytes.resize(filled);
+    return Ok{};
+}
+
+// Fills `buffer` up to `capacity` or end of file; a full buffer means the file
+// grew since fstat. `spread`: a regular file of capacity - 1 bytes, worth
+// reading on the pool; the sequential read then only looks for more.
+Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::size_t capacity, bool spread) {
+    std::size_t filled = 0;
+    if (spread) {
+        if (read_spread(file, buffer, capacity - 1)) filled = capacity - 1;
+        if (::lseek(file.get(), static_cast<off_t>(filled), SEEK_SET) < 0) return TextGridError::os(errno);
+    }
+    while (filled < capacity) {
+        const ssize_t got = file.read_some(buffer + filled, capacity - filled);
+        if (got < 0) return TextGridError::os(errno);
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    return filled;
+}
+
+// A file that outgrew its buffer is finished in a string.
+Result<LoadedText> read_grown(const FileDescriptor& file, const char* start, std::size_t filled) {
+    std::string bytes(start, filled);
+    if (auto status = read_rest(file, bytes, filled); !status) return std::move(status).error();
+    return LoadedText(std::move(bytes));
+}
+
+// One spare byte tells a file that grew since fstat. Not zero-filled: every
+// byte handed out was read.
+Result<LoadedText> read_small(const FileDescriptor& file, std::size_t expected, bool spread) {
+    const std::size_t capacity = expected + 1;
+    std::unique_ptr<char[]> buffer(new char[capacity]);
+    auto filled = read_into(file, buffer.get(), capacity, spread);
+    if (!filled) return std::move(filled).error();
+    if (filled.value() < capacity) return LoadedText(std::move(buffer), filled.value());
+    return read_grown(file, buffer.get(), filled.value());
+}
+
+class Mapping {
+public:
+    explicit Mapping(std::size_t size)
+        : size_(size),
+          memory_(::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1,
+                         0)) {
+#ifdef MADV_HUGEPAGE
+        if (ok()) ::madvise(memory_, size_, MADV_HUGEPAGE);
+#endif
+    }
+    ~Mapping() {
+        if (ok()) ::munmap(memory_, size_);
+    }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+
+    bool ok() const { return memory_ != MAP_FAILED; }
+    char* data() const { return static_cast<char*>(memory_); }
+    char* release() { return static_cast<char*>(std::exchange(memory_, MAP_FAILED)); }
+
+private:
+    std::size_t size_;
+    void* memory_;
+};
+
+Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, bool spread) {
+    const std::size_t capacity = expected + 1;
+    Mapping mapping(capacity);
+    if (!mapping.ok()) return read_small(file, expected, spread);
+    auto filled = read_into(file, mapping.data(), capacity, spread);
+    if (!filled) return std::move(filled).error();
+    if (filled.value() < capacity) return LoadedText(mapping.release(), capacity, filled.value());
+    return read_grown(file, mapping.data(), filled.value());
+}
+
+Result<LoadedText> read_file(std::string_view path) {
+    if (path.find('\0') != std::string_view::npos) {
+        return TextGridError::invalid_input("file name contained an unexpected NUL byte");
+    }
+    const std::string terminated(path);
+    const auto file = FileDescriptor::open(terminated.c_str(), O_RDONLY | O_CLOEXEC);
+    if (!file) return TextGridError::os(errno);
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) return TextGridError::os(errno);
+    const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+    const bool spread = S_ISREG(info.st_mode) && spread_over_pool(expected);
+    return expected >= kMappedFromBytes ? read_large(file, expected, spread)
+                                        : read_small(file, expected, spread);
+}
+
+void append_utf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+Result<std::string> decode_utf16(std::string_view bytes, bool big_endian) {
+    const auto invalid = [] {
+        return TextGridError::invalid_data("stream did not contain valid UTF-16");
+    };
+    if (bytes.size() % 2 != 0) return invalid();
+    const auto unit_at = [&](std::size_t i) -> char32_t {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        return big_endian ? (a << 8 | b) : (b << 8 | a);
+    };
+    std::string out;
+    out.reserve(bytes.size() / 2 * 3 / 2);
+    for (std::size_t i = 2; i < bytes.size(); i += 2) {  // the mark is dropped
+        char32_t unit = unit_at(i);
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return invalid();
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (i + 2 >= bytes.size()) return invalid();
+            const char32_t low = unit_at(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return invalid();
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
+        append_utf8(out, unit);
+    }
+    return out;
+}
+
+// Length of the valid UTF-8 sequence at `p`, or 0.
+std::size_t utf8_sequence_length(const unsigned char* p, const unsigned char* end) {
+    const unsigned char lead = p[0];
+    const auto continuation = [&](std::size_t k) { return p + k < end && (p[k] & 0xC0) == 0x80; };
+    if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        if (!continuation(1) || !continuation(2)) return 0;
+        if (lead == 0xE0 && p[1] < 0xA0) return 0;   // overlong
+        if (lead == 0xED && p[1] >= 0xA0) return 0;  // surrogate
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
+        if (lead == 0xF0 && p[1] < 0x90) return 0;   // overlong
+        if (lead == 0xF4 && p[1] >= 0x90) return 0;  // above U+10FFFF
+        return 4;
+    }
+    return 0;
+}
+
+bool is_valid_utf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        p = scan::skip_ascii(p, end);
+        if (p == end) break;
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const std::size_t length = utf8_sequence_length(p, end);
+        if (length == 0) return false;
+        p += length;
+    }
+    return true;
+}
+
+// is_valid_utf8 for a loaded text; large ones are checked a stretch per worker.
+// Inner cuts move past continuation bytes, so each stretch starts where a
+// character would: in valid text a character never spans a cut, and a broken
+// one fails in its stretch.
+// Each piece's quotes and line feeds are counted while it is in the cache, for
+// the long-layout reader, which would otherwise read the text once more.
+bool check_utf8_and_count_pieces(LoadedText& loaded) {
+    const std::string_view text = loaded.view();
+    if (!spread_over_pool(text.size())) return is_valid_utf8(text);
+    const auto cut = [text](std::size_t at) {
+        if (at == 0) return at;
+        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+        return at;
+    };
+    struct Checked {
+        bool valid;
+        QuoteAndLineCount count;
+    };
+    const auto pieces = parallel_map_pieces(text.size(), [&](std::size_t begin, std::size_t end) {
+        const std::size_t from = cut(begin);
+        return Checked{is_valid_utf8(text.substr(from, cut(end) - from)),
+                       count_quotes_and_line_feeds(text.substr(begin, end - begin))};
+    });
+    std::vector<QuoteAndLineCount> counts;
+    counts.reserve(pieces.size());
+    for (const Checked& piece : pieces) {
+        if (!piece.valid) return false;
+        counts.push_back(piece.count);
+    }
+    loaded.set_piece_counts(std::move(counts));
+    return true;
+}
+
+// Classic Mac tools end lines with a lone CR. Only a text without a single line
+// feed is taken for one of theirs: elsewhere a lone CR belongs to a label.
+LoadedText with_mac_line_breaks_as_line_feeds(LoadedText loaded) {
+    const std::string_view text = loaded.view();
+    if (text.find('\n') != std::string_view::npos || text.find('\r') == std::string_view::npos)
+        return loaded;
+    std::replace(loaded.data(), loaded.data() + text.size(), '\r', '\n');
+    loaded.set_piece_counts({});  // they counted no line feeds
+    return loaded;
+}
+
+}  // namespace
+
+LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
+    if (this != &other) {
+        if (mapped_) ::munmap(mapped_, capacity_);
+        owned_ = std::move(other.owned_);
+        heap_ = std::move(other.heap_);
+        mapped_ = std::exchange(other.mapped_, nullptr);
+        capacity_ = std::exchange(other.capacity_, 0);
+        length_ = std::exchange(other.length_, 0);
+        piece_counts_ = std::move(other.piece_counts_);
+    }
+    return *this;
+}
+
+LoadedText::~LoadedText() {
+    if (mapped_) ::munmap(mapped_, capacity_);
+}
+
+Result<LoadedText> load_text(std::string_view path) {
+    auto bytes = read_file(path);
+    if (!bytes) return bytes;
+    const std::string_view text = bytes.value().view();
+    if (text.size() >= 2) {
+        const auto first = static_cast<unsigned char>(text[0]);
+        const auto second = static_cast<unsigned char>(text[1]);
+        const bool big_endian = first == 0xFE && second == 0xFF;
+        if (big_endian || (first == 0xFF && second == 0xFE)) {
+            auto decoded = decode_utf16(text, big_endian);
+            if (!decoded) return std::move(decoded).error();
+            return with_mac_line_breaks_as_line_feeds(LoadedText(std::move(decoded).value()));
+        }
+    }
+    if (!check_utf8_and_count_pieces(bytes.value())) {
+        return TextGridError::invalid_data("stream did not contain valid UTF-8");
+    }
+    return with_mac_line_breaks_as_line_feeds(std::move(bytes).value());
+}
+
+}  // namespace textgrid

@@ -1,0 +1,67 @@
+#pragma once
+// Reading a file into memory as UTF-8 text, the way the readers take it.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "byte_scan.hpp"
+#include "error.hpp"
+
+namespace textgrid {
+
+// The text of a file, held the way the parsers read it fastest: on the heap
+// below 32 MB, where the allocator hands the same pages back call after call
+// (no page faults), and in memory mapped for it alone above (huge pages where
+// the system allows). Move-only.
+class LoadedText {
+public:
+    LoadedText() = default;
+    explicit LoadedText(std::string text) : owned_(std::move(text)) {}
+    LoadedText(std::unique_ptr<char[]> heap, std::size_t length) noexcept
+        : heap_(std::move(heap)), length_(length) {}
+    LoadedText(char* mapped, std::size_t capacity, std::size_t length) noexcept
+        : mapped_(mapped), capacity_(capacity), length_(length) {}
+    LoadedText(LoadedText&& other) noexcept { *this = std::move(other); }
+    LoadedText& operator=(LoadedText&& other) noexcept;
+    ~LoadedText();
+
+    // The bytes themselves, to change in place.
+    char* data() noexcept {
+        if (mapped_) return mapped_;
+        if (heap_) return heap_.get();
+        return owned_.data();
+    }
+    std::string_view view() const noexcept {
+        if (mapped_) return {mapped_, length_};
+        if (heap_) return {heap_.get(), length_};
+        return owned_;
+    }
+
+    // The quote and line feed counts of the pieces a large text was checked
+    // in (parallel_map_pieces over its bytes), counted while each piece was
+    // at hand; empty if it was not checked in pieces.
+    const std::vector<QuoteAndLineCount>& piece_counts() const noexcept { return piece_counts_; }
+    void set_piece_counts(std::vector<QuoteAndLineCount> counts) noexcept {
+        piece_counts_ = std::move(counts);
+    }
+
+private:
+    std::string owned_;
+    std::unique_ptr<char[]> heap_;
+    char* mapped_ = nullptr;
+    std::size_t capacity_ = 0;
+    std::size_t length_ = 0;
+    std::vector<QuoteAndLineCount> piece_counts_;
+};
+
+// Whole file as UTF-8. UTF-16 with a byte-order mark is decoded to UTF-8 (mark
+// dropped); anything else must be valid UTF-8. A path with a NUL byte is refused.
+// A text without any line feed but with carriage returns (classic Mac) gets a
+// line feed for each of them; with any line feed present a lone CR is text.
+Result<LoadedText> load_text(std::string_view path);
+
+}  // namespace textgrid

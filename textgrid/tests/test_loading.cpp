@@ -1,0 +1,180 @@
+// Loading files: reading paths of every size, encodings, the operating
+// system's errors.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "loading.hpp"
+#include "parallel.hpp"
+#include "reader_support.hpp"
+#include "support/reference_text.hpp"
+
+using namespace textgrid;
+using namespace std::string_literals;
+
+namespace {
+
+std::string temp_file(const std::string& name, const std::string& bytes) {
+    return reader_support::temp_file("reader_text_" + name, bytes);
+}
+
+std::string utf16(const std::u16string& text, bool big_endian, bool with_mark = true) {
+    std::string bytes;
+    std::u16string units = with_mark ? u"\uFEFF" + text : text;
+    for (char16_t unit : units) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
+// The loaded text, or "error: " and the message.
+std::string loaded_or_error(const Result<LoadedText>& text) {
+    return text ? std::string(text.value().view()) : "error: " + text.error().to_string();
+}
+
+}  // namespace
+
+// ---- load_text ----------------------------------------------------------------
+
+struct LoadCase {
+    const char* title;
+    std::string bytes;
+    std::string expected;  // text, or "error: <message>"
+};
+
+class LoadText : public ::testing::TestWithParam<LoadCase> {};
+
+TEST_P(LoadText, DecodesOrRefuses) {
+    const auto& c = GetParam();
+    auto text = load_text(temp_file(c.title, c.bytes));
+    EXPECT_EQ(loaded_or_error(text), c.expected);
+    if (!text) {
+        EXPECT_EQ(text.error().kind(), ErrorKind::InvalidData);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LoadText,
+    ::testing::Values(
+        LoadCase{"plain", "a\r\nb\n", "a\r\nb\n"}, LoadCase{"empty", "", ""},
+        LoadCase{"utf8_mark_kept", "\xEF\xBB\xBFx", "\xEF\xBB\xBFx"},
+        LoadCase{"utf8_multibyte", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "é€😀"},
+        LoadCase{"bad_utf8", "ab\xFF", "error: stream did not contain valid UTF-8"},
+        LoadCase{"overlong", "\xC0\xAF", "error: stream did not contain valid UTF-8"},
+        LoadCase{"utf8_surrogate", "\xED\xA0\x80", "error: stream did not contain valid UTF-8"},
+        LoadCase{"truncated", "abcdefgh\xE2\x82", "error: stream did not contain valid UTF-8"},
+        LoadCase{"utf16_be", utf16(u"é \"x\"\n😀", true), "é \"x\"\n😀"},
+        LoadCase{"utf16_le", utf16(u"é \"x\"\n😀", false), "é \"x\"\n😀"},
+        LoadCase{"utf16_mark_only", utf16(u"", true), ""},
+        LoadCase{"utf16_odd", utf16(u"ab", false) + "x",
+                 "error: stream did not contain valid UTF-16"},
+        LoadCase{"utf16_lone_low", utf16(u"a\xDC00", true),
+                 "error: stream did not contain valid UTF-16"},
+        LoadCase{"utf16_lone_high_end", utf16(u"a\xD800", true),
+                 "error: stream did not contain valid UTF-16"},
+        LoadCase{"utf16_high_then_char", utf16(u"\xD800z", false),
+                 "error: stream did not contain valid UTF-16"},
+        LoadCase{"utf16_without_mark", utf16(u"ab", false, false), "a\0b\0"s},
+        // Lines broken by CR alone, as classic Mac tools did, unless any LF is there.
+        LoadCase{"cr_only", "a\rb\r\r", "a\nb\n\n"},
+        LoadCase{"cr_only_utf16", utf16(u"é\r😀", true), "é\n😀"},
+        LoadCase{"cr_beside_a_line_feed", "a\rb\r\n", "a\rb\r\n"}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+TEST(LoadTextErrors, OperatingSystemErrorsCarryTheCode) {
+    auto missing = load_text(::testing::TempDir() + "reader_no_such_file");
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().kind(), ErrorKind::Os);
+    EXPECT_EQ(missing.error().to_string(), std::string(std::strerror(ENOENT)) + " (os error 2)");
+    auto directory = load_text(::testing::TempDir());
+    ASSERT_FALSE(directory);
+    EXPECT_EQ(directory.error().os_code(), EISDIR);
+}
+
+TEST(LoadTextErrors, PathWithNulIsNeverTruncated) {
+    const std::string path = temp_file("nul", "x");
+    auto text = load_text(path + "\0.bak"s);
+    ASSERT_FALSE(text);
+    EXPECT_EQ(text.error().to_string(), "file name contained an unexpected NUL byte");
+    EXPECT_NE(text.error().kind(), ErrorKind::Os);
+}
+
+// Files from 32 MB on take another road into memory (a mapping of their own).
+TEST(LoadTextLarge, ReadsWholeFilesOfEverySize) {
+    for (const std::size_t size : {std::size_t{1} << 20, (std::size_t{1} << 20) + 4093,
+                                   (std::size_t{32} << 20) - 1, std::size_t{32} << 20}) {
+        std::string bytes(size, 'x');
+        for (std::size_t i = 0; i < size; i += 97) bytes[i] = '\n';
+        bytes.replace(size / 2, 2, "\xC3\xA9");
+        const std::string path = temp_file("large_" + std::to_string(size), bytes);
+        auto loaded = load_text(path);
+        ASSERT_TRUE(loaded) << loaded.error().to_string();
+        LoadedText moved = std::move(loaded).value();
+        EXPECT_TRUE(moved.view() == bytes) << size;
+        bytes[size - 1] = '\xFF';
+        auto invalid = load_text(temp_file("large_bad", bytes));
+        ASSERT_FALSE(invalid);
+        EXPECT_EQ(invalid.error().to_string(), "stream did not contain valid UTF-8");
+    }
+}
+
+// Large texts are checked in stretches on the pool; characters of every length,
+// broken in every way right at and around the cuts, must get the verdict a
+// check from the start gives.
+TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
+    const std::string characters = "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E";  // a é € 𝄞
+    std::string pattern;
+    while (pattern.size() < (std::size_t{5} << 19)) pattern += characters;
+    // Shifted by 0 to 9 bytes, the cuts fall on every byte of every character.
+    for (std::size_t shift = 0; shift < characters.size(); ++shift) {
+        const std::string text = std::string(shift, 'x') + pattern;
+        auto loaded = load_text(temp_file("stretch", text));
+        ASSERT_TRUE(loaded) << "shift " << shift;
+        EXPECT_TRUE(loaded.value().view() == text);
+    }
+    const std::string text = "xyz" + pattern;
+    const std::size_t pieces = detail::piece_count(text.size(), logical_processors());
+    for (const std::size_t k : {std::size_t{1}, pieces / 2, pieces - 1}) {
+        const std::size_t cut = detail::piece_begin(text.size(), pieces, k);
+        for (std::size_t at = cut - 3; at <= cut + 3; ++at) {
+            for (const char broken : {'\x80', '\xC3', 'z'}) {
+                std::string bytes = text;
+                bytes[at] = broken;
+                auto loaded = load_text(temp_file("stretch", bytes));
+                ASSERT_EQ(bool(loaded), reference::valid_utf8(bytes))
+                    << "byte " << at << " (cut " << cut << ") = " << int(broken);
+            }
+        }
+    }
+}
+
+TEST(LoadTextLarge, DecodesLargeUtf16) {
+    std::u16string text(600000, u'a');
+    text[1000] = u'\n';
+    text[300000] = u'\u00E9';
+    auto loaded = load_text(temp_file("large_utf16", utf16(text, false)));
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded.value().view().size(), 600001u);
+    EXPECT_EQ(loaded.value().view().substr(300000, 2), "\xC3\xA9");
+}
+
+TEST(CountQuotesAndLineFeeds, AgreesWithCountingByteByByte) {
+    std::string text;
+    unsigned state = 12345;
+    for (const std::size_t size : {0u, 15u, 16u, 4079u, 4080u, 4096u, 70001u}) {
+        while (text.size() < size) {
+            state = state * 1103515245u + 12345u;
+            const char kBytes[] = {'"', '\n', 'a', ' ', '\r', '\xC3'};
+            text += kBytes[(state >> 16) % 6];
+        }
+        const std::string_view part(text.data(), size);
+        const auto count = count_quotes_and_line_feeds(part);
+        EXPECT_EQ(count.quotes, static_cast<std::size_t>(std::count(part.begin(), part.end(), '"'))) << size;
+        EXPECT_EQ(count.line_feeds, static_cast<std::size_t>(std::count(part.begin(), part.end(), '\n'))) << size;
+    }
+}
