@@ -89,7 +89,7 @@ Status sort_by_start(std::vector<Item>& items) {
     bool sorted = true;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (std::isnan(items[i].tmin))
-            return TextGridError::invalid_input("tmins must not contain NaN");
+            return errors::nan_start_time();
         if (i > 0 && items[i].tmin < items[i - 1].tmin) sorted = false;
     }
     if (!sorted)
@@ -197,7 +197,7 @@ Result<TextGrid> vectors_to_textgrid(std::vector<double> tmins, std::vector<doub
     const std::size_t rows = tmins.size();
     if (tmaxs.size() != rows || labels.size() != rows || tier_names.size() != rows ||
         is_intervals.size() != rows)
-        return TextGridError::invalid_input("Input vectors must have the same length");
+        return errors::vectors_differ_in_length();
 
     std::vector<RowGroup> groups = group_rows(tmins, tmaxs, labels, tier_names, is_intervals);
     std::vector<Tier> tiers;

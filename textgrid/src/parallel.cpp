@@ -121,7 +121,7 @@ WorkerPool* WorkerPool::start(std::size_t workers) {
     } catch (const std::system_error& error) {
         if (started == 0) {
             delete pool;
-            throw InternalFailure(std::string("cannot start the worker pool: ") + error.what());
+            throw errors::pool_not_started(error.what());
         }
         // Fewer workers than processors still serve every job.
     }
@@ -251,8 +251,7 @@ WorkerPool& pool() {
     if (WorkerPool* started = current_pool.load(std::memory_order_relaxed)) return *started;
     static const bool fork_handlers_set = [] {
         if (const int error = pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child))
-            throw InternalFailure("cannot prepare the worker pool for fork: " +
-                                  std::system_category().message(error));
+            throw errors::fork_handlers_not_set(std::system_category().message(error));
         return true;
     }();
     (void)fork_handlers_set;
