@@ -33,7 +33,7 @@ std::optional<std::string> reference_utf16(std::string_view bytes, bool big) {
             c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
             i += 2;
         }
-        fuzz::put_utf8(out, c);
+        support::put_utf8(out, c);
     }
     return out;
 }
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool marked = size >= 2 && ((data[0] == 0xFE && data[1] == 0xFF) || (data[0] == 0xFF && data[1] == 0xFE));
     if (marked) {
         expected = reference_utf16(bytes, data[0] == 0xFE);
-    } else if (fuzz::reference_valid_utf8(bytes)) {
+    } else if (support::reference_valid_utf8(bytes)) {
         expected = std::string(bytes);
     }
     if (expected) break_lines_at_carriage_returns(*expected);

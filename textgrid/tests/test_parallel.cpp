@@ -44,6 +44,11 @@ struct MapCase {
     bool on_caller;
 };
 
+// "n40_p4": 40 elements, 4 processors.
+std::string map_case_name(const ::testing::TestParamInfo<MapCase>& info) {
+    return "n" + std::to_string(info.param.n) + "_p" + std::to_string(info.param.processors);
+}
+
 class ParallelMapSizes : public ::testing::TestWithParam<MapCase> {};
 
 // Results must come back in element order whichever path ran them, and only
@@ -73,7 +78,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParallelMapSizes,
                                            MapCase{39, 4, true}, MapCase{40, 4, false},
                                            MapCase{41, 4, false}, MapCase{9, 1, true},
                                            MapCase{10, 1, false}, MapCase{5003, 3, false},
-                                           MapCase{100000, 64, false}));
+                                           MapCase{100000, 64, false}),
+                         map_case_name);
 
 // Each case runs in a fresh process, so the pool cannot have been started by
 // another test.
@@ -140,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, Pieces,
                                            MapCase{40, 4, false}, MapCase{59, 4, false},
                                            MapCase{10, 1, false}, MapCase{39, 1, false},
                                            MapCase{1000001, 2, false},
-                                           MapCase{777, 16, false}));
+                                           MapCase{777, 16, false}),
+                         map_case_name);
 
 // P bounds how many workers one call uses at once; it is what lets a call be
 // measured on one core.
@@ -277,7 +284,8 @@ TEST_P(OrderedMapSizes, HandsResultsToTheCallerInOrder) {
 INSTANTIATE_TEST_SUITE_P(Cases, OrderedMapSizes,
                          ::testing::Values(MapCase{0, 4, true}, MapCase{39, 4, true},
                                            MapCase{40, 4, false}, MapCase{5003, 3, false},
-                                           MapCase{100000, 64, false}));
+                                           MapCase{100000, 64, false}),
+                         map_case_name);
 
 // The caller starts on the first results while later pieces are still being
 // mapped: the last element waits until the caller has seen element 0.

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.hpp"
 #include "parallel.hpp"
-#include "reader_support.hpp"
+#include "reference_utf8.hpp"
+#include "temp_files.hpp"
 #include "text.hpp"
 
 using namespace textgrid;
@@ -21,7 +21,7 @@ using namespace std::string_literals;
 namespace {
 
 std::string temp_file(const std::string& name, const std::string& bytes) {
-    return reader_support::temp_file("reader_text_" + name, bytes);
+    return support::temp_file("reader_text_" + name, bytes);
 }
 
 std::string utf16(const std::u16string& text, bool big_endian, bool with_mark = true) {
@@ -314,7 +314,7 @@ TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
                 std::string bytes = text;
                 bytes[at] = broken;
                 auto loaded = load_text_buffer(temp_file("stretch", bytes));
-                ASSERT_EQ(bool(loaded), fuzz::reference_valid_utf8(bytes))
+                ASSERT_EQ(bool(loaded), support::reference_valid_utf8(bytes))
                     << "byte " << at << " (cut " << cut << ") = " << int(broken);
             }
         }
