@@ -64,7 +64,7 @@ bool rows_match(const ObservedRows& observed, const textgrid::TextGrid& grid) {
             return false;
         }
         for (std::size_t i = 0; i < tier.items.size(); ++i) {
-            if (!fuzz::same_items(seen.items[i], tier.items[i])) return false;
+            if (!support::same_items(seen.items[i], tier.items[i])) return false;
         }
     }
     return true;
@@ -79,9 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
     const auto one_pass = textgrid::parse_long_text_one_pass(text, strict);
     const auto pieces = textgrid::parse_long_text_in_pieces(text, strict, processors);
-    if (!fuzz::same_results(one_pass, pieces)) {
+    if (!support::same_results(one_pass, pieces)) {
         fuzz::fail("one pass and pieces differ:",
-                   fuzz::describe(one_pass) + " vs " + fuzz::describe(pieces));
+                   support::render(one_pass) + " vs " + support::render(pieces));
     }
     ObservedRows observed;
     const auto counted = textgrid::parse_long_text_in_pieces(
@@ -89,9 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         [&observed](const textgrid::Tier& tier, std::span<const textgrid::Item> run) {
             observed.add(tier, run);
         });
-    if (!fuzz::same_results(one_pass, counted)) {
+    if (!support::same_results(one_pass, counted)) {
         fuzz::fail("one pass and pieces with loading's counts differ:",
-                   fuzz::describe(one_pass) + " vs " + fuzz::describe(counted));
+                   support::render(one_pass) + " vs " + support::render(counted));
     }
     if (one_pass && !rows_match(observed, one_pass.value())) {
         fuzz::fail("rows told while reading are not the document's rows");

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (tier.items.size() != tier.size) fuzz::fail("item count");
         if (!tier.is_interval) {
             for (const auto& item : tier.items) {
-                if (!fuzz::same_bits(item.tmin, item.tmax)) fuzz::fail("point with two times");
+                if (!support::same_bits(item.tmin, item.tmax)) fuzz::fail("point with two times");
             }
         }
     }

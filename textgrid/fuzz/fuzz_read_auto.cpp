@@ -74,22 +74,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto read = textgrid::read_textgrid(raw.path, strict, "auto");
     const auto loaded = textgrid::load_text(raw.path);
     if (!loaded) {
-        if (read.ok() || !(read.error() == loaded.error())) fuzz::fail("load error not passed on:", fuzz::describe(read));
+        if (read.ok() || !(read.error() == loaded.error())) fuzz::fail("load error not passed on:", support::render(read));
         return 0;
     }
     const std::string_view text = loaded.value().view();
     const auto expected = names_long_layout(text) ? textgrid::parse_long_text_one_pass(text, strict)
                                                   : textgrid::parse_short_text(text, strict);
-    if (!fuzz::same_results(read, expected)) {
-        fuzz::fail("auto read differs from its layout's parser:", fuzz::describe(read) + " vs " + fuzz::describe(expected));
+    if (!support::same_results(read, expected)) {
+        fuzz::fail("auto read differs from its layout's parser:", support::render(read) + " vs " + support::render(expected));
     }
 
     // Only text the loader passed through unchanged is known to be UTF-8 here.
     if (text != bytes) return 0;
     store(utf16.path, utf16_with_mark(text, big_endian));
     const auto read_utf16 = textgrid::read_textgrid(utf16.path, strict, "auto");
-    if (!fuzz::same_results(read, read_utf16)) {
-        fuzz::fail("UTF-16 reads differently:", fuzz::describe(read) + " vs " + fuzz::describe(read_utf16));
+    if (!support::same_results(read, read_utf16)) {
+        fuzz::fail("UTF-16 reads differently:", support::render(read) + " vs " + support::render(read_utf16));
     }
     return 0;
 }

@@ -20,7 +20,7 @@ namespace {
 
 bool same_number(double a, double b) {
     if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b);
-    return fuzz::same_bits(a, b);
+    return support::same_bits(a, b);
 }
 
 void check_number(std::string_view text) {

@@ -89,7 +89,7 @@ Status sort_by_start(std::vector<Item>& items) {
     bool sorted = true;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (std::isnan(items[i].tmin))
-            return TextGridError::invalid_input("tmins must not contain NaN");
+            return errors::nan_start_time();
         if (i > 0 && items[i].tmin < items[i - 1].tmin) sorted = false;
     }
     if (!sorted)
@@ -145,18 +145,27 @@ TextGridVectors to_vectors(Grid&& grid) {
 template <class Entry, class Convert>
 void read_each(const std::vector<std::string>& files, bool strict, std::string_view file_type,
                std::size_t processors, Convert convert,
-               const std::function<void(std::size_t, Entry&&)>& receive) {
-    parallel_map_ordered(
+               const std::function<void(std::size_t, Entry&&)>& observe) {
+    const auto entry = [&](std::size_t i) -> Entry {
+        auto grid = read_textgrid(files[i], strict, file_type);
+        if (!grid) return Entry{};
+        return convert(std::move(grid).value());
+    };
+    parallel_map_pieces_ordered(
         files.size(),
-        [&](std::size_t i) -> Entry {
-            auto grid = read_textgrid(files[i], strict, file_type);
-            if (!grid) return Entry{};
-            return convert(std::move(grid).value());
+        [&](std::size_t begin, std::size_t end) {
+            std::vector<Entry> entries;
+            entries.reserve(end - begin);
+            for (std::size_t i = begin; i < end; ++i) entries.push_back(entry(i));
+            return entries;
         },
-        receive, processors);
+        [&](std::size_t begin, std::vector<Entry>&& entries) {
+            for (std::size_t j = 0; j < entries.size(); ++j) observe(begin + j, std::move(entries[j]));
+        },
+        processors);
 }
 
-// Every entry of a batch run by `read` (given a receiver), kept in order.
+// Every entry of a batch run by `read` (given an observer), kept in order.
 template <class Entry, class Read>
 std::vector<Entry> collect(std::size_t n, Read read) {
     std::vector<Entry> entries;
@@ -197,7 +206,7 @@ Result<TextGrid> vectors_to_textgrid(std::vector<double> tmins, std::vector<doub
     const std::size_t rows = tmins.size();
     if (tmaxs.size() != rows || labels.size() != rows || tier_names.size() != rows ||
         is_intervals.size() != rows)
-        return TextGridError::invalid_input("Input vectors must have the same length");
+        return errors::vectors_differ_in_length();
 
     std::vector<RowGroup> groups = group_rows(tmins, tmaxs, labels, tier_names, is_intervals);
     std::vector<Tier> tiers;
@@ -211,29 +220,29 @@ Result<TextGrid> vectors_to_textgrid(std::vector<double> tmins, std::vector<doub
 }
 
 void textgrids_to_data(const std::vector<std::string>& files, bool strict,
-                       std::string_view file_type, const DataReceiver& receive,
+                       std::string_view file_type, const DataObserver& observe,
                        std::size_t processors) {
-    read_each<TextGridData>(files, strict, file_type, processors, to_data_entry, receive);
+    read_each<TextGridData>(files, strict, file_type, processors, to_data_entry, observe);
 }
 
 void textgrids_to_vectors(const std::vector<std::string>& files, bool strict,
-                          std::string_view file_type, const VectorsReceiver& receive,
+                          std::string_view file_type, const VectorsObserver& observe,
                           std::size_t processors) {
-    read_each<TextGridVectors>(files, strict, file_type, processors, to_vectors_entry, receive);
+    read_each<TextGridVectors>(files, strict, file_type, processors, to_vectors_entry, observe);
 }
 
 std::vector<TextGridData> textgrids_to_data(const std::vector<std::string>& files, bool strict,
                                             std::string_view file_type, std::size_t processors) {
-    return collect<TextGridData>(files.size(), [&](const DataReceiver& receive) {
-        textgrids_to_data(files, strict, file_type, receive, processors);
+    return collect<TextGridData>(files.size(), [&](const DataObserver& observe) {
+        textgrids_to_data(files, strict, file_type, observe, processors);
     });
 }
 
 std::vector<TextGridVectors> textgrids_to_vectors(const std::vector<std::string>& files,
                                                   bool strict, std::string_view file_type,
                                                   std::size_t processors) {
-    return collect<TextGridVectors>(files.size(), [&](const VectorsReceiver& receive) {
-        textgrids_to_vectors(files, strict, file_type, receive, processors);
+    return collect<TextGridVectors>(files.size(), [&](const VectorsObserver& observe) {
+        textgrids_to_vectors(files, strict, file_type, observe, processors);
     });
 }
 

@@ -66,18 +66,18 @@ std::vector<TextGridVectors> textgrids_to_vectors(const std::vector<std::string>
                                                   bool strict, std::string_view file_type,
                                                   std::size_t processors = logical_processors());
 
-// The same batches, each entry handed to receive(i, entry) on the calling
+// The same batches, each entry handed to observe(i, entry) on the calling
 // thread, in input order, as soon as it is ready, while the pool goes on with
 // later files: the caller's work on the entries overlaps the reading, and the
-// entries need not all be alive at once. An exception from receive fails the
+// entries need not all be alive at once. An exception from observe fails the
 // batch once the files being read are done.
-using DataReceiver = std::function<void(std::size_t, TextGridData&&)>;
-using VectorsReceiver = std::function<void(std::size_t, TextGridVectors&&)>;
+using DataObserver = std::function<void(std::size_t, TextGridData&&)>;
+using VectorsObserver = std::function<void(std::size_t, TextGridVectors&&)>;
 void textgrids_to_data(const std::vector<std::string>& files, bool strict,
-                       std::string_view file_type, const DataReceiver& receive,
+                       std::string_view file_type, const DataObserver& observe,
                        std::size_t processors = logical_processors());
 void textgrids_to_vectors(const std::vector<std::string>& files, bool strict,
-                          std::string_view file_type, const VectorsReceiver& receive,
+                          std::string_view file_type, const VectorsObserver& observe,
                           std::size_t processors = logical_processors());
 
 }  // namespace textgrid

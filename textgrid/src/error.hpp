@@ -3,9 +3,11 @@
 // InternalFailure is a C++ exception for broken preconditions, caught only at the
 // module boundary.
 
+#include <cstddef>
 #include <exception>
 #include <source_location>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -37,9 +39,10 @@ private:
     int os_code_;
 };
 
-// A value or a TextGridError. (std::expected is C++23.)
+// A value or a TextGridError. (std::expected is C++23.) A dropped Result is a
+// dropped error, so the compiler flags it.
 template <class T>
-class Result {
+class [[nodiscard]] Result {
 public:
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     Result(TextGridError error) : state_(std::in_place_index<1>, std::move(error)) {}
@@ -72,5 +75,44 @@ public:
 private:
     std::string message_;
 };
+
+// Every message the library gives its users, in one place. Each is composed
+// from fixed pieces and values without quoting; item indices count from 0.
+namespace errors {
+
+// Validation.
+TextGridError negative_time_bounds(std::string_view where);    // where: "tier x", "TextGrid"
+TextGridError tmin_not_below_tmax(std::string_view where);
+TextGridError point_not_instant(std::size_t item, std::string_view tier);
+TextGridError items_overlap(std::size_t item, std::string_view tier);
+TextGridError tier_size_mismatch();
+TextGridError textgrid_size_mismatch();
+
+// Reading.
+TextGridError item_before_tier(std::size_t line);
+TextGridError unexpected_end_of_file(std::size_t line);
+TextGridError unknown_tier_class(std::string_view tier_class);
+TextGridError invalid_utf8();
+TextGridError invalid_utf16();
+TextGridError nul_in_file_name();
+TextGridError read_failed(int code);  // errno
+
+// Writing.
+TextGridError nul_in_output_file_name(std::string_view path);
+TextGridError write_failed(std::string_view path, int code);  // errno
+
+// Conversion.
+TextGridError nan_start_time();
+TextGridError vectors_differ_in_length();
+
+// Broken preconditions; each reports where it was raised, not where it was made.
+InternalFailure unknown_file_type(std::string_view file_type,
+                                  std::source_location where = std::source_location::current());
+InternalFailure pool_not_started(std::string_view reason,
+                                 std::source_location where = std::source_location::current());
+InternalFailure fork_handlers_not_set(std::string_view reason,
+                                      std::source_location where = std::source_location::current());
+
+}  // namespace errors
 
 }  // namespace textgrid

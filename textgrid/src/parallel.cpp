@@ -48,28 +48,27 @@ std::size_t piece_count(std::size_t n, std::size_t processors) {
 namespace {
 
 thread_local bool this_thread_is_worker = false;
-std::atomic<bool> pool_started{false};
 
 // One parallel_map call on the pool. It lives on the caller's stack; the caller
 // leaves only once no piece is claimed or running, all under the pool's mutex.
 struct Job {
     Job(std::size_t n_, std::size_t pieces_, std::size_t limit_, detail::PieceBody body_,
-        void* context_, detail::PieceBody on_done_, bool caller_is_worker_)
+        void* context_, detail::PieceBody observe_, bool caller_is_worker_)
         : n(n_), pieces(pieces_), limit(limit_), body(body_), context(context_),
-          on_done(on_done_), caller_is_worker(caller_is_worker_),
-          finished_pieces(on_done_ ? pieces_ : 0, 0) {}
+          observe(observe_), caller_is_worker(caller_is_worker_),
+          finished_pieces(observe_ ? pieces_ : 0, 0) {}
 
     std::size_t n;
     std::size_t pieces;
     std::size_t limit;  // at most this many pieces run at once
     detail::PieceBody body;
     void* context;
-    detail::PieceBody on_done;  // run by the caller for each finished piece, in order
+    detail::PieceBody observe;  // run by the caller for each finished piece, in order
     bool caller_is_worker;
     std::size_t next = 0;     // first unclaimed piece
     std::size_t running = 0;  // claimed and not yet finished
-    std::size_t handed = 0;   // pieces given to on_done so far
-    std::vector<std::uint8_t> finished_pieces;  // kept only for on_done
+    std::size_t handed = 0;   // pieces given to observe so far
+    std::vector<std::uint8_t> finished_pieces;  // kept only for observe
     std::exception_ptr error;
     std::condition_variable progress;  // only the caller waits on it
 
@@ -77,12 +76,12 @@ struct Job {
     bool finished() const { return next == pieces && running == 0; }
     // Once a piece failed, the pieces after it may never run.
     bool next_done_ready() const {
-        return on_done && !error && handed < pieces && finished_pieces[handed];
+        return observe && !error && handed < pieces && finished_pieces[handed];
     }
     // Whether the caller has something to do after this piece: a worker caller
-    // may take another piece, an on_done caller a finished one.
+    // may take another piece, an observing caller a finished one.
     bool caller_has_work() const {
-        return finished() || on_done || (caller_is_worker && claimable());
+        return finished() || observe || (caller_is_worker && claimable());
     }
 };
 
@@ -103,7 +102,7 @@ private:
     Job* find_claimable();
     std::size_t claim(Job& job);
     void run_piece(Job& job, std::size_t piece, Lock& lock);
-    // Gives the next finished piece to the caller's on_done; what it threw.
+    // Gives the next finished piece to the caller's observe; what it threw.
     std::exception_ptr hand_over(Job& job, Lock& lock);
     void withdraw(Job& job);
 
@@ -121,7 +120,7 @@ WorkerPool* WorkerPool::start(std::size_t workers) {
     } catch (const std::system_error& error) {
         if (started == 0) {
             delete pool;
-            throw InternalFailure(std::string("cannot start the worker pool: ") + error.what());
+            throw errors::pool_not_started(error.what());
         }
         // Fewer workers than processors still serve every job.
     }
@@ -166,7 +165,7 @@ std::exception_ptr run_unlocked(detail::PieceBody body, Job& job, std::size_t pi
 }
 
 std::exception_ptr WorkerPool::hand_over(Job& job, Lock& lock) {
-    std::exception_ptr error = run_unlocked(job.on_done, job, job.handed++, lock);
+    std::exception_ptr error = run_unlocked(job.observe, job, job.handed++, lock);
     if (error) {
         // Nobody will take the results: skip what has not started and stop
         // handing over; the running pieces still finish before we unwind.
@@ -210,7 +209,7 @@ void WorkerPool::withdraw(Job& job) {
 void WorkerPool::run_piece(Job& job, std::size_t piece, Lock& lock) {
     const std::exception_ptr error = run_unlocked(job.body, job, piece, lock);
     --job.running;
-    if (job.on_done) job.finished_pieces[piece] = 1;
+    if (job.observe) job.finished_pieces[piece] = 1;
     if (error) {
         if (!job.error) job.error = error;
         job.next = job.pieces;  // pieces not started are skipped
@@ -240,7 +239,6 @@ void after_fork_in_child() {
         old->keep_reachable(left_behind);
         left_behind = old;
     }
-    pool_started.store(false);
     this_thread_is_worker = false;  // a worker that forked is the child's caller
     pool_creation.unlock();
 }
@@ -251,29 +249,25 @@ WorkerPool& pool() {
     if (WorkerPool* started = current_pool.load(std::memory_order_relaxed)) return *started;
     static const bool fork_handlers_set = [] {
         if (const int error = pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child))
-            throw InternalFailure("cannot prepare the worker pool for fork: " +
-                                  std::system_category().message(error));
+            throw errors::fork_handlers_not_set(std::system_category().message(error));
         return true;
     }();
     (void)fork_handlers_set;
     // Never destroyed: workers may still be waiting on it while the process exits.
     WorkerPool* started = WorkerPool::start(logical_processors());
     current_pool.store(started, std::memory_order_release);
-    pool_started.store(true);
     return *started;
 }
 
 }  // namespace
-
-bool worker_pool_started() { return pool_started.load(); }
 
 bool on_pool_worker() { return this_thread_is_worker; }
 
 namespace detail {
 
 void run_pieces(std::size_t n, std::size_t pieces, std::size_t processors, PieceBody body,
-                void* context, PieceBody on_done) {
-    Job job(n, pieces, std::max<std::size_t>(processors, 1), body, context, on_done,
+                void* context, PieceBody observe) {
+    Job job(n, pieces, std::max<std::size_t>(processors, 1), body, context, observe,
             this_thread_is_worker);
     pool().run(job);
 }

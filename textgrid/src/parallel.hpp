@@ -18,10 +18,6 @@ inline constexpr std::size_t MIN_PIECE_LENGTH = 20;
 // them now (at least 1).
 std::size_t logical_processors();
 
-// Whether the process-wide pool exists yet (it is created at the first parallel
-// use and never torn down; a child of fork() starts its own at its first).
-bool worker_pool_started();
-
 // Whether the calling thread is one of the pool's workers.
 bool on_pool_worker();
 
@@ -48,11 +44,11 @@ inline std::size_t piece_begin(std::size_t n, std::size_t pieces, std::size_t k)
 // returns when all have finished. The first exception of any piece is rethrown
 // here once the running pieces are done; pieces not yet started are skipped.
 // Called from a worker, that worker runs pieces of this job itself. With
-// on_done, the calling thread runs it for each finished piece in piece order
+// observe, the calling thread runs it for each finished piece in piece order
 // while later pieces still run; if it throws, pieces not yet started are
 // skipped and its exception is rethrown once the running ones are done.
 void run_pieces(std::size_t n, std::size_t pieces, std::size_t processors, PieceBody body,
-                void* context, PieceBody on_done = nullptr);
+                void* context, PieceBody observe = nullptr);
 
 // Result slots reserved up front, each written by exactly one thread. vector<bool>
 // packs bits, so neighbouring slots would share a word; such results (and ones
@@ -152,61 +148,37 @@ auto parallel_map(std::size_t n, F&& f, std::size_t processors = logical_process
     return std::move(context.slots).take();
 }
 
-// parallel_map_pieces whose results go to consume(k, std::move(result)) on the
-// calling thread, piece by piece in order, as soon as each is done, while the
-// pool goes on with later pieces: the caller's own work on the results
-// overlaps the mapping, and the results need not all be alive at once. An
-// exception from a piece or from consume reaches the caller once the running
-// pieces finish.
-template <class F, class C>
-void parallel_map_pieces_ordered(std::size_t n, F&& piece, C&& consume,
+// parallel_map_pieces whose results go to observe(begin, std::move(result)) on
+// the calling thread, piece by piece in order (begin: the piece's first
+// element), as soon as each is done, while the pool goes on with later pieces:
+// the caller's own work on the results overlaps the mapping, and the results
+// need not all be alive at once. An exception from a piece or from observe
+// reaches the caller once the running pieces finish.
+template <class F, class O>
+void parallel_map_pieces_ordered(std::size_t n, F&& piece, O&& observe,
                                  std::size_t processors = logical_processors()) {
     using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>;
     if (detail::stays_on_caller(n, processors)) {
-        if (n > 0) consume(std::size_t{0}, piece(std::size_t{0}, n));
+        if (n > 0) observe(std::size_t{0}, piece(std::size_t{0}, n));
         return;
     }
     const std::size_t pieces = detail::piece_count(n, processors);
     struct Context {
         F& piece;
-        C& consume;
+        O& observe;
         detail::Slots<R> slots;
-    } context{piece, consume, detail::Slots<R>(pieces)};
+    } context{piece, observe, detail::Slots<R>(pieces)};
     const detail::PieceBody body = [](void* raw, std::size_t k, std::size_t begin,
                                       std::size_t end) {
         auto& ctx = *static_cast<Context*>(raw);
         ctx.slots.store(k, ctx.piece(begin, end));
     };
-    const detail::PieceBody on_done = [](void* raw, std::size_t k, std::size_t, std::size_t) {
+    const detail::PieceBody observe_piece = [](void* raw, std::size_t k, std::size_t begin,
+                                               std::size_t) {
         auto& ctx = *static_cast<Context*>(raw);
-        ctx.consume(k, ctx.slots.take(k));
+        ctx.observe(begin, ctx.slots.take(k));
     };
-    detail::run_pieces(n, pieces, processors, body, &context, on_done);
-}
-
-// The same element by element: consume(i, std::move(f(i))) on the calling
-// thread, in index order.
-template <class F, class C>
-void parallel_map_ordered(std::size_t n, F&& f, C&& consume,
-                          std::size_t processors = logical_processors()) {
-    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>;
-    struct Run {
-        std::size_t begin;
-        std::vector<R> results;
-    };
-    parallel_map_pieces_ordered(
-        n,
-        [&f](std::size_t begin, std::size_t end) {
-            Run run{begin, {}};
-            run.results.reserve(end - begin);
-            for (std::size_t i = begin; i < end; ++i) run.results.push_back(f(i));
-            return run;
-        },
-        [&consume](std::size_t, Run&& run) {
-            for (std::size_t j = 0; j < run.results.size(); ++j)
-                consume(run.begin + j, std::move(run.results[j]));
-        },
-        processors);
+    detail::run_pieces(n, pieces, processors, body, &context, observe_piece);
 }
 
 }  // namespace textgrid

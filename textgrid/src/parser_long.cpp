@@ -118,10 +118,6 @@ struct Partial {
     std::optional<TextGridError> error;  // first fault; reading stopped there
 };
 
-TextGridError item_before_tier(std::size_t line) {
-    return TextGridError::invalid_data("Item before any tier at line " + std::to_string(line));
-}
-
 Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_text_start) {
     Partial part;
     State state = at_text_start ? State::Header : State::TierList;
@@ -148,7 +144,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
             case Header::PointItem:
                 if (!items) {
                     if (at_text_start) {
-                        part.error = item_before_tier(line.number);
+                        part.error = errors::item_before_tier(line.number);
                         return part;
                     }
                     part.leading_item_line = line.number;
@@ -205,7 +201,7 @@ Result<TextGrid> merge(std::vector<Partial>& parts) {
     for (std::size_t k = 0; k < parts.size(); ++k) {
         Partial& part = parts[k];
         if (!part.leading_items.empty()) {
-            if (grid.tiers.empty()) return item_before_tier(part.leading_item_line);
+            if (grid.tiers.empty()) return errors::item_before_tier(part.leading_item_line);
             append_items(grid.tiers.back().items, part.leading_items);
         }
         if (part.error) return std::move(*part.error);

@@ -29,8 +29,7 @@ public:
     }
     std::string_view line(std::size_t position) {
         if (!error && !has(position)) {
-            error = TextGridError::invalid_data("Unexpected end of file at line " +
-                                                std::to_string(missing_line_number(position)));
+            error = errors::unexpected_end_of_file(missing_line_number(position));
         }
         return error ? std::string_view{} : current_.text;
     }

@@ -9,18 +9,22 @@ namespace textgrid {
 
 namespace {
 
+enum class BoundsFault { None, Negative, NotIncreasing };
+
 // Written as plain comparisons on purpose: a NaN fails neither test.
-const char* time_bounds_fault(double tmin, double tmax) {
-    if (tmin < 0 || tmax <= 0) return "Time bounds should be non-negative in ";
-    if (tmax - tmin <= TIME_EPSILON) return "tmin should be less than tmax in ";
-    return nullptr;
+BoundsFault time_bounds_fault(double tmin, double tmax) {
+    if (tmin < 0 || tmax <= 0) return BoundsFault::Negative;
+    if (tmax - tmin <= TIME_EPSILON) return BoundsFault::NotIncreasing;
+    return BoundsFault::None;
 }
 
 }  // namespace
 
 Status check_time_bounds(double tmin, double tmax, std::string_view context) {
-    if (const char* fault = time_bounds_fault(tmin, tmax)) {
-        return TextGridError::invalid_data(fault + std::string(context));
+    switch (time_bounds_fault(tmin, tmax)) {
+        case BoundsFault::None: return Ok{};
+        case BoundsFault::Negative: return errors::negative_time_bounds(context);
+        case BoundsFault::NotIncreasing: return errors::tmin_not_below_tmax(context);
     }
     return Ok{};
 }
@@ -29,7 +33,7 @@ namespace {
 
 // The item checks as plain tests; the messages are made only for a failure.
 bool item_sound(const Tier& tier, const Item& item) {
-    if (tier.is_interval) return time_bounds_fault(item.tmin, item.tmax) == nullptr;
+    if (tier.is_interval) return time_bounds_fault(item.tmin, item.tmax) == BoundsFault::None;
     return !(std::fabs(item.tmin - item.tmax) > TIME_EPSILON);
 }
 
@@ -43,16 +47,14 @@ Status check_item(const Tier& tier, std::size_t index) {
         return check_time_bounds(item.tmin, item.tmax,
                                  "item " + std::to_string(index) + " in tier " + tier.name);
     }
-    return TextGridError::invalid_data("Item " + std::to_string(index) +
-                                       " should have tmin == tmax in PointTier " + tier.name);
+    return errors::point_not_instant(index, tier.name);
 }
 
 Status check_order(const Tier& tier, std::size_t index) {
     if (index + 1 >= tier.items.size() || in_order(tier.items[index], tier.items[index + 1])) {
         return Ok{};
     }
-    return TextGridError::invalid_data("Items " + std::to_string(index) + " and " +
-                                       std::to_string(index + 1) + " overlap in tier " + tier.name);
+    return errors::items_overlap(index, tier.name);
 }
 
 // Both checks over a whole tier in one plain pass: tiers are large and nearly
@@ -70,7 +72,7 @@ bool items_sound(const Tier& tier) {
 
 Status Tier::validate() const {
     if (size != items.size()) {
-        return TextGridError::invalid_data("Tier size does not match number of items");
+        return errors::tier_size_mismatch();
     }
     if (auto bounds = check_time_bounds(tmin, tmax, "tier " + name); !bounds) return bounds;
     if (items_sound(*this)) return Ok{};
@@ -83,7 +85,7 @@ Status Tier::validate() const {
 
 Status TextGrid::validate() const {
     if (size != tiers.size()) {
-        return TextGridError::invalid_data("TextGrid size does not match number of tiers");
+        return errors::textgrid_size_mismatch();
     }
     if (auto bounds = check_time_bounds(tmin, tmax, "TextGrid"); !bounds) return bounds;
     for (const Tier& tier : tiers) {

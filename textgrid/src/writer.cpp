@@ -348,8 +348,7 @@ Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type,
                       std::size_t processors, WriteCall write) {
     if (path.find('\0') != std::string_view::npos) {
-        return TextGridError::invalid_input("cannot write " + std::string(path) +
-                                            ": file name contained an unexpected NUL byte");
+        return errors::nul_in_output_file_name(path);
     }
     return store_chunks(chunks_of(render_parts(grid, file_type, processors)), path, write);
 }

@@ -8,16 +8,17 @@
 #include "converter.hpp"
 #include "lib.hpp"
 #include "parallel.hpp"
-#include "reader_support.hpp"
+#include "documents.hpp"
+#include "temp_files.hpp"
 #include "writer.hpp"
 
 using namespace textgrid;
-using reader_support::make_tier;
+using support::make_tier;
 
 namespace {
 
 std::string write_temp(const std::string& name, const std::string& bytes) {
-    return reader_support::temp_file("batch_" + name, bytes);
+    return support::temp_file("batch_" + name, bytes);
 }
 
 TextGrid grid_of(std::vector<Tier> tiers) {
@@ -70,7 +71,7 @@ const std::string& large_path() {
 const std::string missing_path = "/nonexistent/velmar/batch.TextGrid";
 
 void expect_same(const TextGridData& a, const TextGridData& b) {
-    reader_support::expect_same_data(a, b);
+    support::expect_same_data(a, b);
 }
 
 void expect_same(const TextGridVectors& a, const TextGridVectors& b) {

@@ -10,10 +10,10 @@
 
 #include "converter.hpp"
 #include "parallel.hpp"
-#include "reader_support.hpp"
+#include "documents.hpp"
 
 using namespace textgrid;
-using reader_support::expect_same_data;
+using support::expect_same_data;
 
 namespace {
 

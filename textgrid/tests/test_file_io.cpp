@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
@@ -20,18 +19,13 @@
 #include <vector>
 
 #include "file_io.hpp"
-#include "reader_support.hpp"
 #include "loading.hpp"
+#include "temp_files.hpp"
 
 using namespace textgrid;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Every name under `dir`, relative to it; a temporary file left over shows here.
 std::set<std::string> names_under(const fs::path& dir) {
@@ -91,16 +85,16 @@ class FailedWrites : public ::testing::TestWithParam<FailingDisk> {};
 
 TEST_P(FailedWrites, KeepTheOldFileAndLeaveNoNewOne) {
     const FailingDisk& disk = GetParam();
-    const fs::path dir = reader_support::temp_dir("failed_writes");
+    const fs::path dir = support::temp_dir("failed_writes");
     const fs::path old = dir / "old.TextGrid";
-    std::ofstream(old, std::ios::binary) << "old text";
+    support::write_file(old, "old text");
     for (const fs::path& path : {old, dir / "new.TextGrid"}) {
         disk_room = disk.room;
         const Status status = store_chunks(chunks_of(NEW_TEXT), path.string(), disk.write);
         ASSERT_FALSE(status);
         EXPECT_EQ(status.error().to_string(), os_error(path, disk.code));
     }
-    EXPECT_EQ(contents(old), "old text");
+    EXPECT_EQ(support::read_file(old), "old text");
     EXPECT_EQ(names_under(dir), std::set<std::string>{"old.TextGrid"});
 }
 
@@ -124,8 +118,8 @@ class Destinations : public ::testing::TestWithParam<Destination> {};
 // Links stay links, the replaced file keeps its bits, nothing else appears.
 TEST_P(Destinations, ReplaceTheFileLinksLeadTo) {
     const Destination& to = GetParam();
-    const fs::path dir = reader_support::temp_dir("destinations");
-    std::ofstream(dir / "old.TextGrid", std::ios::binary) << "old text";
+    const fs::path dir = support::temp_dir("destinations");
+    support::write_file(dir / "old.TextGrid", "old text");
     fs::permissions(dir / "old.TextGrid", fs::perms(0604));
     fs::create_directory(dir / "sub");
     fs::create_symlink("old.TextGrid", dir / "link");
@@ -139,7 +133,7 @@ TEST_P(Destinations, ReplaceTheFileLinksLeadTo) {
     ::umask(saved_umask);
 
     ASSERT_TRUE(status) << status.error().to_string();
-    EXPECT_EQ(contents(dir / to.lands), NEW_TEXT);
+    EXPECT_EQ(support::read_file(dir / to.lands), NEW_TEXT);
     EXPECT_EQ(fs::status(dir / to.lands).permissions(), fs::perms(to.mode));
     for (const char* link : {"link", "sub/chain", "dangling"}) EXPECT_TRUE(fs::is_symlink(dir / link));
     EXPECT_EQ(names_under(dir), names);
@@ -190,7 +184,7 @@ class InterruptedOpen : public ::testing::TestWithParam<bool> {};
 
 TEST_P(InterruptedOpen, IsRetried) {
     const bool writing = GetParam();
-    const std::string fifo = reader_support::temp_dir("interrupted_open") + "/fifo";
+    const std::string fifo = support::temp_dir("interrupted_open") + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     struct sigaction action {}, saved {};
     action.sa_handler = count_interruption;

@@ -5,15 +5,21 @@
 #include <string>
 
 #include "lib.hpp"
-#include "reader_support.hpp"
+#include "names.hpp"
+#include "render.hpp"
+#include "temp_files.hpp"
 
 using namespace textgrid;
-using reader_support::describe;
+using support::render;
 
 namespace {
 
 std::string temp_file(const std::string& name, const std::string& bytes) {
-    return reader_support::temp_file("reader_lib_" + name, bytes);
+    return support::temp_file("reader_lib_" + name, bytes);
+}
+
+std::string param_name(const ::testing::TestParamInfo<const char*>& info) {
+    return support::case_name(info.param);
 }
 
 const std::string kLong =
@@ -42,7 +48,7 @@ class ReadTextGrid : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadTextGrid, PicksTheLayout) {
     const auto& c = GetParam();
-    EXPECT_EQ(describe(read_textgrid(temp_file(c.title, c.bytes), false, c.file_type)),
+    EXPECT_EQ(render(read_textgrid(temp_file(c.title, c.bytes), false, c.file_type)),
               c.expected);
 }
 
@@ -79,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
 class LoadErrorsWhateverTheType : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(LoadErrorsWhateverTheType, AreReturned) {
-    auto missing = read_textgrid(::testing::TempDir() + "reader_lib_missing", true, GetParam());
+    auto missing = read_textgrid(support::temp_path("reader_lib_missing"), true, GetParam());
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().kind(), ErrorKind::Os);
     EXPECT_EQ(missing.error().os_code(), 2);
@@ -89,7 +95,7 @@ TEST_P(LoadErrorsWhateverTheType, AreReturned) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, LoadErrorsWhateverTheType,
-                         ::testing::Values("auto", "long", "short"));
+                         ::testing::Values("auto", "long", "short"), param_name);
 
 class UnknownFileType : public ::testing::TestWithParam<const char*> {};
 
@@ -103,4 +109,4 @@ TEST_P(UnknownFileType, FailsBeforeTheFileIsTouched) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, UnknownFileType,
-                         ::testing::Values("Long", "SHORT", "", "long ", " auto"));
+                         ::testing::Values("Long", "SHORT", "", "long ", " auto"), param_name);

@@ -10,8 +10,8 @@
 
 #include "loading.hpp"
 #include "parallel.hpp"
-#include "reader_support.hpp"
-#include "support/reference_text.hpp"
+#include "temp_files.hpp"
+#include "reference_text.hpp"
 
 using namespace textgrid;
 using namespace std::string_literals;
@@ -19,7 +19,7 @@ using namespace std::string_literals;
 namespace {
 
 std::string temp_file(const std::string& name, const std::string& bytes) {
-    return reader_support::temp_file("reader_text_" + name, bytes);
+    return support::temp_file("reader_text_" + name, bytes);
 }
 
 std::string utf16(const std::u16string& text, bool big_endian, bool with_mark = true) {

@@ -15,16 +15,39 @@
 
 #include "error.hpp"
 #include "parallel.hpp"
+#include "threads.hpp"
 
 using namespace textgrid;
+using support::threads_in_process;
 
 namespace {
+
+// The ordered map element by element: each piece's results handed on one by one.
+template <class F, class O>
+void map_ordered(std::size_t n, F f, O observe, std::size_t processors = logical_processors()) {
+    parallel_map_pieces_ordered(
+        n,
+        [&](std::size_t begin, std::size_t end) {
+            std::vector<decltype(f(begin))> results;
+            for (std::size_t i = begin; i < end; ++i) results.push_back(f(i));
+            return results;
+        },
+        [&](std::size_t begin, auto&& results) {
+            for (std::size_t j = 0; j < results.size(); ++j) observe(begin + j, std::move(results[j]));
+        },
+        processors);
+}
 
 struct MapCase {
     std::size_t n;
     std::size_t processors;
     bool on_caller;
 };
+
+// "n40_p4": 40 elements, 4 processors.
+std::string map_case_name(const ::testing::TestParamInfo<MapCase>& info) {
+    return "n" + std::to_string(info.param.n) + "_p" + std::to_string(info.param.processors);
+}
 
 class ParallelMapSizes : public ::testing::TestWithParam<MapCase> {};
 
@@ -47,7 +70,6 @@ TEST_P(ParallelMapSizes, KeepsOrderAndChoosesThePath) {
         EXPECT_EQ(off_caller.load(), 0u);
     } else {
         EXPECT_EQ(off_caller.load(), n);  // an outside caller only waits
-        EXPECT_TRUE(worker_pool_started());
     }
 }
 
@@ -56,7 +78,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParallelMapSizes,
                                            MapCase{39, 4, true}, MapCase{40, 4, false},
                                            MapCase{41, 4, false}, MapCase{9, 1, true},
                                            MapCase{10, 1, false}, MapCase{5003, 3, false},
-                                           MapCase{100000, 64, false}));
+                                           MapCase{100000, 64, false}),
+                         map_case_name);
 
 // Each case runs in a fresh process, so the pool cannot have been started by
 // another test.
@@ -67,8 +90,9 @@ TEST_P(SmallInputs, NeverCreateThePool) {
     const std::size_t n = GetParam();
     EXPECT_EXIT(
         {
+            const std::size_t before = threads_in_process();
             const auto results = parallel_map(n, [](std::size_t i) { return i; }, 4);
-            std::exit(results.size() == n && !worker_pool_started() ? 0 : 1);
+            std::exit(results.size() == n && threads_in_process() == before ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }
@@ -122,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, Pieces,
                                            MapCase{40, 4, false}, MapCase{59, 4, false},
                                            MapCase{10, 1, false}, MapCase{39, 1, false},
                                            MapCase{1000001, 2, false},
-                                           MapCase{777, 16, false}));
+                                           MapCase{777, 16, false}),
+                         map_case_name);
 
 // P bounds how many workers one call uses at once; it is what lets a call be
 // measured on one core.
@@ -230,56 +255,57 @@ INSTANTIATE_TEST_SUITE_P(Cases, Failures,
 
 class OrderedMapSizes : public ::testing::TestWithParam<MapCase> {};
 
-// Results reach consume on the calling thread in index order, each once,
+// Results reach observe on the calling thread in index order, each once,
 // whichever path mapped them.
 TEST_P(OrderedMapSizes, HandsResultsToTheCallerInOrder) {
     const auto [n, processors, on_caller] = GetParam();
     const auto caller = std::this_thread::get_id();
     std::atomic<std::size_t> off_caller{0};
     std::vector<std::string> seen;
-    bool consumed_on_caller = true;
-    parallel_map_ordered(
+    bool observed_on_caller = true;
+    map_ordered(
         n,
         [&](std::size_t i) {
             if (std::this_thread::get_id() != caller) ++off_caller;
             return std::to_string(i * 7);
         },
         [&](std::size_t i, std::string&& result) {
-            consumed_on_caller &= std::this_thread::get_id() == caller;
+            observed_on_caller &= std::this_thread::get_id() == caller;
             EXPECT_EQ(i, seen.size());
             seen.push_back(std::move(result));
         },
         processors);
     ASSERT_EQ(seen.size(), n);
     for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(seen[i], std::to_string(i * 7));
-    EXPECT_TRUE(consumed_on_caller);
+    EXPECT_TRUE(observed_on_caller);
     EXPECT_EQ(off_caller.load(), on_caller ? 0u : n);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OrderedMapSizes,
                          ::testing::Values(MapCase{0, 4, true}, MapCase{39, 4, true},
                                            MapCase{40, 4, false}, MapCase{5003, 3, false},
-                                           MapCase{100000, 64, false}));
+                                           MapCase{100000, 64, false}),
+                         map_case_name);
 
 // The caller starts on the first results while later pieces are still being
 // mapped: the last element waits until the caller has seen element 0.
 TEST(OrderedMap, CallerWorksWhileLaterPiecesRun) {
-    std::atomic<bool> first_consumed{false};
+    std::atomic<bool> first_observed{false};
     bool waited_in_vain = false;
     const std::size_t n = 2000;
-    parallel_map_ordered(
+    map_ordered(
         n,
         [&](std::size_t i) {
             if (i == n - 1) {
                 const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-                while (!first_consumed && std::chrono::steady_clock::now() < deadline)
+                while (!first_observed && std::chrono::steady_clock::now() < deadline)
                     std::this_thread::yield();
-                waited_in_vain = !first_consumed;
+                waited_in_vain = !first_observed;
             }
             return i;
         },
         [&](std::size_t i, std::size_t) {
-            if (i == 0) first_consumed = true;
+            if (i == 0) first_observed = true;
         },
         2);
     EXPECT_FALSE(waited_in_vain);
@@ -288,20 +314,20 @@ TEST(OrderedMap, CallerWorksWhileLaterPiecesRun) {
 struct OrderedFailureCase {
     const char* name;
     std::size_t failing_map;      // n: none
-    std::size_t failing_consume;  // n: none
+    std::size_t failing_observe;  // n: none
 };
 
 class OrderedFailures : public ::testing::TestWithParam<OrderedFailureCase> {};
 
-// Whether mapping or consuming fails, the exception reaches the caller only
-// after the running pieces finish; what was consumed is a prefix, in order.
+// Whether mapping or observing fails, the exception reaches the caller only
+// after the running pieces finish; what was observed is a prefix, in order.
 TEST_P(OrderedFailures, ReachTheCallerAfterRunningPiecesFinish) {
-    const auto [name, failing_map, failing_consume] = GetParam();
+    const auto [name, failing_map, failing_observe] = GetParam();
     constexpr std::size_t n = 4000;
     std::atomic<int> active{0};
-    std::vector<std::size_t> consumed;
+    std::vector<std::size_t> observed;
     try {
-        parallel_map_ordered(
+        map_ordered(
             n,
             [&](std::size_t i) {
                 ++active;
@@ -311,29 +337,29 @@ TEST_P(OrderedFailures, ReachTheCallerAfterRunningPiecesFinish) {
                 return i;
             },
             [&](std::size_t i, std::size_t value) {
-                if (i == failing_consume) throw std::runtime_error("consume failed");
-                consumed.push_back(value);
+                if (i == failing_observe) throw std::runtime_error("observe failed");
+                observed.push_back(value);
             },
             4);
         FAIL() << "no failure";
     } catch (const InternalFailure& failure) {
         EXPECT_EQ(failure.message(), "map failed");
-        EXPECT_LT(consumed.size(), failing_map + 1);
+        EXPECT_LT(observed.size(), failing_map + 1);
     } catch (const std::runtime_error& failure) {
-        EXPECT_STREQ(failure.what(), "consume failed");
-        EXPECT_EQ(consumed.size(), failing_consume);
+        EXPECT_STREQ(failure.what(), "observe failed");
+        EXPECT_EQ(observed.size(), failing_observe);
     }
     EXPECT_EQ(active.load(), 0);
-    for (std::size_t i = 0; i < consumed.size(); ++i) ASSERT_EQ(consumed[i], i);
+    for (std::size_t i = 0; i < observed.size(); ++i) ASSERT_EQ(observed[i], i);
     EXPECT_EQ(parallel_map(100, [](std::size_t i) { return i; }, 4).back(), 99u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OrderedFailures,
                          ::testing::Values(OrderedFailureCase{"map_first", 0, 4000},
                                            OrderedFailureCase{"map_middle", 2100, 4000},
-                                           OrderedFailureCase{"consume_first", 4000, 0},
-                                           OrderedFailureCase{"consume_middle", 4000, 1900},
-                                           OrderedFailureCase{"consume_last", 4000, 3999}),
+                                           OrderedFailureCase{"observe_first", 4000, 0},
+                                           OrderedFailureCase{"observe_middle", 4000, 1900},
+                                           OrderedFailureCase{"observe_last", 4000, 3999}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // An ordered map made inside a pool worker is served by that worker too.
@@ -342,7 +368,7 @@ TEST(OrderedMap, NestedInAWorker) {
         80,
         [](std::size_t i) {
             std::size_t sum = 0;
-            parallel_map_ordered(
+            map_ordered(
                 500, [i](std::size_t j) { return i + j; },
                 [&sum](std::size_t, std::size_t value) { sum += value; });
             return sum;
@@ -363,7 +389,13 @@ bool maps_on_the_pool() {
         80, [](std::size_t) { return parallel_map(100, [](std::size_t j) { return j; }, 4).size(); },
         4);
     for (std::size_t size : nested) right = right && size == 100;
-    return right && worker_pool_started();
+    return right;
+}
+
+// The maps run on workers this process started itself.
+bool maps_on_a_pool_of_its_own() {
+    const std::size_t before = threads_in_process();
+    return maps_on_the_pool() && threads_in_process() > before;
 }
 
 }  // namespace in_child
@@ -408,12 +440,11 @@ TEST_P(ParallelMapFork, ChildStartsAPoolOfItsOwn) {
         const pid_t child = fork();
         if (child == 0) {
             alarm(60);  // ends the child even if the test is gone
-            const bool none_yet = !worker_pool_started();
-            bool right = in_child::maps_on_the_pool() && none_yet;
+            bool right = in_child::maps_on_a_pool_of_its_own();
             const pid_t grandchild = fork();
             if (grandchild == 0) {
                 alarm(60);
-                _exit(in_child::maps_on_the_pool() ? 0 : 1);
+                _exit(in_child::maps_on_a_pool_of_its_own() ? 0 : 1);
             }
             right = right && grandchild > 0 && exit_code_within(grandchild, 20) == 0;
             _exit(right ? 0 : 1);

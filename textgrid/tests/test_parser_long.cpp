@@ -3,10 +3,10 @@
 #include <string>
 
 #include "parser_long.hpp"
-#include "reader_support.hpp"
+#include "render.hpp"
 
 using namespace textgrid;
-using reader_support::describe;
+using support::render;
 
 namespace {
 
@@ -34,7 +34,7 @@ struct LongCase {
 class LongParser : public ::testing::TestWithParam<LongCase> {};
 
 TEST_P(LongParser, Reads) {
-    EXPECT_EQ(describe(parse_long_text(GetParam().text, GetParam().strict)), GetParam().expected);
+    EXPECT_EQ(render(parse_long_text(GetParam().text, GetParam().strict)), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -3,10 +3,10 @@
 #include <string>
 
 #include "parser_short.hpp"
-#include "reader_support.hpp"
+#include "render.hpp"
 
 using namespace textgrid;
-using reader_support::describe;
+using support::render;
 
 namespace {
 
@@ -25,7 +25,7 @@ class ShortParser : public ::testing::TestWithParam<ShortCase> {};
 
 TEST_P(ShortParser, Reads) {
     auto result = parse_short_text(GetParam().text, GetParam().strict);
-    EXPECT_EQ(describe(result), GetParam().expected);
+    EXPECT_EQ(render(result), GetParam().expected);
     if (!result) {
         EXPECT_EQ(result.error().kind(), ErrorKind::InvalidData);
     }

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "temp_files.hpp"
 #include "writer.hpp"
 
 using namespace textgrid;
@@ -110,17 +110,11 @@ TextGrid awkward_document() {
     return grid;
 }
 
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 class PraatReads : public ::testing::TestWithParam<FileType> {};
 
 TEST_P(PraatReads, TheTiersTimesAndLabelsWeWrote) {
     if (std::system("command -v praat >/dev/null 2>&1") != 0) GTEST_SKIP() << "praat not on PATH";
-    const auto dir = std::filesystem::path(::testing::TempDir()) / "velmar_praat";
-    std::filesystem::create_directories(dir);
+    const std::filesystem::path dir = support::temp_dir("praat");
     const std::string script = TEXTGRID_TEST_DATA "/praat/report.praat";
     const auto report = dir / "report.txt";
     const auto file = dir / (GetParam() == FileType::Long ? "long.TextGrid" : "short.TextGrid");
@@ -130,7 +124,7 @@ TEST_P(PraatReads, TheTiersTimesAndLabelsWeWrote) {
     const std::string command = "praat --no-pref-files --run '" + script + "' '" +
                                 file.string() + "' > '" + report.string() + "' 2>&1";
     const int status = std::system(command.c_str());
-    const std::string output = read_file(report);
+    const std::string output = support::read_file(report);
     ASSERT_EQ(status, 0) << output;
     EXPECT_EQ(normalised_report(output), expected_report(grid));
 }

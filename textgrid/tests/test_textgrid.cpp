@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "reader_support.hpp"
+#include "documents.hpp"
+#include "names.hpp"
 #include "textgrid.hpp"
 
 using namespace textgrid;
-using reader_support::make_tier;
+using support::make_tier;
 
 namespace {
 
@@ -45,7 +46,11 @@ INSTANTIATE_TEST_SUITE_P(
                       BoundsCase{0, 0.0000011, "ok"},
                       BoundsCase{2, 1, "tmin should be less than tmax in ctx"},
                       BoundsCase{0, INFINITY, "ok"}, BoundsCase{NaN, NaN, "ok"},
-                      BoundsCase{0, NaN, "ok"}));
+                      BoundsCase{0, NaN, "ok"}),
+    [](const auto& info) {
+        return support::case_name(support::exact_time(info.param.tmin) + " to " +
+                                  support::exact_time(info.param.tmax));
+    });
 
 struct TierCase {
     const char* title;

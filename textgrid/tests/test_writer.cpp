@@ -5,19 +5,21 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "documents.hpp"
 #include "lib.hpp"
-#include "reader_support.hpp"
+#include "names.hpp"
+#include "temp_files.hpp"
 #include "writer.hpp"
 
 using namespace textgrid;
-using reader_support::make_tier;
+using support::make_tier;
+using support::read_file;
 
 namespace {
 
@@ -36,17 +38,8 @@ TextGrid grid(double tmin, double tmax, std::vector<Tier> tiers) {
     return made;
 }
 
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Per process, as CTest runs the tests in parallel processes.
 std::filesystem::path scratch(const std::string& name) {
-    const auto dir =
-        std::filesystem::path(::testing::TempDir()) / ("velmar_writer_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    return dir / name;
+    return support::temp_path("writer_" + name);
 }
 
 struct LayoutCase {
@@ -192,7 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "0." + std::string(323, '0') + "5"},
                       TimeCase{std::numeric_limits<double>::quiet_NaN(), "NaN"},
                       TimeCase{-std::numeric_limits<double>::quiet_NaN(), "NaN"},
-                      TimeCase{INFINITY, "inf"}, TimeCase{-INFINITY, "-inf"}));
+                      TimeCase{INFINITY, "inf"}, TimeCase{-INFINITY, "-inf"}),
+    [](const auto& info) { return support::time_name(info.param.value); });
 
 // Any finite double: plain digits only, and the text reads back to the same bits.
 TEST(FormatTime, RoundTripsRandomDoublesWithoutExponent) {
@@ -254,12 +248,11 @@ TEST_P(LargeTiers, RenderTheSameBytesOnThePool) {
 INSTANTIATE_TEST_SUITE_P(Processors, LargeTiers, ::testing::Values(1, 2, 3, 4, 16));
 
 TEST(WriteTextGrid, StoresTheRenderedTextReplacingLongerFiles) {
-    const auto path = scratch("replace.TextGrid");
-    std::ofstream(path, std::ios::binary) << std::string(100000, 'x');
+    const auto path = support::temp_file("writer_replace.TextGrid", std::string(100000, 'x'));
     const TextGrid document = example();
-    ASSERT_TRUE(write_textgrid(document, path.string(), FileType::Long));
+    ASSERT_TRUE(write_textgrid(document, path, FileType::Long));
     EXPECT_EQ(read_file(path), render_long(document));
-    ASSERT_TRUE(write_textgrid(document, path.string(), FileType::Short));
+    ASSERT_TRUE(write_textgrid(document, path, FileType::Short));
     EXPECT_EQ(read_file(path), render_short(document));
 }
 
