@@ -20,10 +20,6 @@ namespace textgrid {
 
 namespace {
 
-TextGridError write_error(std::string_view path, int code) {
-    return TextGridError::os(code, "cannot write " + std::string(path) + ": ");
-}
-
 // Writes every chunk, repeating partial and interrupted writes; 0 or an errno.
 int write_all(const FileDescriptor& file, const std::vector<iovec>& all_chunks, WriteCall write) {
     std::vector<iovec> chunks;
@@ -58,9 +54,9 @@ int write_and_close(FileDescriptor file, const std::vector<iovec>& chunks, Write
 Status store_in_place(const std::vector<iovec>& chunks, const std::string& file,
                       std::string_view path, WriteCall write) {
     auto fd = FileDescriptor::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (!fd) return write_error(path, errno);
+    if (!fd) return errors::write_failed(path, errno);
     if (const int error = write_and_close(std::move(fd), chunks, write)) {
-        return write_error(path, error);
+        return errors::write_failed(path, error);
     }
     return Ok{};
 }
@@ -164,19 +160,19 @@ Status store_by_rename(const std::vector<iovec>& chunks, const Replacement& to,
     if (!fd) {
         const int error = errno;
         return write_in_place_instead(error) ? store_in_place(chunks, given, path, write)
-                                             : write_error(path, error);
+                                             : errors::write_failed(path, error);
     }
     // Best effort: some file systems (FAT) keep no permission bits.
     if (to.mode) ::fchmod(fd.get(), *to.mode);
     if (const int error = write_and_close(std::move(fd), chunks, write)) {
         ::unlink(temporary.c_str());
-        return write_error(path, error);
+        return errors::write_failed(path, error);
     }
     if (::rename(temporary.c_str(), to.file.c_str()) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
         return write_in_place_instead(error) ? store_in_place(chunks, given, path, write)
-                                             : write_error(path, error);
+                                             : errors::write_failed(path, error);
     }
     return Ok{};
 }

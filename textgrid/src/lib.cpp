@@ -20,7 +20,7 @@ FileType file_type_of(std::string_view file_type) {
     if (file_type == "long") return FileType::Long;
     if (file_type == "short") return FileType::Short;
     if (file_type == "auto") return FileType::Auto;
-    throw InternalFailure("Unknown file type: " + std::string(file_type));
+    throw errors::unknown_file_type(file_type);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ Status read_rest(const FileDescriptor& file, std::string& bytes, std::size_t fil
     for (;;) {
         if (filled == bytes.size()) bytes.resize(std::max<std::size_t>(bytes.size() * 2, 4096));
         const ssize_t got = file.read_some(bytes.data() + filled, bytes.size() - filled);
-        if (got < 0) return TextGridError::os(errno);
+        if (got < 0) return errors::read_failed(errno);
         if (got == 0) break;
         filled += static_cast<std::size_t>(got);
     }
@@ -67,11 +67,11 @@ Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::siz
     std::size_t filled = 0;
     if (spread) {
         if (read_spread(file, buffer, capacity - 1)) filled = capacity - 1;
-        if (::lseek(file.get(), static_cast<off_t>(filled), SEEK_SET) < 0) return TextGridError::os(errno);
+        if (::lseek(file.get(), static_cast<off_t>(filled), SEEK_SET) < 0) return errors::read_failed(errno);
     }
     while (filled < capacity) {
         const ssize_t got = file.read_some(buffer + filled, capacity - filled);
-        if (got < 0) return TextGridError::os(errno);
+        if (got < 0) return errors::read_failed(errno);
         if (got == 0) break;
         filled += static_cast<std::size_t>(got);
     }
@@ -133,13 +133,13 @@ Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, 
 
 Result<LoadedText> read_file(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) {
-        return TextGridError::invalid_input("file name contained an unexpected NUL byte");
+        return errors::nul_in_file_name();
     }
     const std::string terminated(path);
     const auto file = FileDescriptor::open(terminated.c_str(), O_RDONLY | O_CLOEXEC);
-    if (!file) return TextGridError::os(errno);
+    if (!file) return errors::read_failed(errno);
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0) return TextGridError::os(errno);
+    if (::fstat(file.get(), &info) != 0) return errors::read_failed(errno);
     const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
     const bool spread = S_ISREG(info.st_mode) && spread_over_pool(expected);
     return expected >= kMappedFromBytes ? read_large(file, expected, spread)
@@ -166,7 +166,7 @@ void append_utf8(std::string& out, char32_t code) {
 
 Result<std::string> decode_utf16(std::string_view bytes, bool big_endian) {
     const auto invalid = [] {
-        return TextGridError::invalid_data("stream did not contain valid UTF-16");
+        return errors::invalid_utf16();
     };
     if (bytes.size() % 2 != 0) return invalid();
     const auto unit_at = [&](std::size_t i) -> char32_t {
@@ -306,7 +306,7 @@ Result<LoadedText> load_text(std::string_view path) {
         }
     }
     if (!check_utf8_and_count_pieces(bytes.value())) {
-        return TextGridError::invalid_data("stream did not contain valid UTF-8");
+        return errors::invalid_utf8();
     }
     return with_mac_line_breaks_as_line_feeds(std::move(bytes).value());
 }

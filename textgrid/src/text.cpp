@@ -101,7 +101,7 @@ Result<bool> read_tier_class(std::string_view value) {
     decode_praat_string(value, kind);
     if (kind == "IntervalTier") return true;
     if (kind == "TextTier") return false;
-    return TextGridError::invalid_data("Unknown tier class: " + std::string(value));
+    return errors::unknown_tier_class(value);
 }
 
 }  // namespace textgrid
