@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "names.hpp"
 #include "numbers.hpp"
 
 using namespace textgrid;
@@ -42,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"4.9e-324", 4.9e-324}, NumberCase{"-0", -0.0},
                       NumberCase{"inf", kInf}, NumberCase{"+INF", kInf},
                       NumberCase{"-Infinity", -kInf}, NumberCase{"NaN", kNaN},
-                      NumberCase{"-nan", kNaN}));
+                      NumberCase{"-nan", kNaN}),
+                         [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
 
 INSTANTIATE_TEST_SUITE_P(
     OutOfRange, Numbers,
@@ -52,7 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"0.000000000000000000000000000001e330", 1e300},
                       NumberCase{"1e-400", 0.0}, NumberCase{"-1e-400", -0.0},
                       NumberCase{"0.0001e-320", 0.0}, NumberCase{"-1e-99999999999999999999", -0.0},
-                      NumberCase{"1000000e-330", 0.0}, NumberCase{"0e999999", 0.0}));
+                      NumberCase{"1000000e-330", 0.0}, NumberCase{"0e999999", 0.0}),
+                         [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
 
 INSTANTIATE_TEST_SUITE_P(
     Refused, Numbers,
@@ -62,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{" 1", 0}, NumberCase{"2.5 ! end", 0}, NumberCase{"+-1", 0},
                       NumberCase{"--1", 0}, NumberCase{"nan(1)", 0}, NumberCase{"nan()", 0},
                       NumberCase{"infin", 0}, NumberCase{"infinityx", 0}, NumberCase{"e5", 0},
-                      NumberCase{"1.2.3", 0}, NumberCase{"abc", 0}, NumberCase{"1d", 0}));
+                      NumberCase{"1.2.3", 0}, NumberCase{"abc", 0}, NumberCase{"1d", 0}),
+                         [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
 
 struct CountCase {
     const char* text;
@@ -81,5 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
                       CountCase{"18446744073709551615", 18446744073709551615ull},
                       CountCase{"18446744073709551616", 0}, CountCase{"", 0}, CountCase{"+", 0},
                       CountCase{"-1", 0}, CountCase{"1.0", 0}, CountCase{"2e3", 0},
-                      CountCase{"++1", 0}, CountCase{"+-1", 0}, CountCase{" 1", 0}));
+                      CountCase{"++1", 0}, CountCase{"+-1", 0}, CountCase{" 1", 0}),
+                         [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
 

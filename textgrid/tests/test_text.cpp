@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "names.hpp"
 #include "text.hpp"
 
 using namespace textgrid;
@@ -113,5 +114,6 @@ INSTANTIATE_TEST_SUITE_P(
                       StringCase{"\"", "", ""}, StringCase{"\"abc", "abc", "abc"},
                       StringCase{"abc\"\"", "abc", "abc"}, StringCase{"", "", ""},
                       StringCase{"\"a\"\"\"\"b\"", "a\"\"\"\"b", "a\"\"b"},
-                      StringCase{"\"line\nbreak\"", "line\nbreak", "line\nbreak"}));
+                      StringCase{"\"line\nbreak\"", "line\nbreak", "line\nbreak"}),
+                         [](const auto& info) { return support::indexed_name(info.index, info.param.raw); });
 

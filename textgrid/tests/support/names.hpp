@@ -3,6 +3,7 @@
 // log shows what a case is rather than a dump of its bytes.
 
 #include <cctype>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -27,5 +28,11 @@ inline std::string case_name(std::string_view text) {
 }
 
 inline std::string time_name(double value) { return case_name(exact_time(value)); }
+
+// For cases whose texts may clean up alike ("+5" and ".5"): the position keeps
+// them apart, the text says what each is, cut short so log lines stay short.
+inline std::string indexed_name(std::size_t index, std::string_view text) {
+    return "n" + std::to_string(index) + "_" + case_name(text.substr(0, 24));
+}
 
 }  // namespace support
