@@ -41,7 +41,7 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         GcPause pause;
         DataBuilder builder;  // labels are shared across the whole batch
         PyRef list =
-            PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(arguments.files.size()))));
+            created(PyList_New(static_cast<Py_ssize_t>(arguments.files.size())));
         textgrid::textgrids_to_data(
             arguments.files, arguments.strict, arguments.file_type,
             [&](std::size_t index, textgrid::TextGridData&& entry) {

@@ -189,7 +189,7 @@ std::vector<textgrid::TierData> extract_tier_data(PyObject* object) {
     });
 }
 
-PyRef make_float(double value) { return PyRef::steal(created(PyFloat_FromDouble(value))); }
+PyRef make_float(double value) { return created(PyFloat_FromDouble(value)); }
 
 PyRef make_bool(bool value) { return PyRef::borrow(value ? Py_True : Py_False); }
 
@@ -197,11 +197,11 @@ PyRef make_text(std::string_view text) {
     const auto size = static_cast<Py_ssize_t>(text.size());
     // Empty and one-character texts come from the interpreter's shared objects.
     if (size > 1 && is_ascii(text)) {
-        PyRef result = PyRef::steal(created(PyUnicode_New(size, 127)));
+        PyRef result = created(PyUnicode_New(size, 127));
         std::memcpy(PyUnicode_1BYTE_DATA(result.get()), text.data(), text.size());
         return result;
     }
-    return PyRef::steal(created(PyUnicode_DecodeUTF8(text.data(), size, nullptr)));
+    return created(PyUnicode_DecodeUTF8(text.data(), size, nullptr));
 }
 
 namespace {
@@ -282,7 +282,7 @@ GcPause::~GcPause() {
 namespace {
 
 PyRef make_tuple(PyRef first, PyRef second, PyRef third) {
-    PyRef tuple = PyRef::steal(created(PyTuple_New(3)));
+    PyRef tuple = created(PyTuple_New(3));
     PyTuple_SET_ITEM(tuple.get(), 0, first.release());
     PyTuple_SET_ITEM(tuple.get(), 1, second.release());
     PyTuple_SET_ITEM(tuple.get(), 2, third.release());
@@ -296,7 +296,7 @@ const std::string& name_of(const textgrid::TierData& tier) { return tier.tier_na
 
 template <class Item>
 PyRef DataBuilder::item(const Item& item) {
-    PyRef tuple = PyRef::steal(created(PyTuple_New(3)));
+    PyRef tuple = created(PyTuple_New(3));
     // Filled in order: the float reuse depends on it.
     PyTuple_SET_ITEM(tuple.get(), 0, floats_.number(item.tmin).release());
     PyTuple_SET_ITEM(tuple.get(), 1, floats_.number(item.tmax).release());
@@ -310,7 +310,7 @@ PyRef DataBuilder::item(const Item& item) {
 template <class Tier>
 PyRef DataBuilder::tier(const Tier& tier) {
     PyRef name = texts_.text(name_of(tier));
-    PyRef items = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(tier.items.size()))));
+    PyRef items = created(PyList_New(static_cast<Py_ssize_t>(tier.items.size())));
     for (std::size_t i = 0; i < tier.items.size(); ++i)
         PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item(tier.items[i]).release());
     return make_tuple(std::move(name), make_bool(tier.is_interval), std::move(items));
@@ -320,7 +320,7 @@ template <class Grid>
 PyRef DataBuilder::whole(const Grid& grid) {
     PyRef tmin = make_float(grid.tmin);
     PyRef tmax = make_float(grid.tmax);
-    PyRef tiers = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(grid.tiers.size()))));
+    PyRef tiers = created(PyList_New(static_cast<Py_ssize_t>(grid.tiers.size())));
     for (std::size_t i = 0; i < grid.tiers.size(); ++i)
         PyList_SET_ITEM(tiers.get(), static_cast<Py_ssize_t>(i), tier(grid.tiers[i]).release());
     return make_tuple(std::move(tmin), std::move(tmax), std::move(tiers));

@@ -199,9 +199,8 @@ PyRef array_over(std::vector<T>&& column, int type_number) {
     const npy_intp strides[1] = {static_cast<npy_intp>(sizeof(T))};
     auto* array_type = static_cast<PyTypeObject*>(api[SLOT_ARRAY_TYPE]);
     // Steals descr, also on failure.
-    PyRef array = PyRef::steal(reinterpret_cast<NewFromDescr>(api[SLOT_NEW_FROM_DESCR])(
+    PyRef array = created(reinterpret_cast<NewFromDescr>(api[SLOT_NEW_FROM_DESCR])(
         array_type, descr, 1, dims, strides, container->data, NPY_ARRAY_WRITEABLE, nullptr));
-    if (!array) python_api_failed();
     // Steals the container reference, also on failure.
     if (reinterpret_cast<SetBaseObject>(api[SLOT_SET_BASE_OBJECT])(array.get(), owner.release()) != 0) {
         python_api_failed();
@@ -232,7 +231,7 @@ PyRef array_from_buffer(std::vector<std::uint32_t> column) {
 namespace {
 
 PyRef list_of(std::vector<PyRef>& column) {
-    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(column.size()))));
+    PyRef list = created(PyList_New(static_cast<Py_ssize_t>(column.size())));
     for (std::size_t row = 0; row < column.size(); ++row)
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(row), column[row].release());
     return list;
@@ -302,12 +301,12 @@ PyRef VectorColumns::columns_tuple(PyRef file_ids) {
     PyRef labels = list_of(labels_);
     PyRef tier_names = list_of(tier_names_);
     if (!file_ids) {
-        return PyRef::steal(created(PyTuple_Pack(5, tmins.get(), tmaxs.get(), labels.get(),
-                                                 tier_names.get(), is_intervals.get())));
+        return created(PyTuple_Pack(5, tmins.get(), tmaxs.get(), labels.get(),
+                                                 tier_names.get(), is_intervals.get()));
     }
-    return PyRef::steal(created(PyTuple_Pack(6, tmins.get(), tmaxs.get(), labels.get(),
+    return created(PyTuple_Pack(6, tmins.get(), tmaxs.get(), labels.get(),
                                              tier_names.get(), is_intervals.get(),
-                                             file_ids.get())));
+                                             file_ids.get()));
 }
 
 }  // namespace velmar
