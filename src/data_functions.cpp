@@ -26,15 +26,12 @@ PyObject* data2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         const auto [data_object, tmin_object, tmax_object, output_file_object, file_type_object] =
             bind_arguments("data2textgrid", PARAMETERS, args, nargs, kwnames);
         auto tiers = convert_argument("data", data_object, extract_tier_data);
-        const auto tmin = convert_argument("tmin", tmin_object, extract_optional_double);
-        const auto tmax = convert_argument("tmax", tmax_object, extract_optional_double);
-        const std::string_view output_file =
-            convert_argument("output_file", output_file_object, extract_text_view);
-        const std::string_view file_type =
-            convert_argument("file_type", file_type_object, extract_text_view);
+        const auto write_arguments =
+            convert_write_arguments(tmin_object, tmax_object, output_file_object, file_type_object);
 
-        store_document(textgrid::data_to_textgrid(std::move(tiers), tmin, tmax), output_file,
-                       file_type);
+        store_document(textgrid::data_to_textgrid(std::move(tiers), write_arguments.tmin,
+                                                  write_arguments.tmax),
+                       write_arguments);
         return Py_NewRef(Py_None);
     });
 }

@@ -39,17 +39,14 @@ PyObject* vectors2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
         auto labels = convert_argument("labels", labels_object, extract_texts);
         auto tier_names = convert_argument("tier_names", tier_names_object, extract_texts);
         auto is_intervals = convert_argument("is_intervals", is_intervals_object, extract_flags);
-        const auto tmin = convert_argument("tmin", tmin_object, extract_optional_double);
-        const auto tmax = convert_argument("tmax", tmax_object, extract_optional_double);
-        const std::string_view output_file =
-            convert_argument("output_file", output_file_object, extract_text_view);
-        const std::string_view file_type =
-            convert_argument("file_type", file_type_object, extract_text_view);
+        const auto write_arguments =
+            convert_write_arguments(tmin_object, tmax_object, output_file_object, file_type_object);
 
-        store_document(textgrid::vectors_to_textgrid(std::move(tmins), std::move(tmaxs),
-                                                     std::move(labels), std::move(tier_names),
-                                                     std::move(is_intervals), tmin, tmax),
-                       output_file, file_type);
+        store_document(
+            textgrid::vectors_to_textgrid(std::move(tmins), std::move(tmaxs), std::move(labels),
+                                          std::move(tier_names), std::move(is_intervals),
+                                          write_arguments.tmin, write_arguments.tmax),
+            write_arguments);
         return Py_NewRef(Py_None);
     });
 }
