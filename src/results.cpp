@@ -29,8 +29,6 @@ bool is_ascii(std::string_view text) {
 
 PyRef make_float(double value) { return created(PyFloat_FromDouble(value)); }
 
-PyRef make_bool(bool value) { return PyRef::borrow(value ? Py_True : Py_False); }
-
 PyRef make_text(std::string_view text) {
     const auto size = static_cast<Py_ssize_t>(text.size());
     // Empty and one-character texts come from the interpreter's shared objects.
@@ -69,10 +67,6 @@ std::pair<std::uint64_t, std::uint64_t> short_text_words(std::string_view text) 
 TextCache::TextCache()
     : short_slots_(std::size_t{1} << SHORT_SLOT_BITS),
       long_slots_(std::size_t{1} << LONG_SLOT_BITS) {}
-
-PyRef TextCache::text(std::string_view text) {
-    return text.size() <= SHORT ? short_text(text) : long_text(text);
-}
 
 PyRef TextCache::short_text(std::string_view text) {
     const auto [head, tail] = short_text_words(text);

@@ -18,7 +18,7 @@ namespace velmar {
 // call with an internal failure ("Python API call failed").
 PyRef make_float(double value);
 PyRef make_text(std::string_view text);
-PyRef make_bool(bool value);
+inline PyRef make_bool(bool value) { return PyRef::borrow(value ? Py_True : Py_False); }
 
 // Labels repeat a lot (phones, frequent words, empty texts, a tier's name on
 // every row). Equal texts within one result may share one str, which callers
@@ -30,7 +30,10 @@ PyRef make_bool(bool value);
 class TextCache {
 public:
     TextCache();
-    PyRef text(std::string_view text);
+    // Inline: the dispatch is all there is, on every label of a result.
+    PyRef text(std::string_view text) {
+        return text.size() <= SHORT ? short_text(text) : long_text(text);
+    }
 
 private:
     // Texts up to SHORT bytes are told apart by two words and their length
