@@ -5,10 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "arguments.hpp"
 #include "binding.hpp"
-#include "convert.hpp"
+#include "data_result.hpp"
 #include "functions.hpp"
-#include "numpy_array.hpp"
+#include "results.hpp"
+#include "vector_result.hpp"
 
 namespace velmar {
 
@@ -23,12 +25,12 @@ struct BatchArguments {
 BatchArguments convert_batch_arguments(const char* function, PyObject* const* args,
                                        Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr std::array<const char*, 3> PARAMETERS{"files", "strict", "file_type"};
-    const auto slots = bind_arguments(function, PARAMETERS, args, nargs, kwnames);
+    const auto [files_object, strict_object, file_type_object] =
+        bind_arguments(function, PARAMETERS, args, nargs, kwnames);
     BatchArguments arguments;
-    arguments.files =
-        convert_argument("files", [&] { return extract_texts(slots[0]); });
-    arguments.strict = convert_argument("strict", [&] { return extract_bool(slots[1]); });
-    arguments.file_type = convert_argument("file_type", [&] { return extract_text_view(slots[2]); });
+    arguments.files = convert_argument("files", files_object, extract_texts);
+    arguments.strict = convert_argument("strict", strict_object, extract_bool);
+    arguments.file_type = convert_argument("file_type", file_type_object, extract_text_view);
     return arguments;
 }
 
@@ -40,28 +42,24 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         // Each entry is built while the pool reads later files, and dropped.
         GcPause pause;
         DataBuilder builder;  // labels are shared across the whole batch
-        PyRef list =
-            PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(arguments.files.size()))));
-        textgrid::textgrids_to_data(
-            arguments.files, arguments.strict, arguments.file_type,
-            [&](std::size_t index, textgrid::TextGridData&& entry) {
-                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(index),
-                                builder.document(entry).release());
-            });
+        PyRef list = created(PyList_New(static_cast<Py_ssize_t>(arguments.files.size())));
+        textgrid::textgrids_to_data(arguments.files, arguments.strict, arguments.file_type,
+                                    [&](std::size_t index, textgrid::TextGridData&& entry) {
+                                        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(index),
+                                                        builder.document(entry).release());
+                                    });
         return list.release();
     });
 }
 
-PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) {
+PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_guarded([&] {
         const auto arguments = convert_batch_arguments("textgrids2vectors", args, nargs, kwnames);
         VectorColumns columns;
-        textgrid::textgrids_to_vectors(
-            arguments.files, arguments.strict, arguments.file_type,
-            [&](std::size_t index, textgrid::TextGridVectors&& file) {
-                columns.add(static_cast<std::uint32_t>(index), file);
-            });
+        textgrid::textgrids_to_vectors(arguments.files, arguments.strict, arguments.file_type,
+                                       [&](std::size_t index, textgrid::TextGridVectors&& file) {
+                                           columns.add(static_cast<std::uint32_t>(index), file);
+                                       });
         return columns.finish_with_file_ids().release();
     });
 }

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "convert.hpp"
+#include "arguments.hpp"
 #include "pyref.hpp"
 
 namespace velmar {
@@ -12,8 +12,8 @@ namespace {
 
 [[noreturn]] void too_many_positional(const char* function, std::size_t expected,
                                       Py_ssize_t given) {
-    PyErr_Format(PyExc_TypeError, "%s() takes %zu positional arguments but %zd %s given",
-                 function, expected, given, given == 1 ? "was" : "were");
+    PyErr_Format(PyExc_TypeError, "%s() takes %zu positional arguments but %zd %s given", function,
+                 expected, given, given == 1 ? "was" : "were");
     throw_python_error();
 }
 
@@ -59,8 +59,8 @@ void bind_arguments(const char* function, std::span<const char* const> parameter
         std::size_t slot = 0;
         while (slot < parameters.size() && !text_equals(keyword, parameters[slot])) ++slot;
         if (slot == parameters.size()) {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                         function, keyword);
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", function,
+                         keyword);
             throw_python_error();
         }
         if (slots[slot] != nullptr) {
@@ -92,7 +92,8 @@ void argument_error(const char* parameter) noexcept {
     PyRef wrapped = PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, message.get()));
     if (!wrapped) return;
     // Setting a null cause would still suppress the context; only copy a real one.
-    if (PyObject* cause = PyException_GetCause(raised.get())) PyException_SetCause(wrapped.get(), cause);
+    if (PyObject* cause = PyException_GetCause(raised.get()))
+        PyException_SetCause(wrapped.get(), cause);
     // Not PyErr_SetObject: the replaced exception must not become the context.
     restore_exception(wrapped.release());
 }

@@ -34,11 +34,11 @@ std::array<PyObject*, N> bind_arguments(const char* function,
 // left alone.
 void argument_error(const char* parameter) noexcept;
 
-// Runs the conversion of one parameter, wrapping its failure.
-template <class Convert>
-auto convert_argument(const char* parameter, Convert&& convert) {
+// Converts the argument of one parameter with `rule`, wrapping its failure.
+template <class Rule>
+auto convert_argument(const char* parameter, PyObject* argument, Rule&& rule) {
     try {
-        return convert();
+        return rule(argument);
     } catch (const PythonErrorSet&) {
         argument_error(parameter);
         throw;

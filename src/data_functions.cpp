@@ -4,8 +4,9 @@
 #include <string_view>
 #include <utility>
 
+#include "arguments.hpp"
 #include "binding.hpp"
-#include "convert.hpp"
+#include "data_result.hpp"
 #include "file_calls.hpp"
 #include "functions.hpp"
 
@@ -24,18 +25,13 @@ PyObject* data2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
                                                                "output_file", "file_type"};
         const auto [data_object, tmin_object, tmax_object, output_file_object, file_type_object] =
             bind_arguments("data2textgrid", PARAMETERS, args, nargs, kwnames);
-        auto tiers = convert_argument("data", [&] { return extract_tier_data(data_object); });
-        const auto tmin =
-            convert_argument("tmin", [&] { return extract_optional_double(tmin_object); });
-        const auto tmax =
-            convert_argument("tmax", [&] { return extract_optional_double(tmax_object); });
-        const std::string_view output_file = convert_argument(
-            "output_file", [&] { return extract_text_view(output_file_object); });
-        const std::string_view file_type =
-            convert_argument("file_type", [&] { return extract_text_view(file_type_object); });
+        auto tiers = convert_argument("data", data_object, extract_tier_data);
+        const auto write_arguments =
+            convert_write_arguments(tmin_object, tmax_object, output_file_object, file_type_object);
 
-        store_document(textgrid::data_to_textgrid(std::move(tiers), tmin, tmax),
-                       output_file, file_type);
+        store_document(textgrid::data_to_textgrid(std::move(tiers), write_arguments.tmin,
+                                                  write_arguments.tmax),
+                       write_arguments);
         return Py_NewRef(Py_None);
     });
 }

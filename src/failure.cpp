@@ -99,8 +99,8 @@ void raise_io_error(std::string_view prefix, const textgrid::TextGridError& erro
 
 PyObject* panic_exception_type() {
     return panic_type_cell.get([] {
-        PyObject* type = PyErr_NewExceptionWithDoc(PANIC_NAME, PANIC_DOC, PyExc_BaseException,
-                                                   nullptr);
+        PyObject* type =
+            PyErr_NewExceptionWithDoc(PANIC_NAME, PANIC_DOC, PyExc_BaseException, nullptr);
         if (type == nullptr) {
             PyErr_Print();
             abort_with("Failed to initialize new exception type.");

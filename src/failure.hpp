@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "error.hpp"
+#include "pyref.hpp"
 
 namespace velmar {
 
@@ -20,11 +21,11 @@ struct PythonErrorSet {};
 // error and end the call as an internal failure.
 [[noreturn]] void python_api_failed();
 
-// Null means the creation failed (see python_api_failed); otherwise passes the
-// new reference through.
-inline PyObject* created(PyObject* object) {
+// Owns the new reference of a Python API call that creates an object; null
+// means the creation failed (see python_api_failed).
+inline PyRef created(PyObject* object) {
     if (object == nullptr) python_api_failed();
-    return object;
+    return PyRef::steal(object);
 }
 
 // Takes the pending exception, normalised (new reference, null if none), and

@@ -3,8 +3,8 @@
 #include <array>
 #include <string>
 
+#include "arguments.hpp"
 #include "binding.hpp"
-#include "convert.hpp"
 #include "functions.hpp"
 #include "lib.hpp"
 #include "writer.hpp"
@@ -17,11 +17,10 @@ textgrid::TextGrid read_file_arguments(const char* function, PyObject* const* ar
     static constexpr std::array<const char*, 3> PARAMETERS{"file", "strict", "file_type"};
     const auto [file_object, strict_object, file_type_object] =
         bind_arguments(function, PARAMETERS, args, nargs, kwnames);
-    const std::string_view file =
-        convert_argument("file", [&] { return extract_text_view(file_object); });
-    const bool strict = convert_argument("strict", [&] { return extract_bool(strict_object); });
+    const std::string_view file = convert_argument("file", file_object, extract_text_view);
+    const bool strict = convert_argument("strict", strict_object, extract_bool);
     const std::string_view file_type =
-        convert_argument("file_type", [&] { return extract_text_view(file_type_object); });
+        convert_argument("file_type", file_type_object, extract_text_view);
 
     auto grid = textgrid::read_textgrid(file, strict, file_type, observe);
     if (!grid) {
@@ -32,11 +31,20 @@ textgrid::TextGrid read_file_arguments(const char* function, PyObject* const* ar
     return std::move(grid).value();
 }
 
-void store_document(textgrid::Result<textgrid::TextGrid> built, std::string_view output_file,
-                    std::string_view file_type) {
+WriteArguments convert_write_arguments(PyObject* tmin, PyObject* tmax, PyObject* output_file,
+                                       PyObject* file_type) {
+    WriteArguments arguments;
+    arguments.tmin = convert_argument("tmin", tmin, extract_optional_double);
+    arguments.tmax = convert_argument("tmax", tmax, extract_optional_double);
+    arguments.output_file = convert_argument("output_file", output_file, extract_text_view);
+    arguments.file_type = convert_argument("file_type", file_type, extract_text_view);
+    return arguments;
+}
+
+void store_document(textgrid::Result<textgrid::TextGrid> built, const WriteArguments& arguments) {
     if (!built) raise_io_error(CREATE_ERROR_PREFIX, built.error());
-    const auto written = textgrid::write_textgrid(built.value(), output_file,
-                                                  textgrid::output_file_type(file_type));
+    const auto written = textgrid::write_textgrid(built.value(), arguments.output_file,
+                                                  textgrid::output_file_type(arguments.file_type));
     if (!written) raise_io_error(CREATE_ERROR_PREFIX, written.error());
 }
 

@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <optional>
 #include <string_view>
 
 #include "textgrid.hpp"
@@ -16,9 +17,22 @@ textgrid::TextGrid read_file_arguments(const char* function, PyObject* const* ar
                                        Py_ssize_t nargs, PyObject* kwnames,
                                        const textgrid::RowObserver& observe = {});
 
-// Writes a document built from Python data in the layout file_type names; a
-// TextGridError from building or writing becomes IOError with the create prefix.
-void store_document(textgrid::Result<textgrid::TextGrid> built, std::string_view output_file,
-                    std::string_view file_type);
+// The arguments both writing functions end with: (tmin, tmax, output_file,
+// file_type).
+struct WriteArguments {
+    std::optional<double> tmin;
+    std::optional<double> tmax;
+    std::string_view output_file;
+    std::string_view file_type;
+};
+
+// Converts the bound (tmin, tmax, output_file, file_type) in that order.
+WriteArguments convert_write_arguments(PyObject* tmin, PyObject* tmax, PyObject* output_file,
+                                       PyObject* file_type);
+
+// Writes a document built from Python data where and in the layout the
+// arguments name; a TextGridError from building or writing becomes IOError
+// with the create prefix.
+void store_document(textgrid::Result<textgrid::TextGrid> built, const WriteArguments& arguments);
 
 }  // namespace velmar

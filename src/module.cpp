@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "convert.hpp"
+#include "arguments.hpp"
 #include "docstrings.hpp"
 #include "failure.hpp"
 #include "functions.hpp"
@@ -31,8 +31,7 @@ PyMethodDef function_table[] = {
     {"textgrids2vectors", as_cfunction(textgrids2vectors), FASTCALL_WITH_KEYWORDS,
      docs::TEXTGRIDS2VECTORS},
     {"textgrid2data", as_cfunction(textgrid2data), FASTCALL_WITH_KEYWORDS, docs::TEXTGRID2DATA},
-    {"textgrids2data", as_cfunction(textgrids2data), FASTCALL_WITH_KEYWORDS,
-     docs::TEXTGRIDS2DATA},
+    {"textgrids2data", as_cfunction(textgrids2data), FASTCALL_WITH_KEYWORDS, docs::TEXTGRIDS2DATA},
     {"data2textgrid", as_cfunction(data2textgrid), FASTCALL_WITH_KEYWORDS, docs::DATA2TEXTGRID},
     {"vectors2textgrid", as_cfunction(vectors2textgrid), FASTCALL_WITH_KEYWORDS,
      docs::VECTORS2TEXTGRID},
@@ -44,7 +43,10 @@ PyModuleDef module_definition = {
     docs::MODULE,
     0,        // m_size: no per-module state
     nullptr,  // functions are added one by one after creation
-    nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 std::atomic<std::int64_t> owning_interpreter{-1};
@@ -77,7 +79,8 @@ PyRef all_list(PyObject* module) {
 void add_function(PyObject* module, PyObject* module_name, PyMethodDef& definition) {
     PyRef function = PyRef::steal(PyCMethod_New(&definition, module, module_name, nullptr));
     if (!function) throw_python_error();
-    PyRef name = PyRef::steal(PyObject_GetAttr(function.get(), interned(interned_name_cell, "__name__")));
+    PyRef name =
+        PyRef::steal(PyObject_GetAttr(function.get(), interned(interned_name_cell, "__name__")));
     if (!name) throw_python_error();
     if (!PyUnicode_Check(name.get())) raise_cast_error(name.get(), "str");
     PyRef all = all_list(module);

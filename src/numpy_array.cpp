@@ -8,7 +8,6 @@
 #include <string>
 #include <utility>
 
-#include "convert.hpp"
 #include "error.hpp"
 #include "failure.hpp"
 #include "once.hpp"
@@ -53,8 +52,8 @@ constexpr std::size_t SLOT_NEW_FROM_DESCR = 94;
 constexpr std::size_t SLOT_SET_BASE_OBJECT = 282;
 
 using DescrFromType = PyObject* (*)(int);
-using NewFromDescr = PyObject* (*)(PyTypeObject*, PyObject*, int, const npy_intp*,
-                                   const npy_intp*, void*, int, PyObject*);
+using NewFromDescr = PyObject* (*)(PyTypeObject*, PyObject*, int, const npy_intp*, const npy_intp*,
+                                   void*, int, PyObject*);
 using SetBaseObject = int (*)(PyObject*, PyObject*);
 
 // Each step of the chain returns null with a Python error pending.
@@ -71,7 +70,8 @@ PyObject* load_array_api_capsule() {
     if (!major) return nullptr;
     long major_version = PyLong_AsLong(major.get());
     if (major_version == -1 && PyErr_Occurred()) return nullptr;
-    const char* multiarray = major_version >= 2 ? "numpy._core.multiarray" : "numpy.core.multiarray";
+    const char* multiarray =
+        major_version >= 2 ? "numpy._core.multiarray" : "numpy.core.multiarray";
     PyRef module = PyRef::steal(PyImport_ImportModule(multiarray));
     if (!module) return nullptr;
     return PyObject_GetAttrString(module.get(), "_ARRAY_API");
@@ -83,7 +83,8 @@ void** load_array_api() {
         throw InternalFailure("Failed to access NumPy array API capsule: " + take_error_text());
     }
     if (!PyCapsule_CheckExact(capsule.get())) {
-        throw InternalFailure("Failed to access NumPy array API capsule: _ARRAY_API is not a capsule");
+        throw InternalFailure(
+            "Failed to access NumPy array API capsule: _ARRAY_API is not a capsule");
     }
     void* table = PyCapsule_GetPointer(capsule.get(), PyCapsule_GetName(capsule.get()));
     if (!table) {
@@ -102,8 +103,7 @@ void** array_api() { return array_api_cell.get(load_array_api); }
 // last array or view over it is gone.
 
 struct SliceContainer {
-    PyObject_HEAD
-    void* data;
+    PyObject_HEAD void* data;
     Py_ssize_t length;
     Py_ssize_t capacity;
     // Null in an instance that holds nothing; such an instance is harmless.
@@ -112,9 +112,8 @@ struct SliceContainer {
 };
 
 template <class T>
-constexpr bool fits_container =
-    sizeof(std::vector<T>) <= sizeof(std::vector<double>) &&
-    alignof(std::vector<T>) <= alignof(std::vector<double>);
+constexpr bool fits_container = sizeof(std::vector<T>) <= sizeof(std::vector<double>) &&
+                                alignof(std::vector<T>) <= alignof(std::vector<double>);
 
 template <class T>
 std::vector<T>* stored_column(SliceContainer* self) {
@@ -199,11 +198,11 @@ PyRef array_over(std::vector<T>&& column, int type_number) {
     const npy_intp strides[1] = {static_cast<npy_intp>(sizeof(T))};
     auto* array_type = static_cast<PyTypeObject*>(api[SLOT_ARRAY_TYPE]);
     // Steals descr, also on failure.
-    PyRef array = PyRef::steal(reinterpret_cast<NewFromDescr>(api[SLOT_NEW_FROM_DESCR])(
+    PyRef array = created(reinterpret_cast<NewFromDescr>(api[SLOT_NEW_FROM_DESCR])(
         array_type, descr, 1, dims, strides, container->data, NPY_ARRAY_WRITEABLE, nullptr));
-    if (!array) python_api_failed();
     // Steals the container reference, also on failure.
-    if (reinterpret_cast<SetBaseObject>(api[SLOT_SET_BASE_OBJECT])(array.get(), owner.release()) != 0) {
+    if (reinterpret_cast<SetBaseObject>(api[SLOT_SET_BASE_OBJECT])(array.get(), owner.release()) !=
+        0) {
         python_api_failed();
     }
     return array;
@@ -227,87 +226,6 @@ PyRef array_from_buffer(std::vector<std::uint8_t> flags) {
 
 PyRef array_from_buffer(std::vector<std::uint32_t> column) {
     return array_over(std::move(column), NPY_UINT32);
-}
-
-namespace {
-
-PyRef list_of(std::vector<PyRef>& column) {
-    PyRef list = PyRef::steal(created(PyList_New(static_cast<Py_ssize_t>(column.size()))));
-    for (std::size_t row = 0; row < column.size(); ++row)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(row), column[row].release());
-    return list;
-}
-
-}  // namespace
-
-PyRef VectorColumns::name_of_next(std::string_view name) {
-    if (tier_names_.empty() || name != last_name_) {
-        last_name_.assign(name);
-        return texts_.text(name);
-    }
-    return PyRef::borrow(tier_names_.back().get());
-}
-
-void VectorColumns::make_room(std::size_t more) {
-    const std::size_t rows = tmins_.size() + more;
-    if (rows <= tmins_.capacity()) return;
-    // Room for the rows at hand only, never for counts a file declares, and
-    // doubling, so that one-row tiers by the million cost linear time.
-    // make_container trims what is left over.
-    const std::size_t room = std::max(rows, 2 * tmins_.capacity());
-    tmins_.reserve(room);
-    tmaxs_.reserve(room);
-    is_intervals_.reserve(room);
-    labels_.reserve(room);
-    tier_names_.reserve(room);
-}
-
-void VectorColumns::add(const textgrid::Tier& tier, std::span<const textgrid::Item> items) {
-    if (items.empty()) return;
-    make_room(items.size());
-    PyRef name = name_of_next(tier.name);
-    for (const textgrid::Item& item : items) {
-        tmins_.push_back(item.tmin);
-        tmaxs_.push_back(item.tmax);
-        labels_.push_back(texts_.text(item.label));
-        tier_names_.push_back(PyRef::borrow(name.get()));
-    }
-    is_intervals_.insert(is_intervals_.end(), items.size(), tier.is_interval ? 1 : 0);
-}
-
-void VectorColumns::add(std::uint32_t file_id, const textgrid::TextGridVectors& file) {
-    const std::size_t rows = file.tmins.size();
-    make_room(rows);
-    file_ids_.reserve(tmins_.capacity());
-    tmins_.insert(tmins_.end(), file.tmins.begin(), file.tmins.end());
-    tmaxs_.insert(tmaxs_.end(), file.tmaxs.begin(), file.tmaxs.end());
-    is_intervals_.insert(is_intervals_.end(), file.is_intervals.begin(), file.is_intervals.end());
-    file_ids_.insert(file_ids_.end(), rows, file_id);
-    for (std::size_t row = 0; row < rows; ++row) {
-        labels_.push_back(texts_.text(file.labels[row]));
-        tier_names_.push_back(name_of_next(file.tier_names[row]));
-    }
-}
-
-PyRef VectorColumns::finish() { return columns_tuple(PyRef()); }
-
-PyRef VectorColumns::finish_with_file_ids() {
-    return columns_tuple(array_from_buffer(std::move(file_ids_)));
-}
-
-PyRef VectorColumns::columns_tuple(PyRef file_ids) {
-    PyRef tmins = array_from_buffer(std::move(tmins_));
-    PyRef tmaxs = array_from_buffer(std::move(tmaxs_));
-    PyRef is_intervals = array_from_buffer(std::move(is_intervals_));
-    PyRef labels = list_of(labels_);
-    PyRef tier_names = list_of(tier_names_);
-    if (!file_ids) {
-        return PyRef::steal(created(PyTuple_Pack(5, tmins.get(), tmaxs.get(), labels.get(),
-                                                 tier_names.get(), is_intervals.get())));
-    }
-    return PyRef::steal(created(PyTuple_Pack(6, tmins.get(), tmaxs.get(), labels.get(),
-                                             tier_names.get(), is_intervals.get(),
-                                             file_ids.get())));
 }
 
 }  // namespace velmar

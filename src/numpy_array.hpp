@@ -1,20 +1,14 @@
 #pragma once
-// NumPy arrays over the library's own column buffers, and the two vector
-// results built from them. NumPy is looked up at the first array, never at
-// import, so the module works without it until an array is asked for.
+// NumPy arrays over the library's own column buffers. NumPy is looked up at
+// the first array, never at import, so the module works without it until an
+// array is asked for.
 
 #include <Python.h>
 
 #include <cstdint>
-#include <span>
-#include <string>
-#include <string_view>
 #include <vector>
 
-#include "convert.hpp"
-#include "converter.hpp"
 #include "pyref.hpp"
-#include "textgrid.hpp"
 
 namespace velmar {
 
@@ -30,39 +24,5 @@ PyRef array_from_buffer(std::vector<std::uint32_t> column);
 // An instance of numpy.ndarray itself, not of a subclass (whose elements may
 // mean something else than its memory). Other objects never load NumPy.
 bool is_exact_numpy_array(PyObject* object);
-
-// The columns of a vector result, grown run by run as rows arrive, which may be
-// while the rest of a file or batch is still being read.
-class VectorColumns {
-public:
-    // Rows of one tier.
-    void add(const textgrid::Tier& tier, std::span<const textgrid::Item> items);
-    // Rows of a whole file of a batch, each with the file's input position as
-    // its id (a file without rows still takes up its position).
-    void add(std::uint32_t file_id, const textgrid::TextGridVectors& file);
-
-    // (tmins, tmaxs, labels, tier_names, is_intervals); the numeric columns
-    // are handed over, not copied.
-    PyRef finish();
-    // The same followed by file_ids, for a batch.
-    PyRef finish_with_file_ids();
-
-private:
-    // The five columns, then file_ids if given.
-    PyRef columns_tuple(PyRef file_ids);
-    // The str of the next row's tier name: a tier's rows all carry the same.
-    PyRef name_of_next(std::string_view name);
-    // Room for `more` rows in every column.
-    void make_room(std::size_t more);
-
-    std::vector<double> tmins_;
-    std::vector<double> tmaxs_;
-    std::vector<std::uint8_t> is_intervals_;
-    std::vector<std::uint32_t> file_ids_;
-    std::vector<PyRef> labels_;
-    std::vector<PyRef> tier_names_;
-    TextCache texts_;
-    std::string last_name_;
-};
 
 }  // namespace velmar

@@ -1,7 +1,7 @@
 #pragma once
-// Python values to native values (arguments) and back (results). Failures set
-// a Python exception and throw PythonErrorSet; callers wrap them with the
-// parameter's name (convert_argument).
+// Python arguments to native values. Failures set a Python exception and
+// throw PythonErrorSet; callers wrap them with the parameter's name
+// (convert_argument, binding.hpp).
 
 #include <Python.h>
 
@@ -94,96 +94,11 @@ std::array<PyObject*, 3> extract_triple(PyObject* object);
 // The `data` argument: tiers of (name, is_interval, items of (tmin, tmax, label)).
 std::vector<textgrid::TierData> extract_tier_data(PyObject* object);
 
-// Results. Each returns a new reference or ends the call with an internal
-// failure ("Python API call failed").
-PyRef make_float(double value);
-PyRef make_text(std::string_view text);
-PyRef make_bool(bool value);
-
-// Labels repeat a lot (phones, frequent words, empty texts, a tier's name on
-// every row). Equal texts within one result may share one str, which callers
-// cannot tell apart; it saves the allocation here, the memory of the result and
-// the time to free it. A direct-mapped table of recent short texts finds most
-// repeats for the price of one hash. The cache keeps copies of its keys (the
-// texts may be freed while it lives on, as in a batch) and a reference to
-// each str it keeps.
-class TextCache {
-public:
-    TextCache();
-    PyRef text(std::string_view text);
-
-private:
-    // Texts up to SHORT bytes are told apart by two words and their length
-    // alone, without a call to hash or compare bytes. Their slots are small
-    // so the busy part of the table stays in the cache.
-    static constexpr std::size_t SHORT = 16;
-    static constexpr std::size_t LONGEST_SHARED = 64;
-    static constexpr int SHORT_SLOT_BITS = 12;
-    static constexpr int LONG_SLOT_BITS = 8;
-    struct ShortSlot {
-        std::uint64_t head = 0;
-        std::uint64_t tail = 0;
-        PyRef str;
-        std::uint32_t size = UINT32_MAX;  // none yet
-    };
-    struct LongSlot {
-        std::string text;
-        PyRef str;
-    };
-    std::vector<ShortSlot> short_slots_;
-    std::vector<LongSlot> long_slots_;
-
-    PyRef short_text(std::string_view text);
-    PyRef long_text(std::string_view text);
-};
-
-// In an interval tier one item's end is usually the next one's start, and a
-// point's two times are equal: consecutive equal times (bit for bit) share one
-// float.
-class FloatReuse {
-public:
-    PyRef number(double value);
-
-private:
-    double last_value_ = 0.0;
-    PyRef last_;
-};
-
-// Pauses the cyclic garbage collector while a large result is built: each
-// collection would walk the half-built result again and again. Restores the
-// previous state on every exit.
-class GcPause {
-public:
-    GcPause() noexcept;
-    ~GcPause();
-    GcPause(const GcPause&) = delete;
-    GcPause& operator=(const GcPause&) = delete;
-
-private:
-    bool was_enabled_ = false;
-};
-
-// Builds the structured form, (tmin, tmax, [(name, is_interval, [(tmin, tmax,
-// label), ...]), ...]), from a document or from its converted form. What it
-// shares (equal labels, equal neighbouring times) spans every result it builds.
-class DataBuilder {
-public:
-    PyRef document(const textgrid::TextGrid& grid);
-    PyRef document(const textgrid::TextGridData& data);
-
-private:
-    template <class Item>
-    PyRef item(const Item& item);
-    template <class Tier>
-    PyRef tier(const Tier& tier);
-    template <class Grid>
-    PyRef whole(const Grid& grid);
-
-    FloatReuse floats_;
-    TextCache texts_;
-};
-
-// The structured form read from the document itself.
-PyRef build_data_result(const textgrid::TextGrid& grid);
+// A column of numbers or flags: an exact 1-D NumPy array of float64 (bool) is
+// copied as one block, anything else goes element by element, with the same
+// values and messages. Flags are bytes, so the column goes to the library as
+// it is.
+std::vector<double> extract_doubles(PyObject* object);
+std::vector<std::uint8_t> extract_flags(PyObject* object);
 
 }  // namespace velmar

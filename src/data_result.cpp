@@ -1,0 +1,67 @@
+#include "data_result.hpp"
+
+#include <string>
+#include <utility>
+
+#include "failure.hpp"
+
+namespace velmar {
+
+namespace {
+
+PyRef make_tuple(PyRef first, PyRef second, PyRef third) {
+    PyRef tuple = created(PyTuple_New(3));
+    PyTuple_SET_ITEM(tuple.get(), 0, first.release());
+    PyTuple_SET_ITEM(tuple.get(), 1, second.release());
+    PyTuple_SET_ITEM(tuple.get(), 2, third.release());
+    return tuple;
+}
+
+const std::string& name_of(const textgrid::Tier& tier) { return tier.name; }
+const std::string& name_of(const textgrid::TierData& tier) { return tier.tier_name; }
+
+}  // namespace
+
+template <class Item>
+PyRef DataBuilder::item(const Item& item) {
+    PyRef tuple = created(PyTuple_New(3));
+    // Filled in order: the float reuse depends on it.
+    PyTuple_SET_ITEM(tuple.get(), 0, floats_.number(item.tmin).release());
+    PyTuple_SET_ITEM(tuple.get(), 1, floats_.number(item.tmax).release());
+    PyTuple_SET_ITEM(tuple.get(), 2, texts_.text(item.label).release());
+    // Only floats and a str: it can never be part of a cycle, so the
+    // collector need not walk it (it would untrack it at its first pass).
+    PyObject_GC_UnTrack(tuple.get());
+    return tuple;
+}
+
+template <class Tier>
+PyRef DataBuilder::tier(const Tier& tier) {
+    PyRef name = texts_.text(name_of(tier));
+    PyRef items = created(PyList_New(static_cast<Py_ssize_t>(tier.items.size())));
+    for (std::size_t i = 0; i < tier.items.size(); ++i)
+        PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item(tier.items[i]).release());
+    return make_tuple(std::move(name), make_bool(tier.is_interval), std::move(items));
+}
+
+template <class Grid>
+PyRef DataBuilder::whole(const Grid& grid) {
+    PyRef tmin = make_float(grid.tmin);
+    PyRef tmax = make_float(grid.tmax);
+    PyRef tiers = created(PyList_New(static_cast<Py_ssize_t>(grid.tiers.size())));
+    for (std::size_t i = 0; i < grid.tiers.size(); ++i)
+        PyList_SET_ITEM(tiers.get(), static_cast<Py_ssize_t>(i), tier(grid.tiers[i]).release());
+    return make_tuple(std::move(tmin), std::move(tmax), std::move(tiers));
+}
+
+PyRef DataBuilder::document(const textgrid::TextGrid& grid) { return whole(grid); }
+
+PyRef DataBuilder::document(const textgrid::TextGridData& data) { return whole(data); }
+
+PyRef build_data_result(const textgrid::TextGrid& grid) {
+    GcPause pause;
+    DataBuilder builder;
+    return builder.document(grid);
+}
+
+}  // namespace velmar

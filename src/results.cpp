@@ -1,0 +1,114 @@
+#include "results.hpp"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <utility>
+
+#include "failure.hpp"
+
+namespace velmar {
+
+namespace {
+
+bool is_ascii(std::string_view text) {
+    const char* data = text.data();
+    std::size_t size = text.size(), i = 0;
+    std::uint64_t high_bits = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        high_bits |= word;
+    }
+    for (; i < size; ++i) high_bits |= static_cast<unsigned char>(data[i]);
+    return (high_bits & 0x8080808080808080ULL) == 0;
+}
+
+}  // namespace
+
+PyRef make_float(double value) { return created(PyFloat_FromDouble(value)); }
+
+PyRef make_text(std::string_view text) {
+    const auto size = static_cast<Py_ssize_t>(text.size());
+    // Empty and one-character texts come from the interpreter's shared objects.
+    if (size > 1 && is_ascii(text)) {
+        PyRef result = created(PyUnicode_New(size, 127));
+        std::memcpy(PyUnicode_1BYTE_DATA(result.get()), text.data(), text.size());
+        return result;
+    }
+    return created(PyUnicode_DecodeUTF8(text.data(), size, nullptr));
+}
+
+namespace {
+
+std::uint64_t load_bytes(const char* data, std::size_t count) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, data, count);
+    return word;
+}
+
+// Two words that, with the length, determine a text of at most 16 bytes: the
+// loads overlap, but together they cover every byte.
+std::pair<std::uint64_t, std::uint64_t> short_text_words(std::string_view text) {
+    const char* data = text.data();
+    const std::size_t size = text.size();
+    if (size >= 8) return {load_bytes(data, 8), load_bytes(data + size - 8, 8)};
+    if (size >= 4) return {load_bytes(data, 4), load_bytes(data + size - 4, 4)};
+    if (size == 0) return {0, 0};
+    const auto byte = [&](std::size_t i) {
+        return static_cast<std::uint64_t>(static_cast<unsigned char>(data[i]));
+    };
+    return {byte(0) | byte(size / 2) << 8 | byte(size - 1) << 16, 0};
+}
+
+}  // namespace
+
+TextCache::TextCache()
+    : short_slots_(std::size_t{1} << SHORT_SLOT_BITS),
+      long_slots_(std::size_t{1} << LONG_SLOT_BITS) {}
+
+PyRef TextCache::short_text(std::string_view text) {
+    const auto [head, tail] = short_text_words(text);
+    const auto size = static_cast<std::uint32_t>(text.size());
+    const std::uint64_t hash = (head ^ std::rotl(tail, 29) ^ size) * 0x9E3779B97F4A7C15ULL;
+    ShortSlot& slot = short_slots_[hash >> (64 - SHORT_SLOT_BITS)];
+    if (slot.size != size || slot.head != head || slot.tail != tail)
+        slot = {head, tail, make_text(text), size};
+    return PyRef::borrow(slot.str.get());
+}
+
+PyRef TextCache::long_text(std::string_view text) {
+    if (text.size() > LONGEST_SHARED) return make_text(text);
+    const std::size_t hash = std::hash<std::string_view>{}(text);
+    LongSlot& slot = long_slots_[hash & ((std::size_t{1} << LONG_SLOT_BITS) - 1)];
+    if (!slot.str || slot.text != text) {
+        slot.str = make_text(text);
+        slot.text.assign(text);
+    }
+    return PyRef::borrow(slot.str.get());
+}
+
+PyRef FloatReuse::number(double value) {
+    // Bit for bit, so 0.0 and -0.0 stay apart and a NaN keeps its payload.
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    if (!last_ || bits != std::bit_cast<std::uint64_t>(last_value_)) {
+        last_ = make_float(value);
+        last_value_ = value;
+    }
+    return PyRef::borrow(last_.get());
+}
+
+#ifdef Py_GIL_DISABLED
+// Other threads run Python code meanwhile and may switch the collector
+// themselves; leave it alone.
+GcPause::GcPause() noexcept = default;
+GcPause::~GcPause() = default;
+#else
+GcPause::GcPause() noexcept : was_enabled_(PyGC_Disable() == 1) {}
+GcPause::~GcPause() {
+    if (was_enabled_) PyGC_Enable();
+}
+#endif
+
+}  // namespace velmar

@@ -1,0 +1,91 @@
+#include "vector_result.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "failure.hpp"
+#include "numpy_array.hpp"
+
+namespace velmar {
+
+namespace {
+
+PyRef list_of(std::vector<PyRef>& column) {
+    PyRef list = created(PyList_New(static_cast<Py_ssize_t>(column.size())));
+    for (std::size_t row = 0; row < column.size(); ++row)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(row), column[row].release());
+    return list;
+}
+
+}  // namespace
+
+PyRef VectorColumns::name_of_next(std::string_view name) {
+    if (tier_names_.empty() || name != last_name_) {
+        last_name_.assign(name);
+        return texts_.text(name);
+    }
+    return PyRef::borrow(tier_names_.back().get());
+}
+
+void VectorColumns::make_room(std::size_t more) {
+    const std::size_t rows = tmins_.size() + more;
+    if (rows <= tmins_.capacity()) return;
+    // Room for the rows at hand only, never for counts a file declares, and
+    // doubling, so that one-row tiers by the million cost linear time.
+    // make_container trims what is left over.
+    const std::size_t room = std::max(rows, 2 * tmins_.capacity());
+    tmins_.reserve(room);
+    tmaxs_.reserve(room);
+    is_intervals_.reserve(room);
+    labels_.reserve(room);
+    tier_names_.reserve(room);
+}
+
+void VectorColumns::add(const textgrid::Tier& tier, std::span<const textgrid::Item> items) {
+    if (items.empty()) return;
+    make_room(items.size());
+    PyRef name = name_of_next(tier.name);
+    for (const textgrid::Item& item : items) {
+        tmins_.push_back(item.tmin);
+        tmaxs_.push_back(item.tmax);
+        labels_.push_back(texts_.text(item.label));
+        tier_names_.push_back(PyRef::borrow(name.get()));
+    }
+    is_intervals_.insert(is_intervals_.end(), items.size(), tier.is_interval ? 1 : 0);
+}
+
+void VectorColumns::add(std::uint32_t file_id, const textgrid::TextGridVectors& file) {
+    const std::size_t rows = file.tmins.size();
+    make_room(rows);
+    file_ids_.reserve(tmins_.capacity());
+    tmins_.insert(tmins_.end(), file.tmins.begin(), file.tmins.end());
+    tmaxs_.insert(tmaxs_.end(), file.tmaxs.begin(), file.tmaxs.end());
+    is_intervals_.insert(is_intervals_.end(), file.is_intervals.begin(), file.is_intervals.end());
+    file_ids_.insert(file_ids_.end(), rows, file_id);
+    for (std::size_t row = 0; row < rows; ++row) {
+        labels_.push_back(texts_.text(file.labels[row]));
+        tier_names_.push_back(name_of_next(file.tier_names[row]));
+    }
+}
+
+PyRef VectorColumns::finish() { return columns_tuple(PyRef()); }
+
+PyRef VectorColumns::finish_with_file_ids() {
+    return columns_tuple(array_from_buffer(std::move(file_ids_)));
+}
+
+PyRef VectorColumns::columns_tuple(PyRef file_ids) {
+    PyRef tmins = array_from_buffer(std::move(tmins_));
+    PyRef tmaxs = array_from_buffer(std::move(tmaxs_));
+    PyRef is_intervals = array_from_buffer(std::move(is_intervals_));
+    PyRef labels = list_of(labels_);
+    PyRef tier_names = list_of(tier_names_);
+    if (!file_ids) {
+        return created(PyTuple_Pack(5, tmins.get(), tmaxs.get(), labels.get(), tier_names.get(),
+                                    is_intervals.get()));
+    }
+    return created(PyTuple_Pack(6, tmins.get(), tmaxs.get(), labels.get(), tier_names.get(),
+                                is_intervals.get(), file_ids.get()));
+}
+
+}  // namespace velmar
