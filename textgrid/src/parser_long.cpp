@@ -109,6 +109,22 @@ bool read_item_line_quickly(Item& item, std::string_view line) {
     return true;
 }
 
+// The same lines read straight from the text, when the whole physical line is
+// of that shape ("xmin = 0.5 ", "text = \"a\" "): no line search, no second
+// look at the value. The byte past the line, or nullptr for the way above.
+const char* read_item_line_directly(Item& item, std::string_view rest) {
+    const char* const end = rest.data() + rest.size();
+    const char* p = scan::skip_blanks(rest.data(), end);
+    constexpr std::size_t kPrefix = 7;  // "xmin = "
+    if (end - p <= static_cast<std::ptrdiff_t>(kPrefix)) return nullptr;
+    const std::string_view key(p, kPrefix);
+    p += kPrefix;
+    if (key == "xmin = ") return quick::number_line(p, end, item.tmin);
+    if (key == "xmax = ") return quick::number_line(p, end, item.tmax);
+    if ((key == "text = " || key == "mark = ") && *p == '"') return quick::quoted_line(p, end, item.label);
+    return nullptr;
+}
+
 // What one stretch of the text adds to the document. Every stretch but the
 // first starts at a tier or item header, so document keys only reach the first.
 struct Partial {
@@ -128,7 +144,14 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     // Stretches split the text, so their budgets together are the text's.
     ReservationBudget budget((stretch.size() + 1) / kMinItemBytes);
     Line line;
-    while (cursor.next(line)) {
+    for (;;) {
+        if (state == State::InItem) {
+            if (const char* next = read_item_line_directly(items->back(), cursor.rest())) {
+                cursor.skip_line(next);
+                continue;
+            }
+        }
+        if (!cursor.next(line)) break;
         if (state == State::InItem && read_item_line_quickly(items->back(), line.text)) continue;
         const Header kind = header_of(line.text);
         switch (kind) {

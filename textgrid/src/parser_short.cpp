@@ -34,9 +34,35 @@ public:
         return error ? std::string_view{} : current_.text;
     }
     std::string_view next() { return line(position_++); }
+
+    // The next line as a time or a label, if it has the usual shape; false
+    // (nothing taken) for the general way.
+    bool next_number_quickly(double& value) {
+        return take_quickly([&](const char* p, const char* end) {
+            return quick::number_line(p, end, value);
+        });
+    }
+    bool next_label_quickly(std::string& label) {
+        return take_quickly([&](const char* p, const char* end) {
+            return *p == '"' ? quick::quoted_line(p, end, label) : nullptr;
+        });
+    }
     void skip_to(std::size_t position) { position_ = position; }
 
 private:
+    // Only where no line was looked ahead at, so positions stay in step.
+    template <typename Read>
+    bool take_quickly(Read read) {
+        const std::string_view rest = cursor_.rest();
+        if (error || yielded_ != position_ || rest.empty()) return false;
+        const char* const next = read(rest.data(), rest.data() + rest.size());
+        if (!next) return false;
+        cursor_.skip_line(next);
+        ++yielded_;
+        ++position_;
+        return true;
+    }
+
     // The file's own number of the line wanted at `position`, past the end:
     // a label over several lines makes positions and line numbers part.
     std::size_t missing_line_number(std::size_t position) const {
@@ -60,8 +86,13 @@ Status read_items(Reader& reader, Tier& tier, std::uint64_t count, ReservationBu
     for (std::uint64_t i = 0; i < count; ++i) {
         // Built in place: the document is dropped whole if the text runs out.
         Item& item = tier.items.emplace_back();
-        item.tmin = parse_f64_or_zero(reader.next());
-        item.tmax = tier.is_interval ? parse_f64_or_zero(reader.next()) : item.tmin;
+        if (!reader.next_number_quickly(item.tmin)) item.tmin = parse_f64_or_zero(reader.next());
+        if (!tier.is_interval) {
+            item.tmax = item.tmin;
+        } else if (!reader.next_number_quickly(item.tmax)) {
+            item.tmax = parse_f64_or_zero(reader.next());
+        }
+        if (reader.next_label_quickly(item.label)) continue;
         const std::string_view label = reader.next();
         if (reader.error) return *reader.error;
         decode_praat_string(label, item.label);

@@ -55,6 +55,16 @@ INSTANTIATE_TEST_SUITE_P(
                  kHeader + "item [1]:\nclass = \"TextTier\"\npoints [1]:\ntime = 0.9\n"
                            "mark = \"a\"\npoints[2]:\n  time=1.5\n",
                  false, "0 2.3 1 | P '' 0 0 0: (0.9,0.9,'a') (1.5,1.5,'')"},
+        // Item lines at the edges of the usual shape, read directly or the general way alike.
+        LongCase{"item_lines_unusual_spacing_and_quotes",
+                 one_interval("  xmin = 0.5 \t\r\n\txmax = 1e0\n  text = \"a\"\"b\"\"\"  \n"),
+                 false, "0 2.3 1 | I 'words' 0 2.3 1: (0.5,1,'a\"b\"')"},
+        LongCase{"item_lines_not_ending_where_they_seem",
+                 one_interval("xmin = 0.5.1 \nxmax =  2\ntext = \"a\" \"b\"\n"), false,
+                 "0 2.3 1 | I 'words' 0 2.3 1: (0,2,'a\" \"b')"},
+        LongCase{"item_label_over_lines_and_no_final_newline",
+                 one_interval("xmin = 1\nxmax = 2 \ntext = \"x\ny\"\nxmin = 1.5"), false,
+                 "0 2.3 1 | I 'words' 0 2.3 1: (1.5,2,'x\ny')"},
         LongCase{"time_key_not_in_intervals", one_interval("xmin = 1\ntime = 5\nxmax = 2\n"),
                  false, "0 2.3 1 | I 'words' 0 2.3 1: (1,2,'')"},
         LongCase{"no_class_is_interval", kHeader + "item [1]:\nname = \"t\"\n", false,

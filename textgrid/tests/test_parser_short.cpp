@@ -95,6 +95,12 @@ INSTANTIATE_TEST_SUITE_P(
         ShortCase{"extra_lines_and_no_final_newline",
                   kHead + "0\n2\n<exists>\n1\n\"TextTier\"\n\"p\"\n0\n2\n1\n1\n\"x\"\nrest\n9",
                   true, "0 2 1 | P 'p' 0 2 1: (1,1,'x')"},
+        // Item lines at the edges of the usual shape, read directly or the general way alike.
+        ShortCase{"item_lines_unusual_spacing_and_quotes",
+                  kHead + "0\n2\n<exists>\n1\n\"IntervalTier\"\n\"w\"\n0\n2\n3\n0 \t\r\n .5\n"
+                          "\"a\"\"b\"\"\"  \n0.5\n1e0\n\"x\" \"y\"\n1\n2.\n\"z\"",
+                  false,
+                  "0 2 1 | I 'w' 0 2 3: (0,0.5,'a\"b\"') (0.5,1,'x\" \"y') (1,2,'z')"},
         ShortCase{"strict_fault",
                   kHead + "0\n2\n<exists>\n1\n\"IntervalTier\"\n\"w\"\n0\n2\n1\n1\n1\n\"x\"\n", true,
                   "error: tmin should be less than tmax in item 0 in tier w"}),
