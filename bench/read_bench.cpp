@@ -13,30 +13,31 @@
 #include <string>
 
 #include "lib.hpp"
+#include "loading.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
-#include "loading.hpp"
 #include "timing.hpp"
 
 namespace {
 
-constexpr std::size_t kDefaultMegabytes = 56;
-constexpr int kRuns = 5;
-constexpr int kTiers = 4;
+constexpr std::size_t DEFAULT_MEGABYTES = 56;
+constexpr int RUNS = 5;
+constexpr int TIERS = 4;
 
-const char* const kWords[] = {"the", "quick", "brown \"fox\"", "", "jumps", "over",
-                              "a lazy dog", "sil", "café", "d\xC3\xA9j\xC3\xA0 vu"};
+const char* const WORDS[] = {
+    "the",  "quick",      "brown \"fox\"", "",     "jumps",
+    "over", "a lazy dog", "sil",           "café", "d\xC3\xA9j\xC3\xA0 vu"};
 
 std::string label_for(std::size_t i) {
     std::string label;
-    for (char c : std::string(kWords[i % std::size(kWords)])) {
+    for (char c : std::string(WORDS[i % std::size(WORDS)])) {
         if (c == '"') label += '"';  // Praat doubles quotes
         label += c;
     }
     return label;
 }
 
-// Same document in both layouts: kTiers interval tiers of `items` 10 ms intervals.
+// Same document in both layouts: TIERS interval tiers of `items` 10 ms intervals.
 std::string generate(bool long_layout, std::size_t items) {
     const double end = static_cast<double>(items) * 0.01;
     std::string out = "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n";
@@ -46,16 +47,18 @@ std::string generate(bool long_layout, std::size_t items) {
         return std::string(number);
     };
     if (long_layout) {
-        out += "xmin = 0 \nxmax = " + num(end) + " \ntiers? <exists> \nsize = " +
-               std::to_string(kTiers) + " \nitem []: \n";
+        out += "xmin = 0 \nxmax = " + num(end) +
+               " \ntiers? <exists> \nsize = " + std::to_string(TIERS) + " \nitem []: \n";
     } else {
-        out += "0\n" + num(end) + "\n<exists>\n" + std::to_string(kTiers) + "\n";
+        out += "0\n" + num(end) + "\n<exists>\n" + std::to_string(TIERS) + "\n";
     }
-    for (int t = 0; t < kTiers; ++t) {
+    for (int t = 0; t < TIERS; ++t) {
         const std::string name = "tier" + std::to_string(t);
         if (long_layout) {
-            out += "    item [" + std::to_string(t + 1) + "]:\n        class = \"IntervalTier\" \n"
-                   "        name = \"" + name + "\" \n        xmin = 0 \n        xmax = " + num(end) +
+            out += "    item [" + std::to_string(t + 1) +
+                   "]:\n        class = \"IntervalTier\" \n"
+                   "        name = \"" +
+                   name + "\" \n        xmin = 0 \n        xmax = " + num(end) +
                    " \n        intervals: size = " + std::to_string(items) + " \n";
         } else {
             out += "\"IntervalTier\"\n\"" + name + "\"\n0\n" + num(end) + "\n" +
@@ -65,9 +68,9 @@ std::string generate(bool long_layout, std::size_t items) {
             const std::string tmin = num(static_cast<double>(i) * 0.01);
             const std::string tmax = num(static_cast<double>(i + 1) * 0.01);
             if (long_layout) {
-                out += "        intervals [" + std::to_string(i + 1) + "]:\n            xmin = " +
-                       tmin + " \n            xmax = " + tmax + " \n            text = \"" +
-                       label_for(i + t) + "\" \n";
+                out += "        intervals [" + std::to_string(i + 1) +
+                       "]:\n            xmin = " + tmin + " \n            xmax = " + tmax +
+                       " \n            text = \"" + label_for(i + t) + "\" \n";
             } else {
                 out += tmin + "\n" + tmax + "\n\"" + label_for(i + t) + "\"\n";
             }
@@ -79,8 +82,8 @@ std::string generate(bool long_layout, std::size_t items) {
 std::string write_sample(bool long_layout, std::size_t target_bytes) {
     // Size one small document to pick an item count that reaches the target.
     const std::size_t probe = 1000;
-    const std::size_t per_item = generate(long_layout, probe).size() / (probe * kTiers);
-    const std::string text = generate(long_layout, target_bytes / kTiers / per_item + 1);
+    const std::size_t per_item = generate(long_layout, probe).size() / (probe * TIERS);
+    const std::string text = generate(long_layout, target_bytes / TIERS / per_item + 1);
     // Per process: others on the machine may run this benchmark at the same time.
     const std::string path = "/tmp/velmar_read_bench_" + std::to_string(getpid()) + "_" +
                              (long_layout ? "long" : "short") + ".TextGrid";
@@ -109,38 +112,41 @@ void print_goal(bool long_layout, double megabytes_per_second) {
 double measure_file(const std::string& path, bool long_layout) {
     const auto text = textgrid::load_text(path);
     if (!text) {
-        std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(), text.error().to_string().c_str());
+        std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(),
+                     text.error().to_string().c_str());
         return 0;
     }
     const double megabytes = static_cast<double>(text.value().view().size()) / 1e6;
     const auto grid = textgrid::read_textgrid(path, false, "auto");
     if (!grid) {
-        std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), grid.error().to_string().c_str());
+        std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(),
+                     grid.error().to_string().c_str());
         return 0;
     }
     std::size_t items = 0;
     for (const auto& tier : grid.value().tiers) items += tier.items.size();
-    std::printf("%s layout: %s, %.1f MB, %zu items\n", long_layout ? "long" : "short",
-                path.c_str(), megabytes, items);
+    std::printf("%s layout: %s, %.1f MB, %zu items\n", long_layout ? "long" : "short", path.c_str(),
+                megabytes, items);
     const char* type = long_layout ? "long" : "short";
-    const double strict_seconds = median_seconds(kRuns, [&] {
+    const double strict_seconds = median_seconds(RUNS, [&] {
         if (!textgrid::read_textgrid(path, true, type)) std::abort();
     });
     report("read_textgrid (file, strict)", megabytes, strict_seconds);
-    report("read_textgrid (file, auto)", megabytes, median_seconds(kRuns, [&] {
+    report("read_textgrid (file, auto)", megabytes, median_seconds(RUNS, [&] {
                if (!textgrid::read_textgrid(path, false, "auto")) std::abort();
            }));
-    report("load_text only", megabytes, median_seconds(kRuns, [&] {
+    report("load_text only", megabytes, median_seconds(RUNS, [&] {
                if (!textgrid::load_text(path)) std::abort();
            }));
-    report("parse only (text in memory)", megabytes, median_seconds(kRuns, [&] {
+    report("parse only (text in memory)", megabytes, median_seconds(RUNS, [&] {
                auto grid = long_layout ? textgrid::parse_long_text(text.value().view(), false)
                                        : textgrid::parse_short_text(text.value().view(), false);
                if (!grid) std::abort();
            }));
     if (long_layout) {
-        report("parse only, one pass", megabytes, median_seconds(kRuns, [&] {
-                   if (!textgrid::parse_long_text_one_pass(text.value().view(), false)) std::abort();
+        report("parse only, one pass", megabytes, median_seconds(RUNS, [&] {
+                   if (!textgrid::parse_long_text_one_pass(text.value().view(), false))
+                       std::abort();
                }));
     }
     return megabytes / strict_seconds;
@@ -151,13 +157,13 @@ double measure_file(const std::string& path, bool long_layout) {
 // With file arguments, measures those (layout told by "item []") instead of
 // the generated samples; only the generated samples print goal lines.
 int main(int argc, char** argv) {
-    std::size_t megabytes = kDefaultMegabytes;
+    std::size_t megabytes = DEFAULT_MEGABYTES;
     int first_file = 1;
     if (argc > 2 && std::strcmp(argv[1], "--mb") == 0) {
         megabytes = std::strtoull(argv[2], nullptr, 10);
         first_file = 3;
     }
-    std::printf("read_textgrid throughput, median of %d runs (1 MB = 10^6 bytes)\n", kRuns);
+    std::printf("read_textgrid throughput, median of %d runs (1 MB = 10^6 bytes)\n", RUNS);
     if (argc <= first_file) {
         double throughput[2] = {};
         for (const bool long_layout : {true, false}) {
@@ -172,7 +178,8 @@ int main(int argc, char** argv) {
     int status = 0;
     for (int i = first_file; i < argc; ++i) {
         const auto text = textgrid::load_text(argv[i]);
-        const bool long_layout = text && text.value().view().find("item []") != std::string_view::npos;
+        const bool long_layout =
+            text && text.value().view().find("item []") != std::string_view::npos;
         status |= measure_file(argv[i], long_layout) > 0 ? 0 : 1;
     }
     return status;

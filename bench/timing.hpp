@@ -25,7 +25,8 @@ double median_seconds(int runs, Run&& run) {
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
         run();
-        took.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        took.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     std::nth_element(took.begin(), took.begin() + runs / 2, took.end());
     return took[static_cast<std::size_t>(runs / 2)];

@@ -17,7 +17,7 @@ using namespace textgrid;
 
 namespace {
 
-constexpr int kRuns = 5;
+constexpr int RUNS = 5;
 
 TextGrid make_document(std::size_t items) {
     // Three-decimal times and short words, as a forced aligner produces them;
@@ -27,7 +27,9 @@ TextGrid make_document(std::size_t items) {
     Tier marks;
     marks.name = "marks";
     marks.is_interval = false;
-    const auto time = [](std::size_t i) { return std::round(static_cast<double>(i) * 137.0) / 1000; };
+    const auto time = [](std::size_t i) {
+        return std::round(static_cast<double>(i) * 137.0) / 1000;
+    };
     for (std::size_t i = 0; i < items; ++i) {
         std::string label = i % 50 == 0 ? "\"quoted\"" : "word" + std::to_string(i % 9973);
         words.items.push_back({time(i), time(i + 1), std::move(label)});
@@ -63,7 +65,8 @@ int main(int argc, char** argv) {
         const char* name;
         Render render;
         FileType type;
-    } layouts[] = {{"long", &render_long, FileType::Long}, {"short", &render_short, FileType::Short}};
+    } layouts[] = {{"long", &render_long, FileType::Long},
+                   {"short", &render_short, FileType::Short}};
 
     std::vector<std::size_t> processor_counts = {1};
     if (all >= 2) processor_counts.push_back(2);
@@ -79,7 +82,7 @@ int main(int argc, char** argv) {
         for (const char* target : {"/dev/null", path.c_str()}) {
             double one_core = 0;
             for (std::size_t p : processor_counts) {
-                const double seconds = best_seconds(kRuns, [&] {
+                const double seconds = best_seconds(RUNS, [&] {
                     if (!write_textgrid(grid, target, layout.type, p)) std::abort();
                 });
                 if (p == 1) one_core = seconds;
@@ -89,7 +92,7 @@ int main(int argc, char** argv) {
             }
         }
         for (std::size_t p : {std::size_t{1}, all}) {
-            const double seconds = best_seconds(kRuns, [&] { (void)layout.render(grid, p); });
+            const double seconds = best_seconds(RUNS, [&] { (void)layout.render(grid, p); });
             std::printf("  render to one string    P = %-3zu %8.1f MB/s %8.1f ms\n", p,
                         megabytes / seconds, seconds * 1e3);
         }

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto loaded = textgrid::load_text(file.path);
     std::optional<std::string> expected;
-    const bool marked = size >= 2 && ((data[0] == 0xFE && data[1] == 0xFF) || (data[0] == 0xFF && data[1] == 0xFE));
+    const bool marked =
+        size >= 2 && ((data[0] == 0xFE && data[1] == 0xFF) || (data[0] == 0xFF && data[1] == 0xFE));
     if (marked) {
         expected = reference::utf16_to_utf8(bytes, data[0] == 0xFE);
     } else if (reference::valid_utf8(bytes)) {
@@ -43,12 +44,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (expected) break_lines_at_carriage_returns(*expected);
     if (loaded.ok() != expected.has_value()) {
-        fuzz::fail("load_text accepts differently:", loaded.ok() ? "accepted" : loaded.error().to_string());
+        fuzz::fail("load_text accepts differently:",
+                   loaded.ok() ? "accepted" : loaded.error().to_string());
     }
-    if (loaded.ok() && loaded.value().view() != *expected) fuzz::fail("load_text decodes differently");
+    if (loaded.ok() && loaded.value().view() != *expected)
+        fuzz::fail("load_text decodes differently");
     if (!loaded.ok()) {
         const std::string message = loaded.error().to_string();
-        const char* wanted = marked ? "stream did not contain valid UTF-16" : "stream did not contain valid UTF-8";
+        const char* wanted =
+            marked ? "stream did not contain valid UTF-16" : "stream did not contain valid UTF-8";
         if (message != wanted) fuzz::fail("unexpected message:", message);
     }
     return 0;

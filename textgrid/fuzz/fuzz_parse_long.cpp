@@ -14,10 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_scan.hpp"
 #include "fuzz_support.hpp"
 #include "parallel.hpp"
 #include "parser_long.hpp"
-#include "byte_scan.hpp"
 
 namespace {
 

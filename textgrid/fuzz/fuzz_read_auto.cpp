@@ -14,16 +14,17 @@
 
 #include "fuzz_support.hpp"
 #include "lib.hpp"
+#include "loading.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
-#include "loading.hpp"
 
 namespace {
 
 void store(const std::string& path, std::string_view bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) fuzz::fail("cannot write the temporary file", path);
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) fuzz::fail("short write", path);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
+        fuzz::fail("short write", path);
     std::fclose(file);
 }
 
@@ -32,7 +33,8 @@ std::uint32_t next_code_point(std::string_view text, std::size_t& i) {
     const auto lead = static_cast<unsigned char>(text[i]);
     const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
     std::uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    for (std::size_t k = 1; k < length; ++k)
+        c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     i += length;
     return c;
 }
@@ -58,7 +60,8 @@ std::string utf16_with_mark(std::string_view text, bool big_endian) {
 }
 
 bool names_long_layout(std::string_view text) {
-    return text.find("item []") != std::string_view::npos || text.find("item[]") != std::string_view::npos;
+    return text.find("item []") != std::string_view::npos ||
+           text.find("item[]") != std::string_view::npos;
 }
 
 }  // namespace
@@ -74,14 +77,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto read = textgrid::read_textgrid(raw.path, strict, "auto");
     const auto loaded = textgrid::load_text(raw.path);
     if (!loaded) {
-        if (read.ok() || !(read.error() == loaded.error())) fuzz::fail("load error not passed on:", support::render(read));
+        if (read.ok() || !(read.error() == loaded.error()))
+            fuzz::fail("load error not passed on:", support::render(read));
         return 0;
     }
     const std::string_view text = loaded.value().view();
     const auto expected = names_long_layout(text) ? textgrid::parse_long_text_one_pass(text, strict)
                                                   : textgrid::parse_short_text(text, strict);
     if (!support::same_results(read, expected)) {
-        fuzz::fail("auto read differs from its layout's parser:", support::render(read) + " vs " + support::render(expected));
+        fuzz::fail("auto read differs from its layout's parser:",
+                   support::render(read) + " vs " + support::render(expected));
     }
 
     // Only text the loader passed through unchanged is known to be UTF-8 here.
@@ -89,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     store(utf16.path, utf16_with_mark(text, big_endian));
     const auto read_utf16 = textgrid::read_textgrid(utf16.path, strict, "auto");
     if (!support::same_results(read, read_utf16)) {
-        fuzz::fail("UTF-16 reads differently:", support::render(read) + " vs " + support::render(read_utf16));
+        fuzz::fail("UTF-16 reads differently:",
+                   support::render(read) + " vs " + support::render(read_utf16));
     }
     return 0;
 }

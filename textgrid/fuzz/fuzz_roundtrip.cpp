@@ -66,14 +66,17 @@ bool all_text_utf8(const textgrid::TextGrid& grid) {
     return true;
 }
 
-void check_file_round_trip(const textgrid::TextGrid& grid, textgrid::FileType type, std::size_t processors) {
+void check_file_round_trip(const textgrid::TextGrid& grid, textgrid::FileType type,
+                           std::size_t processors) {
     static const fuzz::TempFile file("roundtrip");
     const bool is_long = type == textgrid::FileType::Long;
-    if (!textgrid::write_textgrid(grid, file.path, type, processors)) fuzz::fail("cannot store", file.path);
+    if (!textgrid::write_textgrid(grid, file.path, type, processors))
+        fuzz::fail("cannot store", file.path);
     const auto back = textgrid::read_textgrid(file.path, false, is_long ? "long" : "short");
     if (all_text_utf8(grid)) {
         if (!support::same_results(textgrid::Result<textgrid::TextGrid>(grid), back)) {
-            fuzz::fail(is_long ? "long file round trip:" : "short file round trip:", support::render(back));
+            fuzz::fail(is_long ? "long file round trip:" : "short file round trip:",
+                       support::render(back));
         }
     } else if (back.ok() || back.error().to_string() != "stream did not contain valid UTF-8") {
         fuzz::fail("text that is not UTF-8 read back:", support::render(back));
@@ -90,13 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string long_text = textgrid::render_long(grid, processors);
     const auto long_back = textgrid::parse_long_text_one_pass(long_text, false);
-    if (!support::same_results(original, long_back)) fuzz::fail("long round trip:", support::render(long_back));
+    if (!support::same_results(original, long_back))
+        fuzz::fail("long round trip:", support::render(long_back));
     const auto long_pieces = textgrid::parse_long_text_in_pieces(long_text, false, processors);
     if (!support::same_results(original, long_pieces)) fuzz::fail("long round trip in pieces");
 
     const std::string short_text = textgrid::render_short(grid, processors);
     const auto short_back = textgrid::parse_short_text(short_text, false);
-    if (!support::same_results(original, short_back)) fuzz::fail("short round trip:", support::render(short_back));
+    if (!support::same_results(original, short_back))
+        fuzz::fail("short round trip:", support::render(short_back));
 
     check_file_round_trip(grid, textgrid::FileType::Long, processors);
     check_file_round_trip(grid, textgrid::FileType::Short, processors);

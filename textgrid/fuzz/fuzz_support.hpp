@@ -19,8 +19,8 @@ namespace fuzz {
 // it, as targets write files for every input.
 struct TempFile {
     explicit TempFile(const char* tag)
-        : path(std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/velmar-fuzz-" + tag +
-               "-" + std::to_string(getpid())) {}
+        : path(std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/velmar-fuzz-" +
+               tag + "-" + std::to_string(getpid())) {}
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     ~TempFile() { unlink(path.c_str()); }

@@ -19,7 +19,8 @@
 namespace {
 
 bool same_number(double a, double b) {
-    if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b);
+    if (std::isnan(a) || std::isnan(b))
+        return std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b);
     return support::same_bits(a, b);
 }
 
@@ -40,12 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     textgrid::decode_praat_string(text, decoded);
     if (decoded != reference::decode_praat_string(text)) fuzz::fail("decode_praat_string");
     check_number(text);
-    if (textgrid::parse_count_or_zero(text) != reference::count_or_zero(text)) fuzz::fail("parse_count_or_zero");
+    if (textgrid::parse_count_or_zero(text) != reference::count_or_zero(text))
+        fuzz::fail("parse_count_or_zero");
 
     const std::string_view trimmed = reference::trim(text);
     if (textgrid::trim(text) != trimmed) fuzz::fail("trim");
     if (textgrid::trim_back(textgrid::trim_front(text)) != trimmed) fuzz::fail("trim in two steps");
-    if (!trimmed.empty() && textgrid::trim(text).data() != trimmed.data()) fuzz::fail("trim does not return a view");
+    if (!trimmed.empty() && textgrid::trim(text).data() != trimmed.data())
+        fuzz::fail("trim does not return a view");
 
     const auto expected = reference::lines(text);
     textgrid::LineCursor cursor(text);
@@ -53,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t count = 0;
     while (cursor.next(line)) {
         if (count >= expected.size()) fuzz::fail("more logical lines than expected");
-        if (line.text != expected[count].text || (!line.text.empty() && line.text.data() != expected[count].text.data()) ||
+        if (line.text != expected[count].text ||
+            (!line.text.empty() && line.text.data() != expected[count].text.data()) ||
             line.number != expected[count].number) {
             fuzz::fail("logical line", std::to_string(count));
         }

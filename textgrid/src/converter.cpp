@@ -62,8 +62,7 @@ struct RowGroup {
 
 // Rows grouped by tier name, groups in order of first appearance. The map is
 // keyed by views into `tier_names`, which must outlive it unchanged.
-std::vector<RowGroup> group_rows(const std::vector<double>& tmins,
-                                 const std::vector<double>& tmaxs,
+std::vector<RowGroup> group_rows(const std::vector<double>& tmins, const std::vector<double>& tmaxs,
                                  std::vector<std::string>& labels,
                                  const std::vector<std::string>& tier_names,
                                  const std::vector<std::uint8_t>& is_intervals) {
@@ -88,8 +87,7 @@ Status sort_by_start(std::vector<Item>& items) {
     if (items.size() < 2) return Ok{};
     bool sorted = true;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (std::isnan(items[i].tmin))
-            return errors::nan_start_time();
+        if (std::isnan(items[i].tmin)) return errors::nan_start_time();
         if (i > 0 && items[i].tmin < items[i - 1].tmin) sorted = false;
     }
     if (!sorted)
@@ -105,8 +103,8 @@ TextGridData to_data(Grid&& grid) {
     data.tiers.reserve(grid.tiers.size());
     for (auto& tier : grid.tiers) {
         if constexpr (consume)
-            data.tiers.push_back(TierData{std::move(tier.name), tier.is_interval,
-                                          map_items<ItemData>(tier.items)});
+            data.tiers.push_back(
+                TierData{std::move(tier.name), tier.is_interval, map_items<ItemData>(tier.items)});
         else
             data.tiers.push_back(TierData{tier.name, tier.is_interval, copy_items(tier.items)});
     }
@@ -160,7 +158,8 @@ void read_each(const std::vector<std::string>& files, bool strict, std::string_v
             return entries;
         },
         [&](std::size_t begin, std::vector<Entry>&& entries) {
-            for (std::size_t j = 0; j < entries.size(); ++j) observe(begin + j, std::move(entries[j]));
+            for (std::size_t j = 0; j < entries.size(); ++j)
+                observe(begin + j, std::move(entries[j]));
         },
         processors);
 }

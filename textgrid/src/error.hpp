@@ -81,7 +81,7 @@ private:
 namespace errors {
 
 // Validation.
-TextGridError negative_time_bounds(std::string_view where);    // where: "tier x", "TextGrid"
+TextGridError negative_time_bounds(std::string_view where);  // where: "tier x", "TextGrid"
 TextGridError tmin_not_below_tmax(std::string_view where);
 TextGridError point_not_instant(std::size_t item, std::string_view tier);
 TextGridError items_overlap(std::size_t item, std::string_view tier);

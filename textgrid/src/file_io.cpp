@@ -89,8 +89,8 @@ std::optional<std::string> through_links(std::string path) {
 }
 
 struct Replacement {
-    std::string file;             // the name renamed over
-    std::optional<mode_t> mode;   // the permission bits of the file replaced
+    std::string file;            // the name renamed over
+    std::optional<mode_t> mode;  // the permission bits of the file replaced
 };
 
 // Whether `path` is stored by renaming a new file over it; nothing where the

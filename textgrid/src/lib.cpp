@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "loading.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
-#include "loading.hpp"
 
 namespace textgrid {
 

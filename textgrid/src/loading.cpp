@@ -19,15 +19,15 @@ namespace {
 // From this size on a file gets a mapping of its own; below it the heap's
 // allocator keeps freed buffers for the next file (its threshold for handing
 // memory back to the system grows up to 32 MB).
-constexpr std::size_t kMappedFromBytes = std::size_t{32} << 20;
+constexpr std::size_t MAPPED_FROM_BYTES = std::size_t{32} << 20;
 
 // Large files are read, and checked for UTF-8, a stretch per worker: copying
 // them out of the page cache is a good part of reading them. Not on a pool
 // worker, which is busy with one file of a batch already.
-constexpr std::size_t kSpreadFromBytes = std::size_t{2} << 20;
+constexpr std::size_t SPREAD_FROM_BYTES = std::size_t{2} << 20;
 
 bool spread_over_pool(std::size_t bytes) {
-    return bytes >= kSpreadFromBytes && !on_pool_worker() && logical_processors() > 1;
+    return bytes >= SPREAD_FROM_BYTES && !on_pool_worker() && logical_processors() > 1;
 }
 
 // Fills [0, length) of `buffer` with pread, a stretch per worker; false if any
@@ -63,11 +63,13 @@ Status read_rest(const FileDescriptor& file, std::string& bytes, std::size_t fil
 // Fills `buffer` up to `capacity` or end of file; a full buffer means the file
 // grew since fstat. `spread`: a regular file of capacity - 1 bytes, worth
 // reading on the pool; the sequential read then only looks for more.
-Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::size_t capacity, bool spread) {
+Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::size_t capacity,
+                              bool spread) {
     std::size_t filled = 0;
     if (spread) {
         if (read_spread(file, buffer, capacity - 1)) filled = capacity - 1;
-        if (::lseek(file.get(), static_cast<off_t>(filled), SEEK_SET) < 0) return errors::read_failed(errno);
+        if (::lseek(file.get(), static_cast<off_t>(filled), SEEK_SET) < 0)
+            return errors::read_failed(errno);
     }
     while (filled < capacity) {
         const ssize_t got = file.read_some(buffer + filled, capacity - filled);
@@ -100,8 +102,8 @@ class Mapping {
 public:
     explicit Mapping(std::size_t size)
         : size_(size),
-          memory_(::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1,
-                         0)) {
+          memory_(
+              ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)) {
 #ifdef MADV_HUGEPAGE
         if (ok()) ::madvise(memory_, size_, MADV_HUGEPAGE);
 #endif
@@ -142,8 +144,8 @@ Result<LoadedText> read_file(std::string_view path) {
     if (::fstat(file.get(), &info) != 0) return errors::read_failed(errno);
     const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
     const bool spread = S_ISREG(info.st_mode) && spread_over_pool(expected);
-    return expected >= kMappedFromBytes ? read_large(file, expected, spread)
-                                        : read_small(file, expected, spread);
+    return expected >= MAPPED_FROM_BYTES ? read_large(file, expected, spread)
+                                         : read_small(file, expected, spread);
 }
 
 void append_utf8(std::string& out, char32_t code) {
@@ -165,9 +167,7 @@ void append_utf8(std::string& out, char32_t code) {
 }
 
 Result<std::string> decode_utf16(std::string_view bytes, bool big_endian) {
-    const auto invalid = [] {
-        return errors::invalid_utf16();
-    };
+    const auto invalid = [] { return errors::invalid_utf16(); };
     if (bytes.size() % 2 != 0) return invalid();
     const auto unit_at = [&](std::size_t i) -> char32_t {
         const auto a = static_cast<unsigned char>(bytes[i]);

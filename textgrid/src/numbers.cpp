@@ -46,7 +46,8 @@ bool is_overflow(std::string_view digits) {
         ++i;
         const bool negative = i < digits.size() && digits[i] == '-';
         if (i < digits.size() && (digits[i] == '-' || digits[i] == '+')) ++i;
-        for (; i < digits.size(); ++i) exponent = std::min(exponent * 10 + (digits[i] - '0'), 1LL << 40);
+        for (; i < digits.size(); ++i)
+            exponent = std::min(exponent * 10 + (digits[i] - '0'), 1LL << 40);
         if (negative) exponent = -exponent;
     }
     return position + exponent >= 0;

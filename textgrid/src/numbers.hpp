@@ -15,9 +15,9 @@ namespace detail {
 // are then exact doubles, so one division rounds correctly, as from_chars
 // would. Anything else is false. Nearly every time Praat writes has this shape.
 inline bool parse_plain_decimal(std::string_view text, double& value) {
-    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    static constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const char* p = text.data();
     const char* const end = p + text.size();
     std::uint64_t mantissa = 0;
@@ -41,7 +41,7 @@ inline bool parse_plain_decimal(std::string_view text, double& value) {
         fraction_digits > 22 || mantissa >= 1000000000000000u) {
         return false;
     }
-    value = static_cast<double>(mantissa) / kPowers[fraction_digits];
+    value = static_cast<double>(mantissa) / POWERS_OF_TEN[fraction_digits];
     return true;
 }
 

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -54,8 +54,13 @@ thread_local bool this_thread_is_worker = false;
 struct Job {
     Job(std::size_t n_, std::size_t pieces_, std::size_t limit_, detail::PieceBody body_,
         void* context_, detail::PieceBody observe_, bool caller_is_worker_)
-        : n(n_), pieces(pieces_), limit(limit_), body(body_), context(context_),
-          observe(observe_), caller_is_worker(caller_is_worker_),
+        : n(n_),
+          pieces(pieces_),
+          limit(limit_),
+          body(body_),
+          context(context_),
+          observe(observe_),
+          caller_is_worker(caller_is_worker_),
           finished_pieces(observe_ ? pieces_ : 0, 0) {}
 
     std::size_t n;
@@ -65,9 +70,9 @@ struct Job {
     void* context;
     detail::PieceBody observe;  // run by the caller for each finished piece, in order
     bool caller_is_worker;
-    std::size_t next = 0;     // first unclaimed piece
-    std::size_t running = 0;  // claimed and not yet finished
-    std::size_t handed = 0;   // pieces given to observe so far
+    std::size_t next = 0;                       // first unclaimed piece
+    std::size_t running = 0;                    // claimed and not yet finished
+    std::size_t handed = 0;                     // pieces given to observe so far
     std::vector<std::uint8_t> finished_pieces;  // kept only for observe
     std::exception_ptr error;
     std::condition_variable progress;  // only the caller waits on it
@@ -248,7 +253,8 @@ WorkerPool& pool() {
     std::lock_guard lock(pool_creation);
     if (WorkerPool* started = current_pool.load(std::memory_order_relaxed)) return *started;
     static const bool fork_handlers_set = [] {
-        if (const int error = pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child))
+        if (const int error =
+                pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child))
             throw errors::fork_handlers_not_set(std::system_category().message(error));
         return true;
     }();

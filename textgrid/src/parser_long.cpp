@@ -54,7 +54,7 @@ void read_document_key(TextGrid& grid, std::string_view key, std::string_view va
 }
 
 // The shortest item a text can hold: "points[" and a line feed.
-constexpr std::size_t kMinItemBytes = 8;
+constexpr std::size_t MIN_ITEM_BYTES = 8;
 
 Status read_tier_key(Tier& tier, std::string_view key, std::string_view value,
                      ReservationBudget& budget) {
@@ -92,11 +92,11 @@ void read_item_key(Item& item, bool is_point, std::string_view key, std::string_
 // read without looking for headers or splitting. Any other shape, such as a
 // second blank after '=', is false and goes the general way.
 bool read_item_line_quickly(Item& item, std::string_view line) {
-    constexpr std::size_t kPrefix = 7;  // "xmin = "
-    if (line.size() <= kPrefix || line[kPrefix] == ' ' || maybe_other_space(line[kPrefix])) {
+    constexpr std::size_t PREFIX = 7;  // "xmin = "
+    if (line.size() <= PREFIX || line[PREFIX] == ' ' || maybe_other_space(line[PREFIX])) {
         return false;
     }
-    const std::string_view value = line.substr(kPrefix);
+    const std::string_view value = line.substr(PREFIX);
     if (line.starts_with("xmin = ")) {
         item.tmin = parse_f64_or_zero(value);
     } else if (line.starts_with("xmax = ")) {
@@ -115,13 +115,14 @@ bool read_item_line_quickly(Item& item, std::string_view line) {
 const char* read_item_line_directly(Item& item, std::string_view rest) {
     const char* const end = rest.data() + rest.size();
     const char* p = scan::skip_blanks(rest.data(), end);
-    constexpr std::size_t kPrefix = 7;  // "xmin = "
-    if (end - p <= static_cast<std::ptrdiff_t>(kPrefix)) return nullptr;
-    const std::string_view key(p, kPrefix);
-    p += kPrefix;
+    constexpr std::size_t PREFIX = 7;  // "xmin = "
+    if (end - p <= static_cast<std::ptrdiff_t>(PREFIX)) return nullptr;
+    const std::string_view key(p, PREFIX);
+    p += PREFIX;
     if (key == "xmin = ") return quick::number_line(p, end, item.tmin);
     if (key == "xmax = ") return quick::number_line(p, end, item.tmax);
-    if ((key == "text = " || key == "mark = ") && *p == '"') return quick::quoted_line(p, end, item.label);
+    if ((key == "text = " || key == "mark = ") && *p == '"')
+        return quick::quoted_line(p, end, item.label);
     return nullptr;
 }
 
@@ -142,7 +143,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     bool in_point = false;               // the current item began with "points ["
     LineCursor cursor(stretch, first_line);
     // Stretches split the text, so their budgets together are the text's.
-    ReservationBudget budget((stretch.size() + 1) / kMinItemBytes);
+    ReservationBudget budget((stretch.size() + 1) / MIN_ITEM_BYTES);
     Line line;
     for (;;) {
         if (state == State::InItem) {
@@ -248,7 +249,7 @@ Result<TextGrid> finish(Result<TextGrid> grid, bool strict) {
 // ---- reading in pieces ------------------------------------------------------
 
 // Below this one pass is faster than cutting the text up.
-constexpr std::size_t kPiecewiseFromBytes = 1u << 20;
+constexpr std::size_t PIECEWISE_FROM_BYTES = 1u << 20;
 
 struct Piece {
     std::size_t begin = 0;
@@ -299,7 +300,8 @@ std::vector<Cut> find_cuts(std::string_view text, const std::vector<Piece>& piec
     for (const Piece& piece : pieces) {
         if (piece.begin > 0) {
             const bool in_quotes = before.quotes % 2 != 0;
-            if (auto cut = find_cut(text, piece.begin, piece.end, in_quotes, before.line_feeds + 1)) {
+            if (auto cut =
+                    find_cut(text, piece.begin, piece.end, in_quotes, before.line_feeds + 1)) {
                 cuts.push_back(*cut);
             }
         }
@@ -379,8 +381,9 @@ Result<TextGrid> read_in_pieces(std::string_view text, std::size_t processors,
         text.size(),
         [&](std::size_t begin, std::size_t end) {
             std::vector<Partial> some;
-            auto cut = std::lower_bound(cuts.begin(), cuts.end(), begin,
-                                        [](const Cut& c, std::size_t at) { return c.position < at; });
+            auto cut =
+                std::lower_bound(cuts.begin(), cuts.end(), begin,
+                                 [](const Cut& c, std::size_t at) { return c.position < at; });
             for (; cut != cuts.end() && cut->position < end; ++cut) {
                 const std::size_t stop = cut + 1 == cuts.end() ? text.size() : (cut + 1)->position;
                 some.push_back(parse_stretch(text.substr(cut->position, stop - cut->position),
@@ -428,7 +431,7 @@ Result<TextGrid> parse_long_text(std::string_view text, bool strict,
                                  const std::vector<QuoteAndLineCount>& piece_counts,
                                  const RowObserver& observe) {
     // Pool workers are already busy with other files.
-    if (text.size() < kPiecewiseFromBytes || on_pool_worker())
+    if (text.size() < PIECEWISE_FROM_BYTES || on_pool_worker())
         return one_pass_observed(text, strict, observe);
     const std::size_t processors = logical_processors();
     if (processors < 2) return one_pass_observed(text, strict, observe);

@@ -38,9 +38,8 @@ public:
     // The next line as a time or a label, if it has the usual shape; false
     // (nothing taken) for the general way.
     bool next_number_quickly(double& value) {
-        return take_quickly([&](const char* p, const char* end) {
-            return quick::number_line(p, end, value);
-        });
+        return take_quickly(
+            [&](const char* p, const char* end) { return quick::number_line(p, end, value); });
     }
     bool next_label_quickly(std::string& label) {
         return take_quickly([&](const char* p, const char* end) {
@@ -79,7 +78,7 @@ private:
 };
 
 // The shortest item a text can hold: a point's two lines, each a line feed.
-constexpr std::size_t kMinItemBytes = 2;
+constexpr std::size_t MIN_ITEM_BYTES = 2;
 
 Status read_items(Reader& reader, Tier& tier, std::uint64_t count, ReservationBudget& budget) {
     tier.items.reserve(budget.take(count));
@@ -136,9 +135,10 @@ Result<TextGrid> parse_short_text(std::string_view text, bool strict) {
     grid.size = parse_count_or_zero(reader.line(start + 3));
     if (reader.error) return *reader.error;
     reader.skip_to(start + 4);
-    ReservationBudget budget((text.size() + 1) / kMinItemBytes);
+    ReservationBudget budget((text.size() + 1) / MIN_ITEM_BYTES);
     for (std::uint64_t i = 0; i < grid.size; ++i) {
-        if (auto status = read_tier(reader, grid, budget); !status) return std::move(status).error();
+        if (auto status = read_tier(reader, grid, budget); !status)
+            return std::move(status).error();
     }
     if (strict) {
         if (auto status = grid.validate(); !status) return std::move(status).error();

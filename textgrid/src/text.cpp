@@ -45,9 +45,8 @@ std::string_view trim_front_unicode(std::string_view text) {
             ++p;
         } else if (c < 0x80) {
             break;
-        } else if (const std::size_t wide =
-                       wide_space_at(reinterpret_cast<const unsigned char*>(p),
-                                     static_cast<std::size_t>(end - p))) {
+        } else if (const std::size_t wide = wide_space_at(reinterpret_cast<const unsigned char*>(p),
+                                                          static_cast<std::size_t>(end - p))) {
             p += wide;
         } else {
             break;

@@ -105,7 +105,8 @@ public:
     // Takes the next physical line, read by a caller's fast path: it ends just
     // before `past_line_feed`, at a line feed outside quotes.
     void skip_line(const char* past_line_feed) noexcept {
-        rest_ = {past_line_feed, static_cast<std::size_t>(rest_.data() + rest_.size() - past_line_feed)};
+        rest_ = {past_line_feed,
+                 static_cast<std::size_t>(rest_.data() + rest_.size() - past_line_feed)};
         ++next_number_;
     }
 
@@ -121,8 +122,7 @@ private:
 
 // Cuts at the first '=' into key and value, both trimmed; false without '='.
 // Keys are short: a plain loop beats a memchr call.
-inline bool split_key_value(std::string_view line, std::string_view& key,
-                            std::string_view& value) {
+inline bool split_key_value(std::string_view line, std::string_view& key, std::string_view& value) {
     std::size_t equals = 0;
     while (equals < line.size() && line[equals] != '=') ++equals;
     if (equals == line.size()) return false;

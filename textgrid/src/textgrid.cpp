@@ -22,9 +22,12 @@ BoundsFault time_bounds_fault(double tmin, double tmax) {
 
 Status check_time_bounds(double tmin, double tmax, std::string_view context) {
     switch (time_bounds_fault(tmin, tmax)) {
-        case BoundsFault::None: return Ok{};
-        case BoundsFault::Negative: return errors::negative_time_bounds(context);
-        case BoundsFault::NotIncreasing: return errors::tmin_not_below_tmax(context);
+        case BoundsFault::None:
+            return Ok{};
+        case BoundsFault::Negative:
+            return errors::negative_time_bounds(context);
+        case BoundsFault::NotIncreasing:
+            return errors::tmin_not_below_tmax(context);
     }
     return Ok{};
 }
@@ -37,7 +40,9 @@ bool item_sound(const Tier& tier, const Item& item) {
     return !(std::fabs(item.tmin - item.tmax) > TIME_EPSILON);
 }
 
-bool in_order(const Item& item, const Item& next) { return !(item.tmax - next.tmin > TIME_EPSILON); }
+bool in_order(const Item& item, const Item& next) {
+    return !(item.tmax - next.tmin > TIME_EPSILON);
+}
 
 Status check_item(const Tier& tier, std::size_t index) {
     const Item& item = tier.items[index];
@@ -102,7 +107,8 @@ Result<TextGrid> TextGrid::from_tiers(std::vector<Tier> tiers, std::optional<dou
                                       std::optional<double> tmax) {
     TextGrid grid;
     // An empty tier has no times to fit; with no times at all the bounds stay at zero.
-    auto with_items = tiers | std::views::filter([](const Tier& tier) { return !tier.items.empty(); });
+    auto with_items =
+        tiers | std::views::filter([](const Tier& tier) { return !tier.items.empty(); });
     const bool any_items = !std::ranges::empty(with_items);
     if (tmin) {
         grid.tmin = *tmin;

@@ -22,8 +22,8 @@ constexpr std::size_t MAX_TIME_TEXT = 352;
 // scientific notation "d.ddde-XX") positionally. Returns the end of the text.
 char* write_positional(char* out, double value) {
     char scientific[32];
-    const auto written =
-        std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific);
+    const auto written = std::to_chars(scientific, scientific + sizeof scientific, value,
+                                       std::chars_format::scientific);
     const char* cursor = scientific;
     if (*cursor == '-') {
         *out++ = '-';
@@ -83,8 +83,10 @@ char* write_short_decimal(char* out, double magnitude) {
 
 char* write_time(char* out, double value) {
     if (std::isnan(value)) return std::copy_n("NaN", 3, out);
-    if (std::isinf(value)) return value < 0 ? std::copy_n("-inf", 4, out) : std::copy_n("inf", 3, out);
-    if (value == 0) return std::signbit(value) ? std::copy_n("-0", 2, out) : std::copy_n("0", 1, out);
+    if (std::isinf(value))
+        return value < 0 ? std::copy_n("-inf", 4, out) : std::copy_n("inf", 3, out);
+    if (value == 0)
+        return std::signbit(value) ? std::copy_n("-0", 2, out) : std::copy_n("0", 1, out);
     char* digits = out;
     if (value < 0) *digits++ = '-';
     char* end = write_short_decimal(digits, std::fabs(value));
@@ -176,8 +178,9 @@ struct LongLayout {
         char* out = text.room(2 * LINE_ROOM + escaped_bound(tier.name));
         out = put(out, "    item [");
         out = put_count(out, position);
-        out = tier.is_interval ? put(out, "]:\r\n        class = \"IntervalTier\" \r\n        name = \"")
-                               : put(out, "]:\r\n        class = \"TextTier\" \r\n        name = \"");
+        out = tier.is_interval
+                  ? put(out, "]:\r\n        class = \"IntervalTier\" \r\n        name = \"")
+                  : put(out, "]:\r\n        class = \"TextTier\" \r\n        name = \"");
         out = put_escaped(out, tier.name);
         out = put(out, "\" \r\n        xmin = ");
         out = write_time(out, tier.tmin);
@@ -233,7 +236,8 @@ struct ShortLayout {
 
     static void tier_header(TextBuffer& text, const Tier& tier, std::size_t) {
         char* out = text.room(LINE_ROOM + escaped_bound(tier.name));
-        out = tier.is_interval ? put(out, "\"IntervalTier\"\r\n\"") : put(out, "\"TextTier\"\r\n\"");
+        out =
+            tier.is_interval ? put(out, "\"IntervalTier\"\r\n\"") : put(out, "\"TextTier\"\r\n\"");
         out = put_escaped(out, tier.name);
         out = put(out, "\"\r\n");
         out = write_time(out, tier.tmin);

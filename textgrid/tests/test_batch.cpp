@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "converter.hpp"
+#include "documents.hpp"
 #include "lib.hpp"
 #include "parallel.hpp"
-#include "documents.hpp"
 #include "temp_files.hpp"
 #include "writer.hpp"
 
@@ -70,9 +70,7 @@ const std::string& large_path() {
 
 const std::string missing_path = "/nonexistent/velmar/batch.TextGrid";
 
-void expect_same(const TextGridData& a, const TextGridData& b) {
-    support::expect_same_data(a, b);
-}
+void expect_same(const TextGridData& a, const TextGridData& b) { support::expect_same_data(a, b); }
 
 void expect_same(const TextGridVectors& a, const TextGridVectors& b) {
     EXPECT_EQ(a.tmins, b.tmins);
@@ -158,12 +156,13 @@ TEST_P(BatchOnEitherPath, EqualsEachFileReadOnItsOwn) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BatchPaths, BatchOnEitherPath,
-    ::testing::Values(BatchPath{"caller", 19, 2}, BatchPath{"pool_two_pieces", 40, 2},
-                      BatchPath{"pool_uneven_pieces", 97, 3},
-                      BatchPath{"pool_this_machine", 10 * logical_processors() + 21,
-                                logical_processors()}));
+INSTANTIATE_TEST_SUITE_P(BatchPaths, BatchOnEitherPath,
+                         ::testing::Values(BatchPath{"caller", 19, 2},
+                                           BatchPath{"pool_two_pieces", 40, 2},
+                                           BatchPath{"pool_uneven_pieces", 97, 3},
+                                           BatchPath{"pool_this_machine",
+                                                     10 * logical_processors() + 21,
+                                                     logical_processors()}));
 
 TEST(BatchData, UnknownFileTypeFailsTheWholeBatchOnEitherPath) {
     for (const std::size_t n : {std::size_t{1}, std::size_t{60}}) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "converter.hpp"
-#include "parallel.hpp"
 #include "documents.hpp"
+#include "parallel.hpp"
 
 using namespace textgrid;
 using support::expect_same_data;
@@ -37,10 +37,10 @@ std::string message_of(const Result<TextGrid>& result) {
 }
 
 TextGrid sample_grid() {
-    auto built = data_to_textgrid(
-        {{"words", true, {{0.0, 0.5, "hello"}, {0.5, 1.25, "\"quoted\" world"}}},
-         {"events", false, {{0.3, 0.3, "click"}}}},
-        0.0, 2.0);
+    auto built =
+        data_to_textgrid({{"words", true, {{0.0, 0.5, "hello"}, {0.5, 1.25, "\"quoted\" world"}}},
+                          {"events", false, {{0.3, 0.3, "click"}}}},
+                         0.0, 2.0);
     EXPECT_TRUE(built) << message_of(built);
     TextGrid grid = std::move(built).value();
     // A tier without items only exists in documents read from files.
@@ -82,8 +82,7 @@ TEST_P(LargeTier, MapsInOrderBothWays) {
     EXPECT_EQ(grid.tiers[0].size, n);
     EXPECT_EQ(grid.tiers[0].items.back().label, "label number " + std::to_string(n - 1));
 
-    const TextGridData data =
-        consume ? textgrid_to_data(std::move(grid)) : textgrid_to_data(grid);
+    const TextGridData data = consume ? textgrid_to_data(std::move(grid)) : textgrid_to_data(grid);
     TextGridData expected{0.0, double(n), {{"big", true, consecutive_items(n)}}};
     expect_same_data(data, expected);
 }
@@ -113,20 +112,38 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DataCase{"nothing_no_bounds", {}, {}, {}, "Time bounds should be non-negative in TextGrid"},
         DataCase{"nothing_with_bounds", {}, 0.0, 1.0, "ok"},
-        DataCase{"only_empty_tier", {{"a", true, {}}}, {}, {},
+        DataCase{"only_empty_tier",
+                 {{"a", true, {}}},
+                 {},
+                 {},
                  "Time bounds should be non-negative in TextGrid"},
-        DataCase{"only_empty_tier_one_bound", {{"a", true, {}}}, 0.0, {},
+        DataCase{"only_empty_tier_one_bound",
+                 {{"a", true, {}}},
+                 0.0,
+                 {},
                  "Time bounds should be non-negative in TextGrid"},
         DataCase{"only_empty_tier_with_bounds", {{"a", true, {}}}, 0.0, 1.0, "ok"},
-        DataCase{"not_reordered", {{"w", true, {{1, 2, ""}, {0, 1, ""}}}}, {}, {},
+        DataCase{"not_reordered",
+                 {{"w", true, {{1, 2, ""}, {0, 1, ""}}}},
+                 {},
+                 {},
                  "Items 0 and 1 overlap in tier w"},
-        DataCase{"point", {{"p", false, {{1.5, 1.5, "p"}}}}, {}, {},
+        DataCase{"point",
+                 {{"p", false, {{1.5, 1.5, "p"}}}},
+                 {},
+                 {},
                  "tmin should be less than tmax in TextGrid"},
         DataCase{"point_with_bounds", {{"p", false, {{1.5, 1.5, "p"}}}}, 0.0, 2.0, "ok"},
-        DataCase{"point_differing", {{"p", false, {{1.5, 1.6, "p"}}}}, 0.0, 2.0,
+        DataCase{"point_differing",
+                 {{"p", false, {{1.5, 1.6, "p"}}}},
+                 0.0,
+                 2.0,
                  "Item 0 should have tmin == tmax in PointTier p"},
         DataCase{"items_outside_given_range", {{"w", true, {{0, 5, ""}}}}, 1.0, 2.0, "ok"},
-        DataCase{"nan_start_only", {{"w", true, {{NaN, 1, ""}}}}, {}, {},
+        DataCase{"nan_start_only",
+                 {{"w", true, {{NaN, 1, ""}}}},
+                 {},
+                 {},
                  "tmin should be less than tmax in TextGrid"}),
     [](const auto& info) { return std::string(info.param.title); });
 
@@ -188,9 +205,9 @@ TEST(TextGridToVectors, RowsRunTierByTierAndSkipEmptyTiers) {
 TEST(VectorsRoundTrip, RebuildsNonEmptyTiersWithGlobalBounds) {
     const TextGrid grid = sample_grid();
     TextGridVectors v = textgrid_to_vectors(grid);
-    auto rebuilt = vectors_to_textgrid(std::move(v.tmins), std::move(v.tmaxs),
-                                       std::move(v.labels), std::move(v.tier_names),
-                                       std::move(v.is_intervals), grid.tmin, grid.tmax);
+    auto rebuilt = vectors_to_textgrid(std::move(v.tmins), std::move(v.tmaxs), std::move(v.labels),
+                                       std::move(v.tier_names), std::move(v.is_intervals),
+                                       grid.tmin, grid.tmax);
     ASSERT_TRUE(rebuilt) << message_of(rebuilt);
     TextGridData expected = textgrid_to_data(grid);
     expected.tiers.erase(expected.tiers.begin());
@@ -209,9 +226,7 @@ Result<TextGrid> build(Columns c, std::optional<double> tmin = {},
                                std::move(c.names), std::move(c.kinds), tmin, tmax);
 }
 
-Columns three_rows() {
-    return {{0, 1, 2}, {1, 2, 3}, {"a", "b", "c"}, {"t", "t", "t"}, {1, 1, 1}};
-}
+Columns three_rows() { return {{0, 1, 2}, {1, 2, 3}, {"a", "b", "c"}, {"t", "t", "t"}, {1, 1, 1}}; }
 
 class ShortColumn : public ::testing::TestWithParam<int> {};
 
@@ -219,11 +234,21 @@ TEST_P(ShortColumn, FailsBeforeAnythingElse) {
     Columns c = three_rows();
     c.tmins[0] = NaN;  // would be an error of its own if looked at
     switch (GetParam()) {
-        case 0: c.tmins.pop_back(); break;
-        case 1: c.tmaxs.pop_back(); break;
-        case 2: c.labels.pop_back(); break;
-        case 3: c.names.pop_back(); break;
-        default: c.kinds.pop_back(); break;
+        case 0:
+            c.tmins.pop_back();
+            break;
+        case 1:
+            c.tmaxs.pop_back();
+            break;
+        case 2:
+            c.labels.pop_back();
+            break;
+        case 3:
+            c.names.pop_back();
+            break;
+        default:
+            c.kinds.pop_back();
+            break;
     }
     auto result = build(std::move(c));
     ASSERT_FALSE(result);
@@ -252,26 +277,38 @@ TEST_P(VectorsToTextGrid, BuildsOrReportsFirstFault) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, VectorsToTextGrid,
     ::testing::Values(
-        VectorsCase{"empty_no_bounds", {}, {}, {}, "Time bounds should be non-negative in TextGrid"},
+        VectorsCase{
+            "empty_no_bounds", {}, {}, {}, "Time bounds should be non-negative in TextGrid"},
         VectorsCase{"empty_with_bounds", {}, 0.0, 1.0, "ok"},
         VectorsCase{"first_row_decides_kind",
-                    {{0.5, 1}, {0.5, 2}, {"", ""}, {"t", "t"}, {0, 1}}, {}, {},
+                    {{0.5, 1}, {0.5, 2}, {"", ""}, {"t", "t"}, {0, 1}},
+                    {},
+                    {},
                     "Item 1 should have tmin == tmax in PointTier t"},
         VectorsCase{"nan_start_in_tier_of_two",
-                    {{0, NaN}, {1, 2}, {"", ""}, {"t", "t"}, {1, 1}}, 0.0, 3.0,
+                    {{0, NaN}, {1, 2}, {"", ""}, {"t", "t"}, {1, 1}},
+                    0.0,
+                    3.0,
                     "tmins must not contain NaN"},
         VectorsCase{"nan_start_alone",
-                    {{NaN}, {1}, {""}, {"t"}, {1}}, {}, 2.0,
+                    {{NaN}, {1}, {""}, {"t"}, {1}},
+                    {},
+                    2.0,
                     "tmin should be less than tmax in TextGrid"},
         VectorsCase{"overlap_after_sort",
-                    {{1, 0}, {2, 1.5}, {"", ""}, {"t", "t"}, {1, 1}}, {}, {},
+                    {{1, 0}, {2, 1.5}, {"", ""}, {"t", "t"}, {1, 1}},
+                    {},
+                    {},
                     "Items 0 and 1 overlap in tier t"}),
     [](const auto& info) { return std::string(info.param.title); });
 
 TEST(VectorsToTextGrid, NanStartIsInvalidInputAndStopsBeforeValidation) {
     // Tier "bad" would fail validation first; the NaN is found while building.
-    auto result = build({{0, 0, 0, NaN}, {0, 1, 1, 1}, {"", "", "", ""},
-                         {"bad", "bad", "nan", "nan"}, {1, 1, 1, 1}});
+    auto result = build({{0, 0, 0, NaN},
+                         {0, 1, 1, 1},
+                         {"", "", "", ""},
+                         {"bad", "bad", "nan", "nan"},
+                         {1, 1, 1, 1}});
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind(), ErrorKind::InvalidInput);
     EXPECT_EQ(result.error().to_string(), "tmins must not contain NaN");

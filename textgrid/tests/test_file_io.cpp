@@ -39,7 +39,8 @@ std::set<std::string> names_under(const fs::path& dir) {
 // 300 kB, longer than a pipe's or a small disk's room.
 const std::string NEW_TEXT = [] {
     std::string text;
-    for (int line = 0; text.size() < 300000; ++line) text += "line " + std::to_string(line) + "\r\n";
+    for (int line = 0; text.size() < 300000; ++line)
+        text += "line " + std::to_string(line) + "\r\n";
     return text;
 }();
 
@@ -98,19 +99,20 @@ TEST_P(FailedWrites, KeepTheOldFileAndLeaveNoNewOne) {
     EXPECT_EQ(names_under(dir), std::set<std::string>{"old.TextGrid"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Disks, FailedWrites,
-                         ::testing::Values(FailingDisk{"full_at_once", 0, fill_disk, ENOSPC},
-                                           FailingDisk{"full_after_64_KiB", 65536, fill_disk, ENOSPC},
-                                           FailingDisk{"accepting_nothing", 0, accept_nothing, EIO}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Disks, FailedWrites,
+    ::testing::Values(FailingDisk{"full_at_once", 0, fill_disk, ENOSPC},
+                      FailingDisk{"full_after_64_KiB", 65536, fill_disk, ENOSPC},
+                      FailingDisk{"accepting_nothing", 0, accept_nothing, EIO}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- where the text lands ------------------------------------------------------
 
 struct Destination {
     const char* name;
-    const char* given;   // the path written, relative to the directory
-    const char* lands;   // the file that then holds the text
-    mode_t mode;         // its permission bits (new files: umask 027)
+    const char* given;  // the path written, relative to the directory
+    const char* lands;  // the file that then holds the text
+    mode_t mode;        // its permission bits (new files: umask 027)
 };
 
 class Destinations : public ::testing::TestWithParam<Destination> {};
@@ -135,7 +137,8 @@ TEST_P(Destinations, ReplaceTheFileLinksLeadTo) {
     ASSERT_TRUE(status) << status.error().to_string();
     EXPECT_EQ(support::read_file(dir / to.lands), NEW_TEXT);
     EXPECT_EQ(fs::status(dir / to.lands).permissions(), fs::perms(to.mode));
-    for (const char* link : {"link", "sub/chain", "dangling"}) EXPECT_TRUE(fs::is_symlink(dir / link));
+    for (const char* link : {"link", "sub/chain", "dangling"})
+        EXPECT_TRUE(fs::is_symlink(dir / link));
     EXPECT_EQ(names_under(dir), names);
 }
 
@@ -186,7 +189,8 @@ TEST_P(InterruptedOpen, IsRetried) {
     const bool writing = GetParam();
     const std::string fifo = support::temp_dir("interrupted_open") + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    struct sigaction action {}, saved {};
+    struct sigaction action {
+    }, saved{};
     action.sa_handler = count_interruption;
     sigemptyset(&action.sa_mask);
     ASSERT_EQ(::sigaction(SIGUSR1, &action, &saved), 0);
@@ -218,7 +222,8 @@ TEST_P(InterruptedOpen, IsRetried) {
     EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, InterruptedOpen, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "writing" : "reading"); });
+INSTANTIATE_TEST_SUITE_P(Calls, InterruptedOpen, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "writing" : "reading");
+});
 
 }  // namespace

@@ -22,11 +22,11 @@ std::string param_name(const ::testing::TestParamInfo<const char*>& info) {
     return support::case_name(info.param);
 }
 
-const std::string kLong =
+const std::string LONG =
     "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0\nxmax = 1\n"
     "tiers? <exists>\nsize = 1\nitem []:\n    item [1]:\n        class = \"TextTier\"\n"
     "        name = \"p\"\n        xmin = 0\n        xmax = 1\n        points: size = 0\n";
-const std::string kShort =
+const std::string SHORT =
     "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n0\n1\n<exists>\n1\n"
     "\"IntervalTier\"\n\"w\"\n0\n1\n1\n0\n1\n\"item []\"\n";
 
@@ -48,19 +48,18 @@ class ReadTextGrid : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadTextGrid, PicksTheLayout) {
     const auto& c = GetParam();
-    EXPECT_EQ(render(read_textgrid(temp_file(c.title, c.bytes), false, c.file_type)),
-              c.expected);
+    EXPECT_EQ(render(read_textgrid(temp_file(c.title, c.bytes), false, c.file_type)), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadTextGrid,
     ::testing::Values(
-        ReadCase{"auto_long", kLong, "auto", "0 1 1 | P 'p' 0 1 0:"},
-        ReadCase{"long_long", kLong, "long", "0 1 1 | P 'p' 0 1 0:"},
+        ReadCase{"auto_long", LONG, "auto", "0 1 1 | P 'p' 0 1 0:"},
+        ReadCase{"long_long", LONG, "long", "0 1 1 | P 'p' 0 1 0:"},
         // The label holds "item []", so auto takes the long parser, which finds no keys.
-        ReadCase{"auto_short_with_marker", kShort, "auto", "0 0 0"},
-        ReadCase{"short_short", kShort, "short", "0 1 1 | I 'w' 0 1 1: (0,1,'item []')"},
-        ReadCase{"auto_short", kShort.substr(0, kShort.size() - 10) + "\"x\"\n", "auto",
+        ReadCase{"auto_short_with_marker", SHORT, "auto", "0 0 0"},
+        ReadCase{"short_short", SHORT, "short", "0 1 1 | I 'w' 0 1 1: (0,1,'item []')"},
+        ReadCase{"auto_short", SHORT.substr(0, SHORT.size() - 10) + "\"x\"\n", "auto",
                  "0 1 1 | I 'w' 0 1 1: (0,1,'x')"},
         ReadCase{"auto_tiny", "abc", "auto", "error: Unexpected end of file at line 4"},
         ReadCase{"auto_elan_marker", "xmin = 0\nxmax = 3\nitem[]:\n", "auto", "0 3 0"},
@@ -72,10 +71,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0\nxmax = 1\n"
                  "tiers? <absent>\n",
                  "long", "0 1 0"},
-        ReadCase{"utf8_mark", "\xEF\xBB\xBF" + kLong, "auto", "0 1 1 | P 'p' 0 1 0:"},
-        ReadCase{"long_cr_only", cr_only(kLong), "auto", "0 1 1 | P 'p' 0 1 0:"},
-        ReadCase{"short_cr_only", cr_only(kShort), "short", "0 1 1 | I 'w' 0 1 1: (0,1,'item []')"},
-        ReadCase{"short_cr_only_cut", cr_only(kShort.substr(0, 56)), "short",
+        ReadCase{"utf8_mark", "\xEF\xBB\xBF" + LONG, "auto", "0 1 1 | P 'p' 0 1 0:"},
+        ReadCase{"long_cr_only", cr_only(LONG), "auto", "0 1 1 | P 'p' 0 1 0:"},
+        ReadCase{"short_cr_only", cr_only(SHORT), "short", "0 1 1 | I 'w' 0 1 1: (0,1,'item []')"},
+        ReadCase{"short_cr_only_cut", cr_only(SHORT.substr(0, 56)), "short",
                  "error: Unexpected end of file at line 7"},
         ReadCase{"bad_utf8_long", "\xFFxyz", "long", "error: stream did not contain valid UTF-8"},
         ReadCase{"bad_utf8_short", "\xFFxyz", "short",

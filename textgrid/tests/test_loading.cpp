@@ -10,8 +10,8 @@
 
 #include "loading.hpp"
 #include "parallel.hpp"
-#include "temp_files.hpp"
 #include "reference_text.hpp"
+#include "temp_files.hpp"
 
 using namespace textgrid;
 using namespace std::string_literals;
@@ -169,12 +169,15 @@ TEST(CountQuotesAndLineFeeds, AgreesWithCountingByteByByte) {
     for (const std::size_t size : {0u, 15u, 16u, 4079u, 4080u, 4096u, 70001u}) {
         while (text.size() < size) {
             state = state * 1103515245u + 12345u;
-            const char kBytes[] = {'"', '\n', 'a', ' ', '\r', '\xC3'};
-            text += kBytes[(state >> 16) % 6];
+            const char BYTES[] = {'"', '\n', 'a', ' ', '\r', '\xC3'};
+            text += BYTES[(state >> 16) % 6];
         }
         const std::string_view part(text.data(), size);
         const auto count = count_quotes_and_line_feeds(part);
-        EXPECT_EQ(count.quotes, static_cast<std::size_t>(std::count(part.begin(), part.end(), '"'))) << size;
-        EXPECT_EQ(count.line_feeds, static_cast<std::size_t>(std::count(part.begin(), part.end(), '\n'))) << size;
+        EXPECT_EQ(count.quotes, static_cast<std::size_t>(std::count(part.begin(), part.end(), '"')))
+            << size;
+        EXPECT_EQ(count.line_feeds,
+                  static_cast<std::size_t>(std::count(part.begin(), part.end(), '\n')))
+            << size;
     }
 }

@@ -30,8 +30,8 @@ TEST_P(Numbers, FollowTheGrammar) {
     }
 }
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double INF = std::numeric_limits<double>::infinity();
+constexpr double QUIET_NAN = std::numeric_limits<double>::quiet_NaN();
 
 INSTANTIATE_TEST_SUITE_P(
     Accepted, Numbers,
@@ -41,21 +41,20 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"-1.5e-3", -0.0015}, NumberCase{"0.1", 0.1},
                       NumberCase{"2.2250738585072011e-308", 2.2250738585072011e-308},
                       NumberCase{"4.9e-324", 4.9e-324}, NumberCase{"-0", -0.0},
-                      NumberCase{"inf", kInf}, NumberCase{"+INF", kInf},
-                      NumberCase{"-Infinity", -kInf}, NumberCase{"NaN", kNaN},
-                      NumberCase{"-nan", kNaN}),
-                         [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
+                      NumberCase{"inf", INF}, NumberCase{"+INF", INF},
+                      NumberCase{"-Infinity", -INF}, NumberCase{"NaN", QUIET_NAN},
+                      NumberCase{"-nan", QUIET_NAN}),
+    [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
 
 INSTANTIATE_TEST_SUITE_P(
     OutOfRange, Numbers,
-    ::testing::Values(NumberCase{"1e309", kInf}, NumberCase{"-1e309", -kInf},
-                      NumberCase{"1e99999999999999999999", kInf},
-                      NumberCase{"123456789e301", kInf},
+    ::testing::Values(NumberCase{"1e309", INF}, NumberCase{"-1e309", -INF},
+                      NumberCase{"1e99999999999999999999", INF}, NumberCase{"123456789e301", INF},
                       NumberCase{"0.000000000000000000000000000001e330", 1e300},
                       NumberCase{"1e-400", 0.0}, NumberCase{"-1e-400", -0.0},
                       NumberCase{"0.0001e-320", 0.0}, NumberCase{"-1e-99999999999999999999", -0.0},
                       NumberCase{"1000000e-330", 0.0}, NumberCase{"0e999999", 0.0}),
-                         [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
+    [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
 
 INSTANTIATE_TEST_SUITE_P(
     Refused, Numbers,
@@ -66,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"--1", 0}, NumberCase{"nan(1)", 0}, NumberCase{"nan()", 0},
                       NumberCase{"infin", 0}, NumberCase{"infinityx", 0}, NumberCase{"e5", 0},
                       NumberCase{"1.2.3", 0}, NumberCase{"abc", 0}, NumberCase{"1d", 0}),
-                         [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
+    [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
 
 struct CountCase {
     const char* text;
@@ -86,5 +85,4 @@ INSTANTIATE_TEST_SUITE_P(
                       CountCase{"18446744073709551616", 0}, CountCase{"", 0}, CountCase{"+", 0},
                       CountCase{"-1", 0}, CountCase{"1.0", 0}, CountCase{"2e3", 0},
                       CountCase{"++1", 0}, CountCase{"+-1", 0}, CountCase{" 1", 0}),
-                         [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
-
+    [](const auto& info) { return support::indexed_name(info.index, info.param.text); });

@@ -33,7 +33,8 @@ void map_ordered(std::size_t n, F f, O observe, std::size_t processors = logical
             return results;
         },
         [&](std::size_t begin, auto&& results) {
-            for (std::size_t j = 0; j < results.size(); ++j) observe(begin + j, std::move(results[j]));
+            for (std::size_t j = 0; j < results.size(); ++j)
+                observe(begin + j, std::move(results[j]));
         },
         processors);
 }
@@ -91,7 +92,8 @@ TEST_P(SmallInputs, NeverCreateThePool) {
     EXPECT_EXIT(
         {
             const std::size_t before = threads_in_process();
-            const auto results = parallel_map(n, [](std::size_t i) { return i; }, 4);
+            const auto results = parallel_map(
+                n, [](std::size_t i) { return i; }, 4);
             std::exit(results.size() == n && threads_in_process() == before ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
@@ -106,8 +108,10 @@ struct NoDefault {
 
 TEST(ParallelMap, ResultsNeedNoDefaultConstructorAndBoolsDoNotShareSlots) {
     const std::size_t n = 20000;
-    const auto objects = parallel_map(n, [](std::size_t i) { return NoDefault(i + 1); }, 4);
-    const auto flags = parallel_map(n, [](std::size_t i) { return i % 3 == 0; }, 4);
+    const auto objects = parallel_map(
+        n, [](std::size_t i) { return NoDefault(i + 1); }, 4);
+    const auto flags = parallel_map(
+        n, [](std::size_t i) { return i % 3 == 0; }, 4);
     ASSERT_EQ(objects.size(), n);
     ASSERT_EQ(flags.size(), n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -122,7 +126,11 @@ TEST_P(Pieces, CoverTheRangeInOrderAndAreLongEnough) {
     const auto [n, processors, on_caller] = GetParam();
     using Range = std::pair<std::size_t, std::size_t>;
     const auto ranges = parallel_map_pieces(
-        n, [](std::size_t begin, std::size_t end) { return Range{begin, end}; }, processors);
+        n,
+        [](std::size_t begin, std::size_t end) {
+            return Range{begin, end};
+        },
+        processors);
     if (n == 0) {
         EXPECT_TRUE(ranges.empty());
         return;
@@ -145,8 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Pieces,
                          ::testing::Values(MapCase{0, 4, true}, MapCase{39, 4, true},
                                            MapCase{40, 4, false}, MapCase{59, 4, false},
                                            MapCase{10, 1, false}, MapCase{39, 1, false},
-                                           MapCase{1000001, 2, false},
-                                           MapCase{777, 16, false}),
+                                           MapCase{1000001, 2, false}, MapCase{777, 16, false}),
                          map_case_name);
 
 // P bounds how many workers one call uses at once; it is what lets a call be
@@ -192,8 +199,8 @@ TEST(ParallelMap, NestedCallsCompleteWhileEveryWorkerIsBusy) {
             while (!all_busy && std::chrono::steady_clock::now() < deadline) {
                 std::this_thread::yield();
             }
-            const auto inner =
-                parallel_map(inner_n, [i](std::size_t j) { return i * 100000 + j; }, workers);
+            const auto inner = parallel_map(
+                inner_n, [i](std::size_t j) { return i * 100000 + j; }, workers);
             std::size_t matching = 0;
             for (std::size_t j = 0; j < inner.size(); ++j) matching += inner[j] == i * 100000 + j;
             return matching;
@@ -244,7 +251,10 @@ TEST_P(Failures, ReachTheCallerAfterRunningPiecesFinish) {
     }
     EXPECT_EQ(active.load(), 0);
     // The pool still serves later calls.
-    EXPECT_EQ(parallel_map(100, [](std::size_t i) { return i; }, 4).back(), 99u);
+    EXPECT_EQ(parallel_map(
+                  100, [](std::size_t i) { return i; }, 4)
+                  .back(),
+              99u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Failures,
@@ -351,7 +361,10 @@ TEST_P(OrderedFailures, ReachTheCallerAfterRunningPiecesFinish) {
     }
     EXPECT_EQ(active.load(), 0);
     for (std::size_t i = 0; i < observed.size(); ++i) ASSERT_EQ(observed[i], i);
-    EXPECT_EQ(parallel_map(100, [](std::size_t i) { return i; }, 4).back(), 99u);
+    EXPECT_EQ(parallel_map(
+                  100, [](std::size_t i) { return i; }, 4)
+                  .back(),
+              99u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OrderedFailures,
@@ -382,11 +395,17 @@ namespace in_child {
 
 // A large map and a nested one, both on the pool, give the right results.
 bool maps_on_the_pool() {
-    const auto squares = parallel_map(1000, [](std::size_t i) { return i * i; }, 4);
+    const auto squares = parallel_map(
+        1000, [](std::size_t i) { return i * i; }, 4);
     bool right = squares.size() == 1000;
     for (std::size_t i = 0; right && i < squares.size(); ++i) right = squares[i] == i * i;
     const auto nested = parallel_map(
-        80, [](std::size_t) { return parallel_map(100, [](std::size_t j) { return j; }, 4).size(); },
+        80,
+        [](std::size_t) {
+            return parallel_map(
+                       100, [](std::size_t j) { return j; }, 4)
+                .size();
+        },
         4);
     for (std::size_t size : nested) right = right && size == 100;
     return right;
@@ -424,7 +443,8 @@ class ParallelMapFork : public ::testing::TestWithParam<bool> {};
 // grandchild.
 TEST_P(ParallelMapFork, ChildStartsAPoolOfItsOwn) {
     const bool busy = GetParam();
-    parallel_map(1000, [](std::size_t i) { return i; }, 4);
+    parallel_map(
+        1000, [](std::size_t i) { return i; }, 4);
     std::atomic<bool> stop{false};
     std::atomic<bool> stopped{!busy};
     if (busy) {
@@ -432,7 +452,9 @@ TEST_P(ParallelMapFork, ChildStartsAPoolOfItsOwn) {
         // thread's id alive in a forked child and takes a new thread that gets
         // the same id there for a duplicate.
         std::thread([&] {
-            while (!stop) parallel_map(400, [](std::size_t i) { return i + 1; }, 4);
+            while (!stop)
+                parallel_map(
+                    400, [](std::size_t i) { return i + 1; }, 4);
             stopped = true;
         }).detach();
     }

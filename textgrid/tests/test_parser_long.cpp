@@ -10,12 +10,12 @@ using support::render;
 
 namespace {
 
-const std::string kHeader =
+const std::string HEADER =
     "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0\nxmax = 2.3\n"
     "tiers? <exists>\nsize = 1\nitem []:\n";
 
 std::string one_interval(const std::string& item_lines) {
-    return kHeader +
+    return HEADER +
            "    item [1]:\n        class = \"IntervalTier\"\n        name = \"words\"\n"
            "        xmin = 0\n        xmax = 2.3\n        intervals: size = 1\n"
            "        intervals [1]:\n" +
@@ -41,19 +41,19 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, LongParser,
     ::testing::Values(
         LongCase{"full",
-                 kHeader + "item [1]:\nclass = \"IntervalTier\"\nname = \"words\"\nxmin = 0\n"
-                           "xmax = 2.3\nintervals: size = 1\nintervals [1]:\nxmin = 0\n"
-                           "xmax = 2.3\ntext = \"hello\"\n",
+                 HEADER + "item [1]:\nclass = \"IntervalTier\"\nname = \"words\"\nxmin = 0\n"
+                          "xmax = 2.3\nintervals: size = 1\nintervals [1]:\nxmin = 0\n"
+                          "xmax = 2.3\ntext = \"hello\"\n",
                  true, "0 2.3 1 | I 'words' 0 2.3 1: (0,2.3,'hello')"},
         LongCase{"points",
-                 kHeader + "item [1]:\nclass = \"TextTier\"\nname = \"bell\"\nxmin = 0\n"
-                           "xmax = 2.3\npoints: size = 2\npoints [1]:\nnumber = 0.9\n"
-                           "mark = \"ding\"\npoints [2]:\nxmin = 1\nxmax = 1.2\n",
+                 HEADER + "item [1]:\nclass = \"TextTier\"\nname = \"bell\"\nxmin = 0\n"
+                          "xmax = 2.3\npoints: size = 2\npoints [1]:\nnumber = 0.9\n"
+                          "mark = \"ding\"\npoints [2]:\nxmin = 1\nxmax = 1.2\n",
                  false, "0 2.3 1 | P 'bell' 0 2.3 2: (0.9,0.9,'ding') (1,1.2,'')"},
         // Another writer's name for a point's time; in an interval it means nothing.
         LongCase{"time_key_in_points",
-                 kHeader + "item [1]:\nclass = \"TextTier\"\npoints [1]:\ntime = 0.9\n"
-                           "mark = \"a\"\npoints[2]:\n  time=1.5\n",
+                 HEADER + "item [1]:\nclass = \"TextTier\"\npoints [1]:\ntime = 0.9\n"
+                          "mark = \"a\"\npoints[2]:\n  time=1.5\n",
                  false, "0 2.3 1 | P '' 0 0 0: (0.9,0.9,'a') (1.5,1.5,'')"},
         // Item lines at the edges of the usual shape, read directly or the general way alike.
         LongCase{"item_lines_unusual_spacing_and_quotes",
@@ -65,9 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
         LongCase{"item_label_over_lines_and_no_final_newline",
                  one_interval("xmin = 1\nxmax = 2 \ntext = \"x\ny\"\nxmin = 1.5"), false,
                  "0 2.3 1 | I 'words' 0 2.3 1: (1.5,2,'x\ny')"},
-        LongCase{"time_key_not_in_intervals", one_interval("xmin = 1\ntime = 5\nxmax = 2\n"),
-                 false, "0 2.3 1 | I 'words' 0 2.3 1: (1,2,'')"},
-        LongCase{"no_class_is_interval", kHeader + "item [1]:\nname = \"t\"\n", false,
+        LongCase{"time_key_not_in_intervals", one_interval("xmin = 1\ntime = 5\nxmax = 2\n"), false,
+                 "0 2.3 1 | I 'words' 0 2.3 1: (1,2,'')"},
+        LongCase{"no_class_is_interval", HEADER + "item [1]:\nname = \"t\"\n", false,
                  "0 2.3 1 | I 't' 0 0 0:"},
         LongCase{"label_with_equals", one_interval("text = \"a = b\"\n"), false,
                  "0 2.3 1 | I 'words' 0 2.3 1: (0,0,'a = b')"},
@@ -80,14 +80,13 @@ INSTANTIATE_TEST_SUITE_P(
         LongCase{"label_over_lines_keeps_times",
                  one_interval("xmin = 1\ntext = \"first\n  xmin = 5\r\nlast\"\nxmax = 2\n"), false,
                  "0 2.3 1 | I 'words' 0 2.3 1: (1,2,'first\n  xmin = 5\r\nlast')"},
-        LongCase{"bad_numbers", kHeader + "xmin = abc\nitem [1]:\nxmax =\nintervals: size = -1\n",
+        LongCase{"bad_numbers", HEADER + "xmin = abc\nitem [1]:\nxmax =\nintervals: size = -1\n",
                  false, "0 2.3 1 | I '' 0 0 0:"},
-        LongCase{"header_keys_only_in_header", kHeader + "xmax = 9\nsize = 4\n", false,
-                 "0 2.3 1"},
-        LongCase{"size_mismatch_lenient", kHeader + "item [1]:\nitem [2]:\n", false,
+        LongCase{"header_keys_only_in_header", HEADER + "xmax = 9\nsize = 4\n", false, "0 2.3 1"},
+        LongCase{"size_mismatch_lenient", HEADER + "item [1]:\nitem [2]:\n", false,
                  "0 2.3 1 | I '' 0 0 0: | I '' 0 0 0:"},
         LongCase{"size_mismatch_strict",
-                 kHeader + "item [1]:\nxmin = 0\nxmax = 1\nitem [2]:\nxmin = 0\nxmax = 1\n", true,
+                 HEADER + "item [1]:\nxmin = 0\nxmax = 1\nitem [2]:\nxmin = 0\nxmax = 1\n", true,
                  "error: TextGrid size does not match number of tiers"},
         LongCase{"lying_count_reserves_only_what_fits",
                  "item [1]:\nintervals: size = 18446744073709551615\nintervals [1]:\n", false,
@@ -116,9 +115,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "\"w\"\r\n\t\txmin = 0\n\t\txmax = 1\r\n",
                  false, "0 1 1 | I 'w' 0 1 0:"},
         LongCase{"strict_tier_fault",
-                 kHeader + "item [1]:\nname = \"w\"\nxmin = 0\nxmax = 1\nintervals: size = 2\n"
-                           "intervals [1]:\nxmin = 0\nxmax = 1\nintervals [2]:\nxmin = 0.5\n"
-                           "xmax = 1\n",
+                 HEADER + "item [1]:\nname = \"w\"\nxmin = 0\nxmax = 1\nintervals: size = 2\n"
+                          "intervals [1]:\nxmin = 0\nxmax = 1\nintervals [2]:\nxmin = 0.5\n"
+                          "xmax = 1\n",
                  true, "error: Items 0 and 1 overlap in tier w"}),
     [](const auto& info) { return std::string(info.param.title); });
 
@@ -139,15 +138,15 @@ TEST_P(LongParserErrors, AreInvalidData) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LongParserErrors,
-    ::testing::Values(
-        LongErrorCase{"item_before_tier", "xmin = 0\n\nintervals [1]:\n",
-                      "Item before any tier at line 3"},
-        LongErrorCase{"point_before_tier_physical_line",
-                      "name = \"a\nb\nc\"\npoints[1]:\n", "Item before any tier at line 4"},
-        LongErrorCase{"lower_case_class", "item [1]:\nclass = \"intervaltier\"\n",
-                      "Unknown tier class: \"intervaltier\""},
-        LongErrorCase{"other_class", "item [1]:\nclass = \"PitchTier\"\n",
-                      "Unknown tier class: \"PitchTier\""}),
+    ::testing::Values(LongErrorCase{"item_before_tier", "xmin = 0\n\nintervals [1]:\n",
+                                    "Item before any tier at line 3"},
+                      LongErrorCase{"point_before_tier_physical_line",
+                                    "name = \"a\nb\nc\"\npoints[1]:\n",
+                                    "Item before any tier at line 4"},
+                      LongErrorCase{"lower_case_class", "item [1]:\nclass = \"intervaltier\"\n",
+                                    "Unknown tier class: \"intervaltier\""},
+                      LongErrorCase{"other_class", "item [1]:\nclass = \"PitchTier\"\n",
+                                    "Unknown tier class: \"PitchTier\""}),
     [](const auto& info) { return std::string(info.param.title); });
 
 // Tiers that declare four billion items each and hold none: whatever their
@@ -157,9 +156,9 @@ INSTANTIATE_TEST_SUITE_P(
 class DeclaredCounts : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(DeclaredCounts, ReserveNoMoreThanTheTextCouldHold) {
-    constexpr std::size_t kTiers = 2000;
-    std::string text = kHeader;
-    for (std::size_t t = 1; t <= kTiers; ++t) {
+    constexpr std::size_t TIERS = 2000;
+    std::string text = HEADER;
+    for (std::size_t t = 1; t <= TIERS; ++t) {
         text += "    item [" + std::to_string(t) +
                 "]:\n        class = \"TextTier\"\n        name = \"t\"\n        xmin = 0\n"
                 "        xmax = 1\n        points: size = 4000000000\n";
@@ -168,7 +167,7 @@ TEST_P(DeclaredCounts, ReserveNoMoreThanTheTextCouldHold) {
     const auto grid = processors == 0 ? parse_long_text_one_pass(text, false)
                                       : parse_long_text_in_pieces(text, false, processors);
     ASSERT_TRUE(grid);
-    ASSERT_EQ(grid.value().tiers.size(), kTiers);
+    ASSERT_EQ(grid.value().tiers.size(), TIERS);
     std::size_t reserved = 0;
     for (const Tier& tier : grid.value().tiers) reserved += tier.items.capacity();
     const std::size_t rounding = 8 * processors + 1;  // at most one item per stretch

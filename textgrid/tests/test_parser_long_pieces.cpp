@@ -5,14 +5,14 @@
 
 #include <random>
 #include <span>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "parallel.hpp"
 #include "exact.hpp"
-#include "parser_long.hpp"
 #include "loading.hpp"
+#include "parallel.hpp"
+#include "parser_long.hpp"
 #include "render.hpp"
 #include "temp_files.hpp"
 
@@ -38,23 +38,44 @@ public:
         out += eol();
         const int tiers = pick(5);
         for (int t = 0; t < tiers; ++t) out += tier(faults);
-        if (faults && pick(6) == 0) out += indent() + "text = \"open to the end" + eol() + "item [9]:";
+        if (faults && pick(6) == 0)
+            out += indent() + "text = \"open to the end" + eol() + "item [9]:";
         return out;
     }
 
     // Any mix of the lines the parser knows, in any order.
     std::string soup() {
-        static const char* const kLines[] = {
-            "item []:", "item [1]:", "item[2]:", "item []", "item", "items [1]:",
-            "intervals [1]:", "intervals[", "points [2]:", "points[", "intervals: size = 2",
-            "points: size = 1", "xmin = 1.5", "xmax = 2", "size = 3", "number = 0.25",
-            "name = \"n\"", "class = \"TextTier\"", "class = \"IntervalTier\"", "text = \"t\"",
-            "mark = \"a\"\"b\"", "text = \"x\nitem [3]:\"", "\"", "", "\xE3\x80\x80item [4]:",
-            "class = \"Other\"", "text = \"a\r\nintervals [5]:\r\n\""};
+        static const char* const LINES[] = {"item []:",
+                                            "item [1]:",
+                                            "item[2]:",
+                                            "item []",
+                                            "item",
+                                            "items [1]:",
+                                            "intervals [1]:",
+                                            "intervals[",
+                                            "points [2]:",
+                                            "points[",
+                                            "intervals: size = 2",
+                                            "points: size = 1",
+                                            "xmin = 1.5",
+                                            "xmax = 2",
+                                            "size = 3",
+                                            "number = 0.25",
+                                            "name = \"n\"",
+                                            "class = \"TextTier\"",
+                                            "class = \"IntervalTier\"",
+                                            "text = \"t\"",
+                                            "mark = \"a\"\"b\"",
+                                            "text = \"x\nitem [3]:\"",
+                                            "\"",
+                                            "",
+                                            "\xE3\x80\x80item [4]:",
+                                            "class = \"Other\"",
+                                            "text = \"a\r\nintervals [5]:\r\n\""};
         std::string out;
         const int lines = 1 + pick(60);
         for (int i = 0; i < lines; ++i) {
-            out += indent() + kLines[pick(static_cast<int>(std::size(kLines)))] + eol();
+            out += indent() + LINES[pick(static_cast<int>(std::size(LINES)))] + eol();
         }
         return out;
     }
@@ -63,25 +84,35 @@ private:
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
 
     std::string eol() { return pick(4) == 0 ? "\r\n" : "\n"; }
-    std::string indent() { return std::string(static_cast<std::size_t>(pick(3) * 4), pick(5) ? ' ' : '\t'); }
+    std::string indent() {
+        return std::string(static_cast<std::size_t>(pick(3) * 4), pick(5) ? ' ' : '\t');
+    }
     std::string number() { return std::to_string(pick(1000)) + "." + std::to_string(pick(100)); }
 
     std::string item_header() {
-        static const char* const kHeaders[] = {"intervals [", "intervals[", "points [", "points["};
-        return indent() + kHeaders[pick(4)] + std::to_string(pick(9) + 1) + "]:";
+        static const char* const HEADERS[] = {"intervals [", "intervals[", "points [", "points["};
+        return indent() + HEADERS[pick(4)] + std::to_string(pick(9) + 1) + "]:";
     }
 
     std::string label() {
-        static const char* const kLabels[] = {
-            "\"\"", "\"word\"", "\"say \"\"hi\"\"\"", "\"two\nlines\"", "\"a\r\n  item [2]:\r\n\"",
-            "\"\nintervals [1]:\n    xmin = 99\n\"", "\"\npoints[3]:\nnumber = 5\n\"",
-            "\"caf\xC3\xA9 = \"\"x\"\"\"", "bare", "\" spaced \"", "\"item []:\n\""};
-        return kLabels[pick(static_cast<int>(std::size(kLabels)))];
+        static const char* const LABELS[] = {"\"\"",
+                                             "\"word\"",
+                                             "\"say \"\"hi\"\"\"",
+                                             "\"two\nlines\"",
+                                             "\"a\r\n  item [2]:\r\n\"",
+                                             "\"\nintervals [1]:\n    xmin = 99\n\"",
+                                             "\"\npoints[3]:\nnumber = 5\n\"",
+                                             "\"caf\xC3\xA9 = \"\"x\"\"\"",
+                                             "bare",
+                                             "\" spaced \"",
+                                             "\"item []:\n\""};
+        return LABELS[pick(static_cast<int>(std::size(LABELS)))];
     }
 
     std::string tier(bool faults) {
         const bool interval = pick(3) != 0;
-        std::string out = indent() + (pick(2) ? "item [" : "item[") + std::to_string(pick(9)) + "]:" + eol();
+        std::string out =
+            indent() + (pick(2) ? "item [" : "item[") + std::to_string(pick(9)) + "]:" + eol();
         std::string kind = interval ? "\"IntervalTier\"" : "\"TextTier\"";
         if (faults && pick(12) == 0) kind = "\"PitchTier\"";
         out += indent() + "class = " + kind + eol() + indent() + "name = " + label() + eol() +
@@ -95,7 +126,8 @@ private:
                 out += indent() + "xmin = " + number() + eol() + indent() + "xmax = " + number() +
                        eol() + indent() + "text = " + label() + eol();
             } else {
-                out += indent() + "number = " + number() + eol() + indent() + "mark = " + label() + eol();
+                out += indent() + "number = " + number() + eol() + indent() + "mark = " + label() +
+                       eol();
             }
         }
         return out;
@@ -139,10 +171,13 @@ void expect_same_in_pieces(const std::string& text) {
         const auto one_pass = parse_long_text_one_pass(text, strict);
         for (const std::size_t processors : {2u, 3u, 16u, 1000u}) {
             RowLog log;
-            const auto pieces = parse_long_text_in_pieces(text, strict, processors, {}, log.observer());
+            const auto pieces =
+                parse_long_text_in_pieces(text, strict, processors, {}, log.observer());
             ASSERT_TRUE(same_results(pieces, one_pass))
-                << "P = " << processors << ", strict = " << strict << "\nin pieces: " << render(pieces)
-                << "\none pass:  " << render(one_pass) << "\ntext:\n" << text;
+                << "P = " << processors << ", strict = " << strict
+                << "\nin pieces: " << render(pieces) << "\none pass:  " << render(one_pass)
+                << "\ntext:\n"
+                << text;
             // Rows told while reading are the rows of the document read.
             if (one_pass) {
                 ASSERT_EQ(log.rows(), rows_of(one_pass.value())) << "P = " << processors;
@@ -207,8 +242,8 @@ INSTANTIATE_TEST_SUITE_P(
         EdgeCase{"no_header", std::string(500, 'a') + "\nxmin = 2\n"},
         EdgeCase{"only_headers", "item [1]:\nintervals [1]:\nitem [2]:\npoints[1]:\n"},
         // A tier list header is no cut; its lines are ignored.
-        EdgeCase{"tier_list_headers",
-                 "xmin = 1\nitem []:\n" + std::string(100, ' ') + "\nxmin = 5\nitem [] \nitem [1]:\n"}),
+        EdgeCase{"tier_list_headers", "xmin = 1\nitem []:\n" + std::string(100, ' ') +
+                                          "\nxmin = 5\nitem [] \nitem [1]:\n"}),
     [](const auto& info) { return std::string(info.param.title); });
 
 TEST(LongInPiecesLarge, LargeTextsTakeThePiecewisePathAndMatch) {

@@ -13,12 +13,13 @@ using namespace textgrid;
 
 namespace {
 
-const std::string kDir = TEXTGRID_TEST_DATA "/praat/";
+const std::string DIRECTORY = TEXTGRID_TEST_DATA "/praat/";
 
 std::vector<std::string> split_fields(std::string_view line) {
     std::vector<std::string> fields;
     std::size_t start = 0;
-    for (std::size_t tab; (tab = line.find('\t', start)) != std::string_view::npos; start = tab + 1) {
+    for (std::size_t tab; (tab = line.find('\t', start)) != std::string_view::npos;
+         start = tab + 1) {
         fields.emplace_back(line.substr(start, tab - start));
     }
     fields.emplace_back(line.substr(start));
@@ -34,7 +35,7 @@ std::string escape_line_feeds(const std::string& text) {
 // The dump lines that Praat wrote: split at line feeds only, since labels may
 // hold quotes and trailing blanks.
 std::vector<std::string> dump_lines(const std::string& name) {
-    auto text = load_text(kDir + name + ".expected");
+    auto text = load_text(DIRECTORY + name + ".expected");
     EXPECT_TRUE(text) << text.error().to_string();
     std::vector<std::string> lines;
     std::string_view rest = text.value().view();
@@ -83,30 +84,29 @@ class PraatFiles : public ::testing::TestWithParam<PraatFileCase> {};
 
 TEST_P(PraatFiles, ReadAsPraatSeesThem) {
     const auto& c = GetParam();
-    auto grid = read_textgrid(kDir + c.file + ".TextGrid", true, c.file_type);
+    auto grid = read_textgrid(DIRECTORY + c.file + ".TextGrid", true, c.file_type);
     ASSERT_TRUE(grid) << grid.error().to_string();
     expect_as_praat_dumped(grid.value(), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, PraatFiles,
-    ::testing::Values(PraatFileCase{"ascii_long", "ascii", "auto"},
-                      PraatFileCase{"ascii_long", "ascii", "long"},
-                      PraatFileCase{"ascii_short", "ascii", "auto"},
-                      PraatFileCase{"ascii_short", "ascii", "short"},
-                      PraatFileCase{"unicode_long", "unicode", "auto"},
-                      PraatFileCase{"unicode_long", "unicode", "long"},
-                      PraatFileCase{"unicode_short", "unicode", "auto"},
-                      PraatFileCase{"unicode_short", "unicode", "short"},
-                      PraatFileCase{"elan_headers", "elan_headers", "auto"},
-                      PraatFileCase{"elan_headers", "elan_headers", "long"}),
-    [](const auto& info) {
-        return std::string(info.param.file) + "_" + info.param.file_type;
-    });
+INSTANTIATE_TEST_SUITE_P(Files, PraatFiles,
+                         ::testing::Values(PraatFileCase{"ascii_long", "ascii", "auto"},
+                                           PraatFileCase{"ascii_long", "ascii", "long"},
+                                           PraatFileCase{"ascii_short", "ascii", "auto"},
+                                           PraatFileCase{"ascii_short", "ascii", "short"},
+                                           PraatFileCase{"unicode_long", "unicode", "auto"},
+                                           PraatFileCase{"unicode_long", "unicode", "long"},
+                                           PraatFileCase{"unicode_short", "unicode", "auto"},
+                                           PraatFileCase{"unicode_short", "unicode", "short"},
+                                           PraatFileCase{"elan_headers", "elan_headers", "auto"},
+                                           PraatFileCase{"elan_headers", "elan_headers", "long"}),
+                         [](const auto& info) {
+                             return std::string(info.param.file) + "_" + info.param.file_type;
+                         });
 
 // Guards the dump comparison itself: the labels the generator gave Praat.
 TEST(PraatFiles, KeepTheTrickyLabels) {
-    auto ascii = read_textgrid(kDir + "ascii_short.TextGrid", true, "auto");
+    auto ascii = read_textgrid(DIRECTORY + "ascii_short.TextGrid", true, "auto");
     ASSERT_TRUE(ascii);
     const auto& words = ascii.value().tiers.at(0).items;
     EXPECT_EQ(words.at(0).label, "say \"hi\"");
@@ -116,7 +116,7 @@ TEST(PraatFiles, KeepTheTrickyLabels) {
     EXPECT_EQ(ascii.value().tiers.at(1).items.at(1).label, "\"");
     EXPECT_EQ(ascii.value().tiers.at(1).items.at(2).label, "x\n    item [2]:\npoints [1]:");
 
-    auto unicode = read_textgrid(kDir + "unicode_long.TextGrid", true, "auto");
+    auto unicode = read_textgrid(DIRECTORY + "unicode_long.TextGrid", true, "auto");
     ASSERT_TRUE(unicode);
     EXPECT_EQ(unicode.value().tiers.at(1).name, "Wörter");
     EXPECT_EQ(unicode.value().tiers.at(0).items.at(1).label, "日本語\nsecond line €");

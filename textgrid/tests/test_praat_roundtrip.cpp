@@ -17,7 +17,6 @@ using namespace textgrid;
 
 namespace {
 
-
 std::string code_points(const std::string& utf8) {
     std::string out = "[";
     for (std::size_t i = 0; i < utf8.size();) {
@@ -121,8 +120,8 @@ TEST_P(PraatReads, TheTiersTimesAndLabelsWeWrote) {
 
     const TextGrid grid = awkward_document();
     ASSERT_TRUE(write_textgrid(grid, file.string(), GetParam()));
-    const std::string command = "praat --no-pref-files --run '" + script + "' '" +
-                                file.string() + "' > '" + report.string() + "' 2>&1";
+    const std::string command = "praat --no-pref-files --run '" + script + "' '" + file.string() +
+                                "' > '" + report.string() + "' 2>&1";
     const int status = std::system(command.c_str());
     const std::string output = support::read_file(report);
     ASSERT_EQ(status, 0) << output;

@@ -15,8 +15,8 @@ using namespace textgrid;
 
 TEST(Trim, RemovesExactlyTheUnicodeWhiteSpace) {
     const std::vector<std::string> spaces = {
-        "\t", "\n", "\v", "\f", "\r", " ", "\u0085", "\u00A0", "\u1680", "\u2000", "\u2005",
-        "\u200A", "\u2028", "\u2029", "\u202F", "\u205F", "\u3000"};
+        "\t",     "\n",     "\v",     "\f",     "\r",     " ",      "\u0085", "\u00A0", "\u1680",
+        "\u2000", "\u2005", "\u200A", "\u2028", "\u2029", "\u202F", "\u205F", "\u3000"};
     for (const auto& space : spaces) {
         EXPECT_EQ(trim(space + "a b" + space + space), "a b") << space;
     }
@@ -58,18 +58,19 @@ TEST_P(LogicalLines, JoinsWhileQuotesAreOpen) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, LogicalLines,
     ::testing::Values(
-        LinesCase{"empty", "", {}, {}},
-        LinesCase{"final_newline", "a\nb\n", {"a", "b"}, {1, 2}},
+        LinesCase{"empty", "", {}, {}}, LinesCase{"final_newline", "a\nb\n", {"a", "b"}, {1, 2}},
         LinesCase{"no_final_newline", "a\nb", {"a", "b"}, {1, 2}},
         LinesCase{"blanks_kept", "\n\n  x \r\n", {"", "", "x"}, {1, 2, 3}},
         LinesCase{"lone_cr_not_a_break", "a\rb\r\nc", {"a\rb", "c"}, {1, 2}},
-        LinesCase{"quoted_break", "text = \"a\n  xmin = 5\"\nnext", {"text = \"a\n  xmin = 5\"", "next"},
+        LinesCase{"quoted_break",
+                  "text = \"a\n  xmin = 5\"\nnext",
+                  {"text = \"a\n  xmin = 5\"", "next"},
                   {1, 3}},
         LinesCase{"crlf_inside_kept", " \"a \r\n b \" \r\nz", {"\"a \r\n b \"", "z"}, {1, 3}},
-        LinesCase{"doubled_quotes_even", "\"say \"\"hi\"\"\"\nz", {"\"say \"\"hi\"\"\"", "z"},
-                  {1, 2}},
-        LinesCase{"reopened_on_same_line", "\"a\n\" \"b\nc\"\nd", {"\"a\n\" \"b\nc\"", "d"},
-                  {1, 4}},
+        LinesCase{
+            "doubled_quotes_even", "\"say \"\"hi\"\"\"\nz", {"\"say \"\"hi\"\"\"", "z"}, {1, 2}},
+        LinesCase{
+            "reopened_on_same_line", "\"a\n\" \"b\nc\"\nd", {"\"a\n\" \"b\nc\"", "d"}, {1, 4}},
         LinesCase{"unterminated", "x\n\"a\nb\n", {"x", "\"a\nb"}, {1, 2}}),
     [](const auto& info) { return std::string(info.param.title); });
 
@@ -115,5 +116,4 @@ INSTANTIATE_TEST_SUITE_P(
                       StringCase{"abc\"\"", "abc", "abc"}, StringCase{"", "", ""},
                       StringCase{"\"a\"\"\"\"b\"", "a\"\"\"\"b", "a\"\"b"},
                       StringCase{"\"line\nbreak\"", "line\nbreak", "line\nbreak"}),
-                         [](const auto& info) { return support::indexed_name(info.index, info.param.raw); });
-
+    [](const auto& info) { return support::indexed_name(info.index, info.param.raw); });

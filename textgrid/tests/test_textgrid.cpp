@@ -37,16 +37,14 @@ TEST_P(TimeBounds, FollowsTheRule) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TimeBounds,
-    ::testing::Values(BoundsCase{0, 1, "ok"},
-                      BoundsCase{0, 0, "Time bounds should be non-negative in ctx"},
-                      BoundsCase{0, -0.0, "Time bounds should be non-negative in ctx"},
-                      BoundsCase{-0.5, 2, "Time bounds should be non-negative in ctx"},
-                      BoundsCase{-INFINITY, 1, "Time bounds should be non-negative in ctx"},
-                      BoundsCase{0, 0.000001, "tmin should be less than tmax in ctx"},
-                      BoundsCase{0, 0.0000011, "ok"},
-                      BoundsCase{2, 1, "tmin should be less than tmax in ctx"},
-                      BoundsCase{0, INFINITY, "ok"}, BoundsCase{NaN, NaN, "ok"},
-                      BoundsCase{0, NaN, "ok"}),
+    ::testing::Values(
+        BoundsCase{0, 1, "ok"}, BoundsCase{0, 0, "Time bounds should be non-negative in ctx"},
+        BoundsCase{0, -0.0, "Time bounds should be non-negative in ctx"},
+        BoundsCase{-0.5, 2, "Time bounds should be non-negative in ctx"},
+        BoundsCase{-INFINITY, 1, "Time bounds should be non-negative in ctx"},
+        BoundsCase{0, 0.000001, "tmin should be less than tmax in ctx"},
+        BoundsCase{0, 0.0000011, "ok"}, BoundsCase{2, 1, "tmin should be less than tmax in ctx"},
+        BoundsCase{0, INFINITY, "ok"}, BoundsCase{NaN, NaN, "ok"}, BoundsCase{0, NaN, "ok"}),
     [](const auto& info) {
         return support::case_name(support::exact_time(info.param.tmin) + " to " +
                                   support::exact_time(info.param.tmax));
@@ -74,8 +72,8 @@ Tier with_size(Tier tier, std::uint64_t size) {
 std::vector<TierCase> tier_cases() {
     return {
         {"touching", make_tier("words", true, 0, 2, {{0, 1, "a"}, {1, 2, "b"}}), "ok"},
-        {"overlap_within_tolerance", make_tier("words", true, 0, 2, {{0, 1, "a"}, {0.9999995, 2, "b"}}),
-         "ok"},
+        {"overlap_within_tolerance",
+         make_tier("words", true, 0, 2, {{0, 1, "a"}, {0.9999995, 2, "b"}}), "ok"},
         {"overlap", make_tier("words", true, 0, 2, {{0, 1, "a"}, {0.99, 2, "b"}}),
          "Items 0 and 1 overlap in tier words"},
         {"reversed_after_overlap", make_tier("words", true, 0, 2, {{0, 1, ""}, {0.5, 0.4, ""}}),
@@ -86,7 +84,8 @@ std::vector<TierCase> tier_cases() {
          "Items 1 and 2 overlap in tier words"},
         {"second_item_negative_bound", make_tier("words", true, 0, 2, {{-3, -2, ""}}),
          "Time bounds should be non-negative in item 0 in tier words"},
-        {"size_before_bounds", with_size(make_tier("words", true, -1, 0, {{0, 1, ""}, {1, 2, ""}}), 3),
+        {"size_before_bounds",
+         with_size(make_tier("words", true, -1, 0, {{0, 1, ""}, {1, 2, ""}}), 3),
          "Tier size does not match number of items"},
         {"tier_negative", make_tier("words", true, -0.5, 2, {}),
          "Time bounds should be non-negative in tier words"},
@@ -161,14 +160,24 @@ TEST_P(FromTiers, FillsBoundsAndValidates) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, FromTiers,
     ::testing::Values(
-        FromTiersCase{"no_tiers_no_bounds", {}, {}, {},
-                      "Time bounds should be non-negative in TextGrid", 0, 0},
+        FromTiersCase{"no_tiers_no_bounds",
+                      {},
+                      {},
+                      {},
+                      "Time bounds should be non-negative in TextGrid",
+                      0,
+                      0},
         FromTiersCase{"no_tiers_given_bounds", {}, 0.0, 1.0, "ok", 0, 1},
         FromTiersCase{"from_tiers", {{0.5, 2}, {0.2, 1.5}}, {}, {}, "ok", 0.2, 2},
         FromTiersCase{"given_used_as_is", {{0.5, 2}}, 1.0, 1.5, "ok", 1.0, 1.5},
         FromTiersCase{"nan_skipped", {{NaN, 2}, {0.3, NaN}}, {}, {}, "ok", 0.3, 2},
-        FromTiersCase{"all_nan_tmin", {{NaN, 2}}, {}, {},
-                      "tmin should be less than tmax in TextGrid", 0, 0},
-        FromTiersCase{"tier_fault", {{0, 1}, {-1, 1}}, {}, {},
-                      "Time bounds should be non-negative in TextGrid", 0, 0}),
+        FromTiersCase{
+            "all_nan_tmin", {{NaN, 2}}, {}, {}, "tmin should be less than tmax in TextGrid", 0, 0},
+        FromTiersCase{"tier_fault",
+                      {{0, 1}, {-1, 1}},
+                      {},
+                      {},
+                      "Time bounds should be non-negative in TextGrid",
+                      0,
+                      0}),
     [](const auto& info) { return std::string(info.param.title); });

@@ -59,8 +59,9 @@ TextGrid empty_tiers() {
 
 // Declared sizes are wrong on purpose: the file states the actual counts.
 TextGrid two_tiers_wrong_sizes() {
-    TextGrid made = grid(0, 3, {make_tier("w", true, 0, 3, {{0, 1, "a"}, {1, 3, ""}}),
-                                make_tier("p\"q", false, 0, 3, {{1.5, 1.5, "say \"hi\"\nthere"}})});
+    TextGrid made = grid(0, 3,
+                         {make_tier("w", true, 0, 3, {{0, 1, "a"}, {1, 3, ""}}),
+                          make_tier("p\"q", false, 0, 3, {{1.5, 1.5, "say \"hi\"\nthere"}})});
     made.size = 7;
     made.tiers[0].size = 9;
     return made;
@@ -80,49 +81,81 @@ const std::string FILE_HEAD = "File type = \"ooTextFile\"\r\nObject class = \"Te
 INSTANTIATE_TEST_SUITE_P(
     Cases, Layouts,
     ::testing::Values(
-        LayoutCase{"example", example,
-                   FILE_HEAD + lines({"xmin = 0 ", "xmax = 2.5 ", "tiers? <exists> ", "size = 1 ",
-                                      "item []: ", "    item [1]:",
-                                      "        class = \"IntervalTier\" ",
-                                      "        name = \"words\" ", "        xmin = 0 ",
-                                      "        xmax = 2.5 ", "        intervals: size = 1 ",
-                                      "        intervals [1]:", "            xmin = 0 ",
-                                      "            xmax = 2.5 ", "            text = \"hi\" "}),
-                   FILE_HEAD + lines({"0", "2.5", "<exists>", "1", "\"IntervalTier\"", "\"words\"",
-                                      "0", "2.5", "1", "0", "2.5", "\"hi\""})},
+        LayoutCase{
+            "example", example,
+            FILE_HEAD + lines({"xmin = 0 ", "xmax = 2.5 ", "tiers? <exists> ", "size = 1 ",
+                               "item []: ", "    item [1]:", "        class = \"IntervalTier\" ",
+                               "        name = \"words\" ", "        xmin = 0 ",
+                               "        xmax = 2.5 ", "        intervals: size = 1 ",
+                               "        intervals [1]:", "            xmin = 0 ",
+                               "            xmax = 2.5 ", "            text = \"hi\" "}),
+            FILE_HEAD + lines({"0", "2.5", "<exists>", "1", "\"IntervalTier\"", "\"words\"", "0",
+                               "2.5", "1", "0", "2.5", "\"hi\""})},
         LayoutCase{"without_tiers", without_tiers,
                    FILE_HEAD + lines({"xmin = 0 ", "xmax = 1 ", "tiers? <exists> ", "size = 0 ",
                                       "item []: "}),
                    FILE_HEAD + lines({"0", "1", "<exists>", "0"})},
-        LayoutCase{"empty_tiers", empty_tiers,
-                   FILE_HEAD + lines({"xmin = 0 ", "xmax = 1 ", "tiers? <exists> ", "size = 2 ",
-                                      "item []: ", "    item [1]:",
-                                      "        class = \"IntervalTier\" ", "        name = \"a\" ",
-                                      "        xmin = 0 ", "        xmax = 1 ",
-                                      "        intervals: size = 0 ", "    item [2]:",
-                                      "        class = \"TextTier\" ", "        name = \"b\" ",
-                                      "        xmin = 0 ", "        xmax = 1 ",
-                                      "        points: size = 0 "}),
-                   FILE_HEAD + lines({"0", "1", "<exists>", "2", "\"IntervalTier\"", "\"a\"", "0",
-                                      "1", "0", "\"TextTier\"", "\"b\"", "0", "1", "0"})},
+        LayoutCase{
+            "empty_tiers", empty_tiers,
+            FILE_HEAD +
+                lines({"xmin = 0 ", "xmax = 1 ", "tiers? <exists> ", "size = 2 ",
+                       "item []: ", "    item [1]:", "        class = \"IntervalTier\" ",
+                       "        name = \"a\" ", "        xmin = 0 ", "        xmax = 1 ",
+                       "        intervals: size = 0 ",
+                       "    item [2]:", "        class = \"TextTier\" ", "        name = \"b\" ",
+                       "        xmin = 0 ", "        xmax = 1 ", "        points: size = 0 "}),
+            FILE_HEAD + lines({"0", "1", "<exists>", "2", "\"IntervalTier\"", "\"a\"", "0", "1",
+                               "0", "\"TextTier\"", "\"b\"", "0", "1", "0"})},
         LayoutCase{"two_tiers_wrong_sizes", two_tiers_wrong_sizes,
-                   FILE_HEAD + lines({"xmin = 0 ", "xmax = 3 ", "tiers? <exists> ", "size = 2 ",
-                                      "item []: ", "    item [1]:",
-                                      "        class = \"IntervalTier\" ", "        name = \"w\" ",
-                                      "        xmin = 0 ", "        xmax = 3 ",
-                                      "        intervals: size = 2 ", "        intervals [1]:",
-                                      "            xmin = 0 ", "            xmax = 1 ",
-                                      "            text = \"a\" ", "        intervals [2]:",
-                                      "            xmin = 1 ", "            xmax = 3 ",
-                                      "            text = \"\" ", "    item [2]:",
+                   FILE_HEAD + lines({"xmin = 0 ",
+                                      "xmax = 3 ",
+                                      "tiers? <exists> ",
+                                      "size = 2 ",
+                                      "item []: ",
+                                      "    item [1]:",
+                                      "        class = \"IntervalTier\" ",
+                                      "        name = \"w\" ",
+                                      "        xmin = 0 ",
+                                      "        xmax = 3 ",
+                                      "        intervals: size = 2 ",
+                                      "        intervals [1]:",
+                                      "            xmin = 0 ",
+                                      "            xmax = 1 ",
+                                      "            text = \"a\" ",
+                                      "        intervals [2]:",
+                                      "            xmin = 1 ",
+                                      "            xmax = 3 ",
+                                      "            text = \"\" ",
+                                      "    item [2]:",
                                       "        class = \"TextTier\" ",
-                                      "        name = \"p\"\"q\" ", "        xmin = 0 ",
-                                      "        xmax = 3 ", "        points: size = 1 ",
-                                      "        points [1]:", "            number = 1.5 ",
+                                      "        name = \"p\"\"q\" ",
+                                      "        xmin = 0 ",
+                                      "        xmax = 3 ",
+                                      "        points: size = 1 ",
+                                      "        points [1]:",
+                                      "            number = 1.5 ",
                                       "            mark = \"say \"\"hi\"\"\nthere\" "}),
-                   FILE_HEAD + lines({"0", "3", "<exists>", "2", "\"IntervalTier\"", "\"w\"", "0",
-                                      "3", "2", "0", "1", "\"a\"", "1", "3", "\"\"",
-                                      "\"TextTier\"", "\"p\"\"q\"", "0", "3", "1", "1.5",
+                   FILE_HEAD + lines({"0",
+                                      "3",
+                                      "<exists>",
+                                      "2",
+                                      "\"IntervalTier\"",
+                                      "\"w\"",
+                                      "0",
+                                      "3",
+                                      "2",
+                                      "0",
+                                      "1",
+                                      "\"a\"",
+                                      "1",
+                                      "3",
+                                      "\"\"",
+                                      "\"TextTier\"",
+                                      "\"p\"\"q\"",
+                                      "0",
+                                      "3",
+                                      "1",
+                                      "1.5",
                                       "\"say \"\"hi\"\"\nthere\""})}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -135,15 +168,16 @@ TEST(Layouts, WriteTheLongestTimeTexts) {
     const std::string h = format_time(huge);
     const std::string name(300, '"');
     const std::string quotes(600, '"');
-    const TextGrid document =
-        grid(tiny, huge, {make_tier(name, true, tiny, huge, {{tiny, huge, name}}),
-                          make_tier(name, false, huge, tiny, {{huge, huge, name}})});
+    const TextGrid document = grid(tiny, huge,
+                                   {make_tier(name, true, tiny, huge, {{tiny, huge, name}}),
+                                    make_tier(name, false, huge, tiny, {{huge, huge, name}})});
     EXPECT_EQ(render_short(document),
-              FILE_HEAD + lines({t, h, "<exists>", "2", "\"IntervalTier\"", '"' + quotes + '"', t, h,
-                                 "1", t, h, '"' + quotes + '"', "\"TextTier\"", '"' + quotes + '"',
-                                 h, t, "1", h, '"' + quotes + '"'}));
+              FILE_HEAD + lines({t, h, "<exists>", "2", "\"IntervalTier\"", '"' + quotes + '"', t,
+                                 h, "1", t, h, '"' + quotes + '"', "\"TextTier\"",
+                                 '"' + quotes + '"', h, t, "1", h, '"' + quotes + '"'}));
     const std::string long_text = render_long(document);
-    EXPECT_NE(long_text.find("xmin = " + t + " \r\nxmax = " + h + " \r\ntiers?"), std::string::npos);
+    EXPECT_NE(long_text.find("xmin = " + t + " \r\nxmax = " + h + " \r\ntiers?"),
+              std::string::npos);
     EXPECT_NE(long_text.find("            xmin = " + t + " \r\n            xmax = " + h +
                              " \r\n            text = \"" + quotes + "\" \r\n"),
               std::string::npos);
@@ -172,20 +206,18 @@ TEST_P(FormatTime, WritesShortestDigitsPositionally) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FormatTime,
-    ::testing::Values(TimeCase{0, "0"}, TimeCase{-0.0, "-0"}, TimeCase{1, "1"},
-                      TimeCase{100, "100"}, TimeCase{2.5, "2.5"}, TimeCase{0.1, "0.1"},
-                      TimeCase{1.0 / 3, "0.3333333333333333"},
-                      TimeCase{0.1 + 0.2, "0.30000000000000004"}, TimeCase{1e-7, "0.0000001"},
-                      TimeCase{1.5e-5, "0.000015"}, TimeCase{1e16, "10000000000000000"},
-                      TimeCase{1e21, "1000000000000000000000"}, TimeCase{-2.5, "-2.5"},
-                      TimeCase{123.456, "123.456"}, TimeCase{-1e-3, "-0.001"},
-                      TimeCase{std::numeric_limits<double>::max(),
-                               "17976931348623157" + std::string(292, '0')},
-                      TimeCase{std::numeric_limits<double>::denorm_min(),
-                               "0." + std::string(323, '0') + "5"},
-                      TimeCase{std::numeric_limits<double>::quiet_NaN(), "NaN"},
-                      TimeCase{-std::numeric_limits<double>::quiet_NaN(), "NaN"},
-                      TimeCase{INFINITY, "inf"}, TimeCase{-INFINITY, "-inf"}),
+    ::testing::Values(
+        TimeCase{0, "0"}, TimeCase{-0.0, "-0"}, TimeCase{1, "1"}, TimeCase{100, "100"},
+        TimeCase{2.5, "2.5"}, TimeCase{0.1, "0.1"}, TimeCase{1.0 / 3, "0.3333333333333333"},
+        TimeCase{0.1 + 0.2, "0.30000000000000004"}, TimeCase{1e-7, "0.0000001"},
+        TimeCase{1.5e-5, "0.000015"}, TimeCase{1e16, "10000000000000000"},
+        TimeCase{1e21, "1000000000000000000000"}, TimeCase{-2.5, "-2.5"},
+        TimeCase{123.456, "123.456"}, TimeCase{-1e-3, "-0.001"},
+        TimeCase{std::numeric_limits<double>::max(), "17976931348623157" + std::string(292, '0')},
+        TimeCase{std::numeric_limits<double>::denorm_min(), "0." + std::string(323, '0') + "5"},
+        TimeCase{std::numeric_limits<double>::quiet_NaN(), "NaN"},
+        TimeCase{-std::numeric_limits<double>::quiet_NaN(), "NaN"}, TimeCase{INFINITY, "inf"},
+        TimeCase{-INFINITY, "-inf"}),
     [](const auto& info) { return support::time_name(info.param.value); });
 
 // Any finite double: plain digits only, and the text reads back to the same bits.
@@ -282,10 +314,20 @@ TEST(WriteTextGrid, RefusesANulInThePathAndCreatesNothing) {
 class ReadBack : public ::testing::TestWithParam<FileType> {};
 
 TEST_P(ReadBack, KeepsEveryNameAndLabel) {
-    const std::vector<std::string> texts = {
-        "plain", "\"", "\"\"", "a \"quoted\" word", "line\nfeed", "carriage\rreturn",
-        "cr\r\nlf", "\ttab\t", "  spaced  ", "é日本😀", std::string("nul\0byte", 8), "",
-        "ends with quote\"", "\"\nitem [2]:\n\""};
+    const std::vector<std::string> texts = {"plain",
+                                            "\"",
+                                            "\"\"",
+                                            "a \"quoted\" word",
+                                            "line\nfeed",
+                                            "carriage\rreturn",
+                                            "cr\r\nlf",
+                                            "\ttab\t",
+                                            "  spaced  ",
+                                            "é日本😀",
+                                            std::string("nul\0byte", 8),
+                                            "",
+                                            "ends with quote\"",
+                                            "\"\nitem [2]:\n\""};
     std::vector<Item> intervals;
     std::vector<Item> points;
     for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -293,9 +335,10 @@ TEST_P(ReadBack, KeepsEveryNameAndLabel) {
         points.push_back({i + 0.5, i + 0.5, texts[i]});
     }
     const double end = double(texts.size());
-    TextGrid document = grid(0, end, {make_tier(texts[3], true, 0, end, intervals),
-                                      make_tier(texts[6], false, 0, end, points),
-                                      make_tier(texts[10], true, 0, end, {})});
+    TextGrid document =
+        grid(0, end,
+             {make_tier(texts[3], true, 0, end, intervals),
+              make_tier(texts[6], false, 0, end, points), make_tier(texts[10], true, 0, end, {})});
     const auto path = scratch("read_back.TextGrid").string();
     ASSERT_TRUE(write_textgrid(document, path, GetParam()));
     for (const char* mode : {"auto", GetParam() == FileType::Long ? "long" : "short"}) {

@@ -38,7 +38,11 @@ inline bool valid_utf8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xC0 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3 : lead >= 0xF0 && lead < 0xF8 ? 4 : 0;
+        std::size_t length = lead < 0x80                   ? 1
+                             : lead >= 0xC0 && lead < 0xE0 ? 2
+                             : lead >= 0xE0 && lead < 0xF0 ? 3
+                             : lead >= 0xF0 && lead < 0xF8 ? 4
+                                                           : 0;
         if (length == 0 || i + length > text.size()) return false;
         std::uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
         for (std::size_t k = 1; k < length; ++k) {
@@ -60,7 +64,8 @@ inline std::optional<std::string> utf16_to_utf8(std::string_view bytes, bool big
     if (bytes.size() % 2) return std::nullopt;
     std::string out;
     const auto unit = [&](std::size_t i) -> std::uint32_t {
-        const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+        const auto a = static_cast<unsigned char>(bytes[i]),
+                   b = static_cast<unsigned char>(bytes[i + 1]);
         return big ? (a << 8 | b) : (b << 8 | a);
     };
     for (std::size_t i = 2; i < bytes.size(); i += 2) {
@@ -108,7 +113,8 @@ inline bool accepted_number(std::string_view text) {
     std::size_t i = 0;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
     const std::string_view body = text.substr(i);
-    if (lower_equals(body, "nan") || lower_equals(body, "inf") || lower_equals(body, "infinity")) return true;
+    if (lower_equals(body, "nan") || lower_equals(body, "inf") || lower_equals(body, "infinity"))
+        return true;
     const auto digits = [&] {
         const std::size_t from = i;
         while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
@@ -149,11 +155,11 @@ inline std::uint64_t count_or_zero(std::string_view text) {
     return value;
 }
 
-constexpr std::string_view kSpaces[] = {
-    "\t", "\n", "\v", "\f", "\r", " ", "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80",
-    "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84",
-    "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89",
-    "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
+constexpr std::string_view SPACES[] = {
+    "\t",           "\n",           "\v",           "\f",           "\r",           " ",
+    "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
+    "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88",
+    "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
     "\xE3\x80\x80"};
 
 // Both ends in one loop: every space starts with a lead byte and none is a
@@ -161,7 +167,7 @@ constexpr std::string_view kSpaces[] = {
 inline std::string_view trim(std::string_view text) {
     for (bool cut = true; cut;) {
         cut = false;
-        for (const auto space : kSpaces) {
+        for (const auto space : SPACES) {
             if (text.starts_with(space)) {
                 text.remove_prefix(space.size());
                 cut = true;

@@ -18,8 +18,8 @@ inline std::string exact_time(double value) {
 
 // "tmin tmax size | I 'name' tmin tmax size: (tmin,tmax,'label') ..."
 inline std::string render(const textgrid::TextGrid& grid) {
-    std::string out = exact_time(grid.tmin) + ' ' + exact_time(grid.tmax) + ' ' +
-                      std::to_string(grid.size);
+    std::string out =
+        exact_time(grid.tmin) + ' ' + exact_time(grid.tmax) + ' ' + std::to_string(grid.size);
     for (const auto& tier : grid.tiers) {
         out += std::string(" | ") + (tier.is_interval ? "I" : "P") + " '" + tier.name + "' " +
                exact_time(tier.tmin) + ' ' + exact_time(tier.tmax) + ' ' +
