@@ -9,8 +9,9 @@ namespace textgrid {
 
 // file_type is "long", "short" or "auto", compared exactly; anything else raises
 // InternalFailure("Unknown file type: " + file_type) before the file is touched.
-// observe, if given, is told every row of the document on the calling thread,
-// some of them perhaps while the rest is still being read.
+// observe, if given, is handed every row of the document on the calling thread,
+// some of them perhaps while the rest is still being read; the document
+// returned then holds its tiers without items.
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
                                const RowObserver& observe = {});
 
