@@ -133,7 +133,22 @@ struct Partial {
     std::vector<Item> leading_items;     // items of the tier current where it begins
     std::size_t leading_item_line = 0;   // physical line of the first of them
     std::optional<TextGridError> error;  // first fault; reading stopped there
+    // Validation of the rows, made where the stretch was read. The kind of the
+    // tier the leading items belong to is not known there: both are checked.
+    TierCheck leading_as_interval;
+    TierCheck leading_as_point;
+    std::vector<TierCheck> tier_checks;  // one per tier begun here
 };
+
+void check_rows(Partial& part) {
+    part.leading_as_interval.add(true, part.leading_items);
+    part.leading_as_point.add(false, part.leading_items);
+    part.tier_checks.resize(part.grid.tiers.size());
+    for (std::size_t k = 0; k < part.grid.tiers.size(); ++k) {
+        const Tier& tier = part.grid.tiers[k];
+        part.tier_checks[k].add(tier.is_interval, tier.items);
+    }
+}
 
 Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_text_start) {
     Partial part;
@@ -354,16 +369,20 @@ public:
                 error_ = errors::item_before_tier(part.leading_item_line);
                 return;
             }
+            if (strict_) {
+                checks_.back().join(grid_.tiers.back().is_interval ? part.leading_as_interval
+                                                                   : part.leading_as_point);
+            }
             hand(false, part.leading_items);
         }
         if (part.error) {
             error_ = std::move(part.error);
             return;
         }
-        for (Tier& tier : part.grid.tiers) {
-            std::vector<Item> items = std::move(tier.items);
-            grid_.tiers.push_back(std::move(tier));
-            checks_.emplace_back();
+        for (std::size_t k = 0; k < part.grid.tiers.size(); ++k) {
+            std::vector<Item> items = std::move(part.grid.tiers[k].items);
+            grid_.tiers.push_back(std::move(part.grid.tiers[k]));
+            if (strict_) checks_.push_back(part.tier_checks[k]);
             hand(true, items);
         }
     }
@@ -382,9 +401,7 @@ public:
 
 private:
     void hand(bool begins, std::vector<Item>& items) {
-        const Tier& tier = grid_.tiers.back();
-        if (strict_) checks_.back().add(tier, items);
-        observe_(tier, begins, items);
+        observe_(grid_.tiers.back(), begins, items);
         std::vector<Item>().swap(items);
     }
 
@@ -396,11 +413,12 @@ private:
     std::optional<TextGridError> error_;
 };
 
-// Reads each stretch that starts inside the pool piece [begin, end); with
-// ReleaseText the text read goes back to the system (stretches keep copies of
-// what they need).
+// Reads each stretch that starts inside the pool piece [begin, end), checking
+// its rows if `check`; with ReleaseText the text read goes back to the system
+// (stretches keep copies of what they need).
 std::vector<Partial> parse_stretches_from(std::string_view text, const std::vector<Cut>& cuts,
-                                          std::size_t begin, std::size_t end, AfterReading after) {
+                                          std::size_t begin, std::size_t end, bool check,
+                                          AfterReading after) {
     std::vector<Partial> some;
     auto cut = std::lower_bound(cuts.begin(), cuts.end(), begin,
                                 [](const Cut& c, std::size_t at) { return c.position < at; });
@@ -410,6 +428,7 @@ std::vector<Partial> parse_stretches_from(std::string_view text, const std::vect
         stop = cut + 1 == cuts.end() ? text.size() : (cut + 1)->position;
         some.push_back(parse_stretch(text.substr(cut->position, stop - cut->position), cut->line,
                                      cut->position == 0));
+        if (check) check_rows(some.back());
     }
     if (after == AfterReading::ReleaseText)
         release_read_text(text.data() + first, text.data() + stop);
@@ -426,7 +445,8 @@ Result<TextGrid> read_in_pieces(std::string_view text, bool strict, std::size_t 
     const auto pieces = counted_pieces(text, processors, piece_counts);
     const std::vector<Cut> cuts = find_cuts(text, pieces);
     const auto parse = [&](std::size_t begin, std::size_t end) {
-        return parse_stretches_from(text, cuts, begin, end, after);
+        // Rows handed over are checked where they are read, off the caller.
+        return parse_stretches_from(text, cuts, begin, end, observe && strict, after);
     };
     if (observe) {
         RowHandOver rows(observe, strict);

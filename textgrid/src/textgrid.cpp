@@ -35,8 +35,8 @@ Status check_time_bounds(double tmin, double tmax, std::string_view context) {
 namespace {
 
 // The item checks as plain tests; the messages are made only for a failure.
-bool item_sound(const Tier& tier, const Item& item) {
-    if (tier.is_interval) return time_bounds_fault(item.tmin, item.tmax) == BoundsFault::None;
+bool item_sound(bool is_interval, const Item& item) {
+    if (is_interval) return time_bounds_fault(item.tmin, item.tmax) == BoundsFault::None;
     return !(std::fabs(item.tmin - item.tmax) > TIME_EPSILON);
 }
 
@@ -44,18 +44,19 @@ bool in_order(double tmax, const Item& next) { return !(tmax - next.tmin > TIME_
 
 }  // namespace
 
-void TierCheck::add(const Tier& tier, std::span<const Item> items) {
+void TierCheck::add(bool is_interval, std::span<const Item> items) {
     if (fault_ != Fault::None) {
         count_ += items.size();
         return;
     }
+    if (count_ == 0 && !items.empty()) first_tmin_ = items.front().tmin;
     for (const Item& item : items) {
         // A whole-tier pass checks item i - 1, then its order before item i, then
         // item i: the pair's order is due before item i's own check.
         if (count_ > 0 && !in_order(previous_tmax_, item)) {
             fault_ = Fault::Order;
             fault_index_ = count_ - 1;
-        } else if (!item_sound(tier, item)) {
+        } else if (!item_sound(is_interval, item)) {
             fault_ = Fault::Item;
             fault_index_ = count_;
             fault_tmin_ = item.tmin;
@@ -68,6 +69,27 @@ void TierCheck::add(const Tier& tier, std::span<const Item> items) {
             return;
         }
     }
+}
+
+void TierCheck::join(const TierCheck& later) {
+    if (later.count_ == 0) return;
+    if (count_ == 0) {
+        *this = later;
+        return;
+    }
+    if (fault_ == Fault::None) {
+        if (previous_tmax_ - later.first_tmin_ > TIME_EPSILON) {
+            fault_ = Fault::Order;
+            fault_index_ = count_ - 1;
+        } else if (later.fault_ != Fault::None) {
+            fault_ = later.fault_;
+            fault_index_ = count_ + later.fault_index_;
+            fault_tmin_ = later.fault_tmin_;
+            fault_tmax_ = later.fault_tmax_;
+        }
+    }
+    count_ += later.count_;
+    previous_tmax_ = later.previous_tmax_;
 }
 
 Status TierCheck::result(const Tier& tier) const {
@@ -90,7 +112,7 @@ Status TierCheck::result(const Tier& tier) const {
 
 Status Tier::validate() const {
     TierCheck check;
-    check.add(*this, items);
+    check.add(is_interval, items);
     return check.result(*this);
 }
 

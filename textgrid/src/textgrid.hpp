@@ -41,13 +41,17 @@ struct Tier {
 // whole-tier check finds them, so both report the same first one.
 class TierCheck {
 public:
-    void add(const Tier& tier, std::span<const Item> items);
+    void add(bool is_interval, std::span<const Item> items);
+    // Takes on the check of the runs that follow this one's, made on its own
+    // (say, on another thread).
+    void join(const TierCheck& later);
     // The tier's size, its bounds, then the first item fault, in that order.
     Status result(const Tier& tier) const;
 
 private:
     enum class Fault { None, Item, Order };
     std::uint64_t count_ = 0;
+    double first_tmin_ = 0.0;
     double previous_tmax_ = 0.0;
     Fault fault_ = Fault::None;
     std::size_t fault_index_ = 0;
