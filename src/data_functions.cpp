@@ -15,13 +15,16 @@ namespace velmar {
 
 PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_guarded([&] {
-        // Rows become tuples while the rest of a large file is still read.
+        // Rows become tuples while the rest of a large file is still read, and
+        // the text read goes back to the system meanwhile: the result and the
+        // whole text are never alive together.
         DataRows rows;
         const auto headers = read_file_arguments(
             "textgrid2data", args, nargs, kwnames,
             [&](const textgrid::Tier& tier, bool begins, std::span<const textgrid::Item> items) {
                 rows.add(tier, begins, items);
-            });
+            },
+            textgrid::AfterReading::ReleaseText);
         return rows.finish(headers).release();
     });
 }

@@ -26,10 +26,10 @@ FileType file_type_of(std::string_view file_type) {
 }  // namespace
 
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
-                               const RowObserver& observe) {
+                               const RowObserver& observe, AfterReading after) {
     const FileType type = file_type_of(file_type);
-    // Rows handed over leave nothing that needs the text: it can go as it is read.
-    const AfterReading after = observe ? AfterReading::ReleaseText : AfterReading::KeepText;
+    // Only rows handed over leave nothing that needs the text.
+    if (!observe) after = AfterReading::KeepText;
     auto text = load_text(path, after);
     if (!text) return std::move(text).error();
     const std::string_view content = text.value().view();
