@@ -43,11 +43,12 @@ PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         GcPause pause;
         DataBuilder builder;  // labels are shared across the whole batch
         PyRef list = created(PyList_New(static_cast<Py_ssize_t>(arguments.files.size())));
-        textgrid::textgrids_to_data(arguments.files, arguments.strict, arguments.file_type,
-                                    [&](std::size_t index, textgrid::TextGridData&& entry) {
-                                        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(index),
-                                                        builder.document(entry).release());
-                                    });
+        // Built straight from the documents read: no converted copy of each.
+        textgrid::read_textgrids(arguments.files, arguments.strict, arguments.file_type,
+                                 [&](std::size_t index, textgrid::TextGrid&& entry) {
+                                     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(index),
+                                                     builder.document(entry).release());
+                                 });
         return list.release();
     });
 }

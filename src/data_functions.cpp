@@ -1,5 +1,6 @@
 // textgrid2data and data2textgrid: a file to the structured form and back.
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,8 +15,17 @@ namespace velmar {
 
 PyObject* textgrid2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_guarded([&] {
-        const auto grid = read_file_arguments("textgrid2data", args, nargs, kwnames);
-        return build_data_result(grid).release();
+        // Rows become tuples while the rest of a large file is still read, and
+        // the text read goes back to the system meanwhile: the result and the
+        // whole text are never alive together.
+        DataRows rows;
+        const auto headers = read_file_arguments(
+            "textgrid2data", args, nargs, kwnames,
+            [&](const textgrid::Tier& tier, bool begins, std::span<const textgrid::Item> items) {
+                rows.add(tier, begins, items);
+            },
+            textgrid::AfterReading::ReleaseText);
+        return rows.finish(headers).release();
     });
 }
 

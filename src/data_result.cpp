@@ -1,5 +1,6 @@
 #include "data_result.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -15,6 +16,14 @@ PyRef make_tuple(PyRef first, PyRef second, PyRef third) {
     PyTuple_SET_ITEM(tuple.get(), 1, second.release());
     PyTuple_SET_ITEM(tuple.get(), 2, third.release());
     return tuple;
+}
+
+PyRef list_of(std::vector<PyRef>& values) {
+    PyRef list = created(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), values[i].release());
+    values.clear();
+    return list;
 }
 
 const std::string& name_of(const textgrid::Tier& tier) { return tier.name; }
@@ -35,13 +44,16 @@ PyRef DataBuilder::item(const Item& item) {
     return tuple;
 }
 
+PyRef DataBuilder::tier_of(std::string_view name, bool is_interval, PyRef items) {
+    return make_tuple(texts_.text(name), make_bool(is_interval), std::move(items));
+}
+
 template <class Tier>
 PyRef DataBuilder::tier(const Tier& tier) {
-    PyRef name = texts_.text(name_of(tier));
     PyRef items = created(PyList_New(static_cast<Py_ssize_t>(tier.items.size())));
     for (std::size_t i = 0; i < tier.items.size(); ++i)
         PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item(tier.items[i]).release());
-    return make_tuple(std::move(name), make_bool(tier.is_interval), std::move(items));
+    return tier_of(name_of(tier), tier.is_interval, std::move(items));
 }
 
 template <class Grid>
@@ -58,10 +70,24 @@ PyRef DataBuilder::document(const textgrid::TextGrid& grid) { return whole(grid)
 
 PyRef DataBuilder::document(const textgrid::TextGridData& data) { return whole(data); }
 
-PyRef build_data_result(const textgrid::TextGrid& grid) {
-    GcPause pause;
-    DataBuilder builder;
-    return builder.document(grid);
+void DataRows::add(const textgrid::Tier& tier, bool begins, std::span<const textgrid::Item> items) {
+    if (begins) {
+        rows_ = created(PyList_New(0));
+        tiers_.push_back(builder_.tier_of(tier.name, tier.is_interval, PyRef::borrow(rows_.get())));
+    }
+    // Appended as they come: a declared count may lie, and the list's own
+    // growth leaves less spare room than a buffer copied at the end.
+    for (const textgrid::Item& item : items) {
+        PyRef row = builder_.item(item);
+        if (PyList_Append(rows_.get(), row.get()) != 0) python_api_failed();
+    }
+}
+
+PyRef DataRows::finish(const textgrid::TextGrid& headers) {
+    rows_ = PyRef();
+    PyRef tmin = make_float(headers.tmin);
+    PyRef tmax = make_float(headers.tmax);
+    return make_tuple(std::move(tmin), std::move(tmax), list_of(tiers_));
 }
 
 }  // namespace velmar

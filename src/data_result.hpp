@@ -4,6 +4,11 @@
 
 #include <Python.h>
 
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "converter.hpp"
 #include "pyref.hpp"
 #include "results.hpp"
@@ -19,9 +24,12 @@ public:
     PyRef document(const textgrid::TextGrid& grid);
     PyRef document(const textgrid::TextGridData& data);
 
-private:
+    // One row's (tmin, tmax, label), and a tier's (name, is_interval, rows).
     template <class Item>
     PyRef item(const Item& item);
+    PyRef tier_of(std::string_view name, bool is_interval, PyRef items);
+
+private:
     template <class Tier>
     PyRef tier(const Tier& tier);
     template <class Grid>
@@ -31,7 +39,19 @@ private:
     TextCache texts_;
 };
 
-// The structured form read from the document itself.
-PyRef build_data_result(const textgrid::TextGrid& grid);
+// The structured form built while a file is read: each row becomes its tuple
+// as the reader hands it over, so no native copy of the rows piles up.
+class DataRows {
+public:
+    void add(const textgrid::Tier& tier, bool begins, std::span<const textgrid::Item> items);
+    // The whole form, with the document's own bounds.
+    PyRef finish(const textgrid::TextGrid& headers);
+
+private:
+    GcPause pause_;
+    DataBuilder builder_;
+    std::vector<PyRef> tiers_;
+    PyRef rows_;  // the list of the tier under way
+};
 
 }  // namespace velmar

@@ -7,15 +7,17 @@
 #include <optional>
 #include <string_view>
 
+#include "lib.hpp"
 #include "textgrid.hpp"
 
 namespace velmar {
 
-// Binds and converts (file, strict, file_type), then reads the file, telling
+// Binds and converts (file, strict, file_type), then reads the file, handing
 // `observe` its rows; a TextGridError becomes IOError with the read prefix.
-textgrid::TextGrid read_file_arguments(const char* function, PyObject* const* args,
-                                       Py_ssize_t nargs, PyObject* kwnames,
-                                       const textgrid::RowObserver& observe = {});
+textgrid::TextGrid read_file_arguments(
+    const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+    const textgrid::RowObserver& observe,
+    textgrid::AfterReading after = textgrid::AfterReading::KeepText);
 
 // The arguments both writing functions end with: (tmin, tmax, output_file,
 // file_type).

@@ -17,10 +17,11 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     return run_guarded([&] {
         // Rows become columns while the rest of a large file is still read.
         VectorColumns columns;
-        read_file_arguments("textgrid2vectors", args, nargs, kwnames,
-                            [&](const textgrid::Tier& tier, std::span<const textgrid::Item> items) {
-                                columns.add(tier, items);
-                            });
+        read_file_arguments(
+            "textgrid2vectors", args, nargs, kwnames,
+            [&](const textgrid::Tier& tier, bool, std::span<const textgrid::Item> items) {
+                columns.add(tier, items);
+            });
         return columns.finish().release();
     });
 }

@@ -1,7 +1,7 @@
 // Long-layout reader: the one-pass reading and the piecewise reading (P taken
 // from the first byte, pieces of about 20 bytes) must give the same document
 // or the same error for any text, also when the piece counts come from loading.
-// The rows told to an observer while the pieces are read must be the rows of
+// The rows handed to an observer while the pieces are read, put back, must give
 // the document read.
 //   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-16 -DVELMAR_BUILD_FUZZ=ON \
 //         -DVELMAR_BUILD_MODULE=OFF -DVELMAR_BUILD_TESTS=OFF -DVELMAR_BUILD_BENCH=OFF
@@ -35,41 +35,6 @@ std::vector<textgrid::QuoteAndLineCount> piece_counts(std::string_view text,
     return counts;
 }
 
-// Rows as the observer was told them, joined into the tiers they belong to.
-// A tier is only valid during the call: its address tells runs apart (the
-// reader keeps its tiers until it is done) and its name and kind are copied.
-struct ObservedRows {
-    const textgrid::Tier* last = nullptr;
-    std::vector<textgrid::Tier> tiers;
-
-    void add(const textgrid::Tier& tier, std::span<const textgrid::Item> run) {
-        if (tiers.empty() || last != &tier) {
-            last = &tier;
-            textgrid::Tier& copy = tiers.emplace_back();
-            copy.name = tier.name;
-            copy.is_interval = tier.is_interval;
-        }
-        tiers.back().items.insert(tiers.back().items.end(), run.begin(), run.end());
-    }
-};
-
-bool rows_match(const ObservedRows& observed, const textgrid::TextGrid& grid) {
-    // observe_rows tells every tier, also one without items.
-    if (observed.tiers.size() != grid.tiers.size()) return false;
-    for (std::size_t k = 0; k < grid.tiers.size(); ++k) {
-        const textgrid::Tier& seen = observed.tiers[k];
-        const textgrid::Tier& tier = grid.tiers[k];
-        if (seen.name != tier.name || seen.is_interval != tier.is_interval ||
-            seen.items.size() != tier.items.size()) {
-            return false;
-        }
-        for (std::size_t i = 0; i < tier.items.size(); ++i) {
-            if (!support::same_items(seen.items[i], tier.items[i])) return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -83,18 +48,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::fail("one pass and pieces differ:",
                    support::render(one_pass) + " vs " + support::render(pieces));
     }
-    ObservedRows observed;
-    const auto counted = textgrid::parse_long_text_in_pieces(
-        text, strict, processors, piece_counts(text, processors),
-        [&observed](const textgrid::Tier& tier, std::span<const textgrid::Item> run) {
-            observed.add(tier, run);
-        });
+    support::HandedRows rows;
+    auto counted = textgrid::parse_long_text_in_pieces(
+        text, strict, processors, piece_counts(text, processors), rows.observer());
+    if (counted && !rows.put_back(counted.value())) {
+        fuzz::fail("rows handed over while reading do not fit the document's tiers");
+    }
     if (!support::same_results(one_pass, counted)) {
         fuzz::fail("one pass and pieces with loading's counts differ:",
                    support::render(one_pass) + " vs " + support::render(counted));
-    }
-    if (one_pass && !rows_match(observed, one_pass.value())) {
-        fuzz::fail("rows told while reading are not the document's rows");
     }
     return 0;
 }

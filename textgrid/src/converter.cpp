@@ -174,6 +174,7 @@ std::vector<Entry> collect(std::size_t n, Read read) {
 }
 
 TextGridData to_data_entry(TextGrid&& grid) { return textgrid_to_data(std::move(grid)); }
+TextGrid as_read(TextGrid&& grid) { return std::move(grid); }
 TextGridVectors to_vectors_entry(TextGrid&& grid) { return textgrid_to_vectors(std::move(grid)); }
 
 }  // namespace
@@ -222,6 +223,11 @@ void textgrids_to_data(const std::vector<std::string>& files, bool strict,
                        std::string_view file_type, const DataObserver& observe,
                        std::size_t processors) {
     read_each<TextGridData>(files, strict, file_type, processors, to_data_entry, observe);
+}
+
+void read_textgrids(const std::vector<std::string>& files, bool strict, std::string_view file_type,
+                    const DocumentObserver& observe, std::size_t processors) {
+    read_each<TextGrid>(files, strict, file_type, processors, as_read, observe);
 }
 
 void textgrids_to_vectors(const std::vector<std::string>& files, bool strict,

@@ -73,6 +73,10 @@ std::vector<TextGridVectors> textgrids_to_vectors(const std::vector<std::string>
 // batch once the files being read are done.
 using DataObserver = std::function<void(std::size_t, TextGridData&&)>;
 using VectorsObserver = std::function<void(std::size_t, TextGridVectors&&)>;
+using DocumentObserver = std::function<void(std::size_t, TextGrid&&)>;
+// The documents themselves, for a caller that converts them on its own.
+void read_textgrids(const std::vector<std::string>& files, bool strict, std::string_view file_type,
+                    const DocumentObserver& observe, std::size_t processors = logical_processors());
 void textgrids_to_data(const std::vector<std::string>& files, bool strict,
                        std::string_view file_type, const DataObserver& observe,
                        std::size_t processors = logical_processors());

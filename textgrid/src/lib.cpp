@@ -26,16 +26,19 @@ FileType file_type_of(std::string_view file_type) {
 }  // namespace
 
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
-                               const RowObserver& observe) {
+                               const RowObserver& observe, AfterReading after) {
     const FileType type = file_type_of(file_type);
-    auto text = load_text(path);
+    // Only rows handed over leave nothing that needs the text.
+    if (!observe) after = AfterReading::KeepText;
+    auto text = load_text(path, after);
     if (!text) return std::move(text).error();
     const std::string_view content = text.value().view();
     const bool long_layout =
         type == FileType::Long || (type == FileType::Auto && has_tier_list_header(content));
-    if (long_layout) return parse_long_text(content, strict, text.value().piece_counts(), observe);
+    if (long_layout)
+        return parse_long_text(content, strict, text.value().piece_counts(), observe, after);
     auto grid = parse_short_text(content, strict);
-    if (grid && observe) observe_rows(grid.value(), observe);
+    if (grid && observe) hand_over_rows(grid.value(), observe);
     return grid;
 }
 

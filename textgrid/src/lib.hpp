@@ -3,15 +3,20 @@
 #include <string_view>
 
 #include "file_type.hpp"
+#include "loading.hpp"
 #include "textgrid.hpp"
 
 namespace textgrid {
 
 // file_type is "long", "short" or "auto", compared exactly; anything else raises
 // InternalFailure("Unknown file type: " + file_type) before the file is touched.
-// observe, if given, is told every row of the document on the calling thread,
-// some of them perhaps while the rest is still being read.
+// observe, if given, is handed every row of the document on the calling thread,
+// some of them perhaps while the rest is still being read; the document
+// returned then holds its tiers without items. Then, with ReleaseText, the text
+// of a large file goes back to the system as it is read: less memory at once,
+// for the price of fresh pages at every read.
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
-                               const RowObserver& observe = {});
+                               const RowObserver& observe = {},
+                               AfterReading after = AfterReading::KeepText);
 
 }  // namespace textgrid

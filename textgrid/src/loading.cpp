@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <utility>
 
 #include "file_io.hpp"
@@ -133,7 +134,7 @@ Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, 
     return read_grown(file, mapping.data(), filled.value());
 }
 
-Result<LoadedText> read_file(std::string_view path) {
+Result<LoadedText> read_file(std::string_view path, AfterReading after) {
     if (path.find('\0') != std::string_view::npos) {
         return errors::nul_in_file_name();
     }
@@ -144,8 +145,9 @@ Result<LoadedText> read_file(std::string_view path) {
     if (::fstat(file.get(), &info) != 0) return errors::read_failed(errno);
     const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
     const bool spread = S_ISREG(info.st_mode) && spread_over_pool(expected);
-    return expected >= MAPPED_FROM_BYTES ? read_large(file, expected, spread)
-                                         : read_small(file, expected, spread);
+    const bool mapped =
+        expected >= MAPPED_FROM_BYTES || (spread && after == AfterReading::ReleaseText);
+    return mapped ? read_large(file, expected, spread) : read_small(file, expected, spread);
 }
 
 void append_utf8(std::string& out, char32_t code) {
@@ -291,8 +293,16 @@ LoadedText::~LoadedText() {
     if (mapped_) ::munmap(mapped_, capacity_);
 }
 
-Result<LoadedText> load_text(std::string_view path) {
-    auto bytes = read_file(path);
+void release_read_text(const char* begin, const char* end) noexcept {
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto first = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) / page * page;
+    const auto last = reinterpret_cast<std::uintptr_t>(end) / page * page;
+    // Advice only: if the system declines, the pages simply stay.
+    if (first < last) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
+Result<LoadedText> load_text(std::string_view path, AfterReading after) {
+    auto bytes = read_file(path, after);
     if (!bytes) return bytes;
     const std::string_view text = bytes.value().view();
     if (text.size() >= 2) {

@@ -58,10 +58,22 @@ private:
     std::vector<QuoteAndLineCount> piece_counts_;
 };
 
+// What a reader may do with text it has read: keep it, or hand its memory back
+// to the system as it goes (only text loaded for that one reading).
+enum class AfterReading { KeepText, ReleaseText };
+
+// Gives the whole pages inside [begin, end) of a text loaded for release back
+// to the system, so a large text shrinks while it is read; those bytes then
+// read as zeros.
+void release_read_text(const char* begin, const char* end) noexcept;
+
 // Whole file as UTF-8. UTF-16 with a byte-order mark is decoded to UTF-8 (mark
 // dropped); anything else must be valid UTF-8. A path with a NUL byte is refused.
 // A text without any line feed but with carriage returns (classic Mac) gets a
 // line feed for each of them; with any line feed present a lone CR is text.
-Result<LoadedText> load_text(std::string_view path);
+// With ReleaseText a large text gets memory of its own, in huge pages where the
+// system allows: released blocks then come back at the next read in a few
+// large faults, not one fault per small page.
+Result<LoadedText> load_text(std::string_view path, AfterReading after = AfterReading::KeepText);
 
 }  // namespace textgrid

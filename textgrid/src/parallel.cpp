@@ -49,6 +49,8 @@ namespace {
 
 thread_local bool this_thread_is_worker = false;
 
+constexpr std::size_t AHEAD_OF_OBSERVER = 2;
+
 // One parallel_map call on the pool. It lives on the caller's stack; the caller
 // leaves only once no piece is claimed or running, all under the pool's mutex.
 struct Job {
@@ -77,7 +79,13 @@ struct Job {
     std::exception_ptr error;
     std::condition_variable progress;  // only the caller waits on it
 
-    bool claimable() const { return next < pieces && running < limit; }
+    // An observed job's pieces run at most AHEAD_OF_OBSERVER pieces per
+    // processor ahead of the one being observed: results waiting for a slow
+    // observer would otherwise pile up, all alive at once.
+    bool claimable() const {
+        return next < pieces && running < limit &&
+               (!observe || next < handed + AHEAD_OF_OBSERVER * limit);
+    }
     bool finished() const { return next == pieces && running == 0; }
     // Once a piece failed, the pieces after it may never run.
     bool next_done_ready() const {
@@ -170,7 +178,10 @@ std::exception_ptr run_unlocked(detail::PieceBody body, Job& job, std::size_t pi
 }
 
 std::exception_ptr WorkerPool::hand_over(Job& job, Lock& lock) {
-    std::exception_ptr error = run_unlocked(job.observe, job, job.handed++, lock);
+    const std::size_t piece = job.handed++;
+    // Handing over lets the pool run further ahead.
+    if (job.claimable()) work_available_.notify_all();
+    std::exception_ptr error = run_unlocked(job.observe, job, piece, lock);
     if (error) {
         // Nobody will take the results: skip what has not started and stop
         // handing over; the running pieces still finish before we unwind.

@@ -150,10 +150,10 @@ auto parallel_map(std::size_t n, F&& f, std::size_t processors = logical_process
 
 // parallel_map_pieces whose results go to observe(begin, std::move(result)) on
 // the calling thread, piece by piece in order (begin: the piece's first
-// element), as soon as each is done, while the pool goes on with later pieces:
-// the caller's own work on the results overlaps the mapping, and the results
-// need not all be alive at once. An exception from a piece or from observe
-// reaches the caller once the running pieces finish.
+// element), as soon as each is done, while the pool goes on with later pieces
+// (a few per processor ahead, no further): the caller's own work on the
+// results overlaps the mapping, and only a few results are alive at once. An exception from a piece
+// or from observe reaches the caller once the running pieces finish.
 template <class F, class O>
 void parallel_map_pieces_ordered(std::size_t n, F&& piece, O&& observe,
                                  std::size_t processors = logical_processors()) {

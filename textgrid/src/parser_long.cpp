@@ -133,7 +133,22 @@ struct Partial {
     std::vector<Item> leading_items;     // items of the tier current where it begins
     std::size_t leading_item_line = 0;   // physical line of the first of them
     std::optional<TextGridError> error;  // first fault; reading stopped there
+    // Validation of the rows, made where the stretch was read. The kind of the
+    // tier the leading items belong to is not known there: both are checked.
+    TierCheck leading_as_interval;
+    TierCheck leading_as_point;
+    std::vector<TierCheck> tier_checks;  // one per tier begun here
 };
+
+void check_rows(Partial& part) {
+    part.leading_as_interval.add(true, part.leading_items);
+    part.leading_as_point.add(false, part.leading_items);
+    part.tier_checks.resize(part.grid.tiers.size());
+    for (std::size_t k = 0; k < part.grid.tiers.size(); ++k) {
+        const Tier& tier = part.grid.tiers[k];
+        part.tier_checks[k].add(tier.is_interval, tier.items);
+    }
+}
 
 Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_text_start) {
     Partial part;
@@ -333,72 +348,125 @@ std::vector<Piece> counted_pieces(std::string_view text, std::size_t processors,
         processors);
 }
 
-// Tells the observer the rows of each stretch as soon as it is read, in text
-// order: first the items that continue the tier under way, then the tiers begun
-// in the stretch. It stops at the first fault, after which reading fails anyway.
-class RowStream {
+// Hands the rows of each stretch to the observer as soon as it is read, in
+// text order, and keeps only the tiers' headers: a stretch is freed once told.
+// Faults are found as joining the stretches and then validating would find
+// them: the first in text order, then the header's, then each tier's.
+class RowHandOver {
 public:
-    explicit RowStream(const RowObserver& observe) : observe_(observe), on_(bool(observe)) {}
+    RowHandOver(const RowObserver& observe, bool strict) : observe_(observe), strict_(strict) {}
 
-    // `part` stays where it is until reading ends: its tiers are pointed to.
-    void tell(const Partial& part) {
-        if (!on_) return;
+    void take(Partial& part) {
+        if (error_) return;
+        if (first_) {
+            grid_.tmin = part.grid.tmin;
+            grid_.tmax = part.grid.tmax;
+            grid_.size = part.grid.size;
+            first_ = false;
+        }
         if (!part.leading_items.empty()) {
-            if (!current_) {
-                on_ = false;
+            if (grid_.tiers.empty()) {
+                error_ = errors::item_before_tier(part.leading_item_line);
                 return;
             }
-            observe_(*current_, part.leading_items);
+            if (strict_) {
+                checks_.back().join(grid_.tiers.back().is_interval ? part.leading_as_interval
+                                                                   : part.leading_as_point);
+            }
+            hand(false, part.leading_items);
         }
         if (part.error) {
-            on_ = false;
+            error_ = std::move(part.error);
             return;
         }
-        for (const Tier& tier : part.grid.tiers) {
-            observe_(tier, tier.items);
-            current_ = &tier;
+        for (std::size_t k = 0; k < part.grid.tiers.size(); ++k) {
+            std::vector<Item> items = std::move(part.grid.tiers[k].items);
+            grid_.tiers.push_back(std::move(part.grid.tiers[k]));
+            if (strict_) checks_.push_back(part.tier_checks[k]);
+            hand(true, items);
         }
     }
 
+    Result<TextGrid> finish() && {
+        if (error_) return std::move(*error_);
+        if (strict_) {
+            if (auto status = grid_.validate_header(); !status) return std::move(status).error();
+            for (std::size_t k = 0; k < checks_.size(); ++k) {
+                if (auto status = checks_[k].result(grid_.tiers[k]); !status)
+                    return std::move(status).error();
+            }
+        }
+        return std::move(grid_);
+    }
+
 private:
+    void hand(bool begins, std::vector<Item>& items) {
+        observe_(grid_.tiers.back(), begins, items);
+        std::vector<Item>().swap(items);
+    }
+
     const RowObserver& observe_;
-    bool on_;
-    const Tier* current_ = nullptr;
+    bool strict_;
+    bool first_ = true;
+    TextGrid grid_;
+    std::vector<TierCheck> checks_;
+    std::optional<TextGridError> error_;
 };
 
+// Reads each stretch that starts inside the pool piece [begin, end), checking
+// its rows if `check`; with ReleaseText the text read goes back to the system
+// (stretches keep copies of what they need).
+std::vector<Partial> parse_stretches_from(std::string_view text, const std::vector<Cut>& cuts,
+                                          std::size_t begin, std::size_t end, bool check,
+                                          AfterReading after) {
+    std::vector<Partial> some;
+    auto cut = std::lower_bound(cuts.begin(), cuts.end(), begin,
+                                [](const Cut& c, std::size_t at) { return c.position < at; });
+    const std::size_t first = cut == cuts.end() ? text.size() : cut->position;
+    std::size_t stop = first;
+    for (; cut != cuts.end() && cut->position < end; ++cut) {
+        stop = cut + 1 == cuts.end() ? text.size() : (cut + 1)->position;
+        some.push_back(parse_stretch(text.substr(cut->position, stop - cut->position), cut->line,
+                                     cut->position == 0));
+        if (check) check_rows(some.back());
+    }
+    if (after == AfterReading::ReleaseText)
+        release_read_text(text.data() + first, text.data() + stop);
+    return some;
+}
+
 // Quote parity and line numbers come from counting every piece at once; each
-// stretch then runs from one header cut to the next, read on its own.
-Result<TextGrid> read_in_pieces(std::string_view text, std::size_t processors,
+// stretch then runs from one header cut to the next, read on its own. Without
+// an observer the stretches are joined into the document; with one, their rows
+// go to it while later stretches are still read.
+Result<TextGrid> read_in_pieces(std::string_view text, bool strict, std::size_t processors,
                                 const std::vector<QuoteAndLineCount>& piece_counts,
-                                const RowObserver& observe) {
+                                const RowObserver& observe, AfterReading after) {
     const auto pieces = counted_pieces(text, processors, piece_counts);
     const std::vector<Cut> cuts = find_cuts(text, pieces);
-    // A pool piece reads the stretches that start inside it, however it is cut.
+    const auto parse = [&](std::size_t begin, std::size_t end) {
+        // Rows handed over are checked where they are read, off the caller.
+        return parse_stretches_from(text, cuts, begin, end, observe && strict, after);
+    };
+    if (observe) {
+        RowHandOver rows(observe, strict);
+        parallel_map_pieces_ordered(
+            text.size(), parse,
+            [&](std::size_t, std::vector<Partial>&& some) {
+                for (Partial& part : some) rows.take(part);
+            },
+            processors);
+        return std::move(rows).finish();
+    }
     std::vector<Partial> parts;
     parts.reserve(cuts.size());
-    RowStream rows(observe);
     parallel_map_pieces_ordered(
-        text.size(),
-        [&](std::size_t begin, std::size_t end) {
-            std::vector<Partial> some;
-            auto cut =
-                std::lower_bound(cuts.begin(), cuts.end(), begin,
-                                 [](const Cut& c, std::size_t at) { return c.position < at; });
-            for (; cut != cuts.end() && cut->position < end; ++cut) {
-                const std::size_t stop = cut + 1 == cuts.end() ? text.size() : (cut + 1)->position;
-                some.push_back(parse_stretch(text.substr(cut->position, stop - cut->position),
-                                             cut->line, cut->position == 0));
-            }
-            return some;
-        },
+        text.size(), parse,
         [&](std::size_t, std::vector<Partial>&& some) {
-            for (Partial& part : some) {
-                parts.push_back(std::move(part));
-                rows.tell(parts.back());
-            }
+            for (Partial& part : some) parts.push_back(std::move(part));
         },
         processors);
-    return merge(parts);
+    return finish(merge(parts), strict);
 }
 
 }  // namespace
@@ -413,7 +481,7 @@ namespace {
 
 Result<TextGrid> one_pass_observed(std::string_view text, bool strict, const RowObserver& observe) {
     auto grid = parse_long_text_one_pass(text, strict);
-    if (grid && observe) observe_rows(grid.value(), observe);
+    if (grid && observe) hand_over_rows(grid.value(), observe);
     return grid;
 }
 
@@ -422,20 +490,20 @@ Result<TextGrid> one_pass_observed(std::string_view text, bool strict, const Row
 Result<TextGrid> parse_long_text_in_pieces(std::string_view text, bool strict,
                                            std::size_t processors,
                                            const std::vector<QuoteAndLineCount>& piece_counts,
-                                           const RowObserver& observe) {
+                                           const RowObserver& observe, AfterReading after) {
     if (text.empty()) return one_pass_observed(text, strict, observe);
-    return finish(read_in_pieces(text, processors, piece_counts, observe), strict);
+    return read_in_pieces(text, strict, processors, piece_counts, observe, after);
 }
 
 Result<TextGrid> parse_long_text(std::string_view text, bool strict,
                                  const std::vector<QuoteAndLineCount>& piece_counts,
-                                 const RowObserver& observe) {
+                                 const RowObserver& observe, AfterReading after) {
     // Pool workers are already busy with other files.
     if (text.size() < PIECEWISE_FROM_BYTES || on_pool_worker())
         return one_pass_observed(text, strict, observe);
     const std::size_t processors = logical_processors();
     if (processors < 2) return one_pass_observed(text, strict, observe);
-    return parse_long_text_in_pieces(text, strict, processors, piece_counts, observe);
+    return parse_long_text_in_pieces(text, strict, processors, piece_counts, observe, after);
 }
 
 Result<TextGrid> parse_long(std::string_view path, bool strict) {

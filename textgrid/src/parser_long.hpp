@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "byte_scan.hpp"
+#include "loading.hpp"
 #include "textgrid.hpp"
 
 namespace textgrid {
@@ -12,11 +13,12 @@ Result<TextGrid> parse_long(std::string_view path, bool strict);
 // The same on text already loaded (UTF-8). Large texts are read in pieces on
 // the worker pool; the result is always that of the one-pass reading.
 // piece_counts: LoadedText::piece_counts() of the text, if it has them.
-// observe, if given, is told every row on the calling thread: while the pieces
-// are read, or after one pass.
+// observe, if given, is handed every row on the calling thread, while the
+// pieces are read or after one pass; the document returned then holds no items.
 Result<TextGrid> parse_long_text(std::string_view text, bool strict,
                                  const std::vector<QuoteAndLineCount>& piece_counts = {},
-                                 const RowObserver& observe = {});
+                                 const RowObserver& observe = {},
+                                 AfterReading after = AfterReading::KeepText);
 
 // The two ways parse_long_text reads, for tests and benchmarks: one pass on the
 // calling thread, and the piecewise reading with `processors` as P and no size
@@ -25,6 +27,7 @@ Result<TextGrid> parse_long_text_one_pass(std::string_view text, bool strict);
 Result<TextGrid> parse_long_text_in_pieces(std::string_view text, bool strict,
                                            std::size_t processors,
                                            const std::vector<QuoteAndLineCount>& piece_counts = {},
-                                           const RowObserver& observe = {});
+                                           const RowObserver& observe = {},
+                                           AfterReading after = AfterReading::KeepText);
 
 }  // namespace textgrid

@@ -35,72 +35,105 @@ Status check_time_bounds(double tmin, double tmax, std::string_view context) {
 namespace {
 
 // The item checks as plain tests; the messages are made only for a failure.
-bool item_sound(const Tier& tier, const Item& item) {
-    if (tier.is_interval) return time_bounds_fault(item.tmin, item.tmax) == BoundsFault::None;
+bool item_sound(bool is_interval, const Item& item) {
+    if (is_interval) return time_bounds_fault(item.tmin, item.tmax) == BoundsFault::None;
     return !(std::fabs(item.tmin - item.tmax) > TIME_EPSILON);
 }
 
-bool in_order(const Item& item, const Item& next) {
-    return !(item.tmax - next.tmin > TIME_EPSILON);
-}
-
-Status check_item(const Tier& tier, std::size_t index) {
-    const Item& item = tier.items[index];
-    if (item_sound(tier, item)) return Ok{};
-    if (tier.is_interval) {
-        // The context is only spelled out for a failing item: tiers can be huge.
-        return check_time_bounds(item.tmin, item.tmax,
-                                 "item " + std::to_string(index) + " in tier " + tier.name);
-    }
-    return errors::point_not_instant(index, tier.name);
-}
-
-Status check_order(const Tier& tier, std::size_t index) {
-    if (index + 1 >= tier.items.size() || in_order(tier.items[index], tier.items[index + 1])) {
-        return Ok{};
-    }
-    return errors::items_overlap(index, tier.name);
-}
-
-// Both checks over a whole tier in one plain pass: tiers are large and nearly
-// always sound.
-bool items_sound(const Tier& tier) {
-    const std::vector<Item>& items = tier.items;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (!item_sound(tier, items[i])) return false;
-        if (i + 1 < items.size() && !in_order(items[i], items[i + 1])) return false;
-    }
-    return true;
-}
+bool in_order(double tmax, const Item& next) { return !(tmax - next.tmin > TIME_EPSILON); }
 
 }  // namespace
 
+void TierCheck::add(bool is_interval, std::span<const Item> items) {
+    if (fault_ != Fault::None) {
+        count_ += items.size();
+        return;
+    }
+    if (count_ == 0 && !items.empty()) first_tmin_ = items.front().tmin;
+    for (const Item& item : items) {
+        // A whole-tier pass checks item i - 1, then its order before item i, then
+        // item i: the pair's order is due before item i's own check.
+        if (count_ > 0 && !in_order(previous_tmax_, item)) {
+            fault_ = Fault::Order;
+            fault_index_ = count_ - 1;
+        } else if (!item_sound(is_interval, item)) {
+            fault_ = Fault::Item;
+            fault_index_ = count_;
+            fault_tmin_ = item.tmin;
+            fault_tmax_ = item.tmax;
+        }
+        previous_tmax_ = item.tmax;
+        ++count_;
+        if (fault_ != Fault::None) {
+            count_ += static_cast<std::uint64_t>(&items.back() - &item);
+            return;
+        }
+    }
+}
+
+void TierCheck::join(const TierCheck& later) {
+    if (later.count_ == 0) return;
+    if (count_ == 0) {
+        *this = later;
+        return;
+    }
+    if (fault_ == Fault::None) {
+        if (previous_tmax_ - later.first_tmin_ > TIME_EPSILON) {
+            fault_ = Fault::Order;
+            fault_index_ = count_ - 1;
+        } else if (later.fault_ != Fault::None) {
+            fault_ = later.fault_;
+            fault_index_ = count_ + later.fault_index_;
+            fault_tmin_ = later.fault_tmin_;
+            fault_tmax_ = later.fault_tmax_;
+        }
+    }
+    count_ += later.count_;
+    previous_tmax_ = later.previous_tmax_;
+}
+
+Status TierCheck::result(const Tier& tier) const {
+    if (tier.size != count_) return errors::tier_size_mismatch();
+    if (auto bounds = check_time_bounds(tier.tmin, tier.tmax, "tier " + tier.name); !bounds)
+        return bounds;
+    switch (fault_) {
+        case Fault::None:
+            return Ok{};
+        case Fault::Order:
+            return errors::items_overlap(fault_index_, tier.name);
+        case Fault::Item:
+            break;
+    }
+    if (!tier.is_interval) return errors::point_not_instant(fault_index_, tier.name);
+    // The context is only spelled out for a failing item: tiers can be huge.
+    return check_time_bounds(fault_tmin_, fault_tmax_,
+                             "item " + std::to_string(fault_index_) + " in tier " + tier.name);
+}
+
 Status Tier::validate() const {
-    if (size != items.size()) {
-        return errors::tier_size_mismatch();
-    }
-    if (auto bounds = check_time_bounds(tmin, tmax, "tier " + name); !bounds) return bounds;
-    if (items_sound(*this)) return Ok{};
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (auto item = check_item(*this, i); !item) return item;
-        if (auto order = check_order(*this, i); !order) return order;
-    }
-    return Ok{};
+    TierCheck check;
+    check.add(is_interval, items);
+    return check.result(*this);
+}
+
+Status TextGrid::validate_header() const {
+    if (size != tiers.size()) return errors::textgrid_size_mismatch();
+    return check_time_bounds(tmin, tmax, "TextGrid");
 }
 
 Status TextGrid::validate() const {
-    if (size != tiers.size()) {
-        return errors::textgrid_size_mismatch();
-    }
-    if (auto bounds = check_time_bounds(tmin, tmax, "TextGrid"); !bounds) return bounds;
+    if (auto status = validate_header(); !status) return status;
     for (const Tier& tier : tiers) {
         if (auto status = tier.validate(); !status) return status;
     }
     return Ok{};
 }
 
-void observe_rows(const TextGrid& grid, const RowObserver& observe) {
-    for (const Tier& tier : grid.tiers) observe(tier, tier.items);
+void hand_over_rows(TextGrid& grid, const RowObserver& observe) {
+    for (Tier& tier : grid.tiers) {
+        observe(tier, true, tier.items);
+        std::vector<Item>().swap(tier.items);
+    }
 }
 
 Result<TextGrid> TextGrid::from_tiers(std::vector<Tier> tiers, std::optional<double> tmin,

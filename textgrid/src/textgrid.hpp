@@ -36,6 +36,29 @@ struct Tier {
     Status validate() const;
 };
 
+// Validation of one tier whose items come a run at a time, as a reader hands
+// them on; Tier::validate is the one-run case. Faults are found in the order a
+// whole-tier check finds them, so both report the same first one.
+class TierCheck {
+public:
+    void add(bool is_interval, std::span<const Item> items);
+    // Takes on the check of the runs that follow this one's, made on its own
+    // (say, on another thread).
+    void join(const TierCheck& later);
+    // The tier's size, its bounds, then the first item fault, in that order.
+    Status result(const Tier& tier) const;
+
+private:
+    enum class Fault { None, Item, Order };
+    std::uint64_t count_ = 0;
+    double first_tmin_ = 0.0;
+    double previous_tmax_ = 0.0;
+    Fault fault_ = Fault::None;
+    std::size_t fault_index_ = 0;
+    double fault_tmin_ = 0.0;
+    double fault_tmax_ = 0.0;
+};
+
 struct TextGrid {
     std::vector<Tier> tiers;
     double tmin = 0.0;
@@ -44,6 +67,8 @@ struct TextGrid {
 
     void add_tier(Tier tier) { tiers.push_back(std::move(tier)); }
     Status validate() const;
+    // The declared tier count and the bounds, checked before any tier.
+    Status validate_header() const;
 
     // Fills in missing bounds from the tiers that hold items and always
     // validates. A tier without items takes the document's bounds.
@@ -54,13 +79,17 @@ struct TextGrid {
 Status check_time_bounds(double tmin, double tmax, std::string_view context);
 
 // Told the items of a document being read, a run at a time, in row order
-// (tier by tier, item by item), each run with the tier it belongs to. Readers
-// may call it before they have finished, so the caller can work on the rows
-// meanwhile; the calls are void if reading then fails.
-using RowObserver = std::function<void(const Tier& tier, std::span<const Item> items)>;
+// (tier by tier, item by item), each run with the tier it belongs to; `begins`
+// marks a tier's first run, told for every tier, with or without items.
+// Readers call it before they have finished, so the caller can work on the
+// rows meanwhile, and hand the rows over instead of keeping them: the document
+// read then holds its tiers without items. The calls are void if reading
+// fails.
+using RowObserver = std::function<void(const Tier& tier, bool begins, std::span<const Item> items)>;
 
-// Tells `observe` every item of a finished document.
-void observe_rows(const TextGrid& grid, const RowObserver& observe);
+// Hands every item of a finished document to `observe`, tier by tier, each
+// tier's items freed once told.
+void hand_over_rows(TextGrid& grid, const RowObserver& observe);
 
 // Bounds fitted to tiers or items: the lowest and highest of one time field,
 // NaN skipped. With no number at all they stay at the largest finite double

@@ -297,6 +297,25 @@ INSTANTIATE_TEST_SUITE_P(Cases, OrderedMapSizes,
                                            MapCase{100000, 64, false}),
                          map_case_name);
 
+// A slow observer holds the pool back: pieces run at most a few per processor
+// ahead of the one handed over, so their results never pile up.
+TEST_P(OrderedMapSizes, RunsOnlyAFewPiecesAheadOfTheObserver) {
+    const auto [n, processors, on_caller] = GetParam();
+    if (on_caller || processors > 4) GTEST_SKIP() << "no pool pieces to hold back here";
+    std::atomic<std::size_t> started{0};
+    std::size_t handed = 0;
+    std::size_t most_ahead = 0;
+    parallel_map_pieces_ordered(
+        n, [&](std::size_t, std::size_t) { return ++started; },
+        [&](std::size_t, std::size_t) {
+            most_ahead = std::max(most_ahead, started.load() - handed++);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        },
+        processors);
+    EXPECT_EQ(handed, detail::piece_count(n, processors));
+    EXPECT_LE(most_ahead, 2 * processors + 1);
+}
+
 // The caller starts on the first results while later pieces are still being
 // mapped: the last element waits until the caller has seen element 0.
 TEST(OrderedMap, CallerWorksWhileLaterPiecesRun) {

@@ -17,7 +17,6 @@
 #include "temp_files.hpp"
 
 using namespace textgrid;
-using support::exact_time;
 using support::render;
 using support::same_results;
 
@@ -136,52 +135,27 @@ private:
     std::mt19937 random_;
 };
 
-// What an observer is told: runs of rows, each with its tier's kind and name.
-class RowLog {
-public:
-    RowObserver observer() {
-        return [this](const Tier& tier, std::span<const Item> items) {
-            std::string rows;
-            for (const Item& item : items) rows += ' ' + exact_time(item.tmin) + ' ' + item.label;
-            runs_.emplace_back((tier.is_interval ? "I [" : "P [") + tier.name + "]", rows);
-        };
-    }
-    // Consecutive runs of one tier joined, as the document holds them.
-    std::string rows() const {
-        std::string joined;
-        for (std::size_t k = 0; k < runs_.size(); ++k) {
-            if (k == 0 || runs_[k].first != runs_[k - 1].first) joined += "\n" + runs_[k].first;
-            joined += runs_[k].second;
-        }
-        return joined;
-    }
-
-private:
-    std::vector<std::pair<std::string, std::string>> runs_;
-};
-
-std::string rows_of(const TextGrid& grid) {
-    RowLog log;
-    observe_rows(grid, log.observer());
-    return log.rows();
-}
-
 void expect_same_in_pieces(const std::string& text) {
     for (const bool strict : {false, true}) {
         const auto one_pass = parse_long_text_one_pass(text, strict);
         for (const std::size_t processors : {2u, 3u, 16u, 1000u}) {
-            RowLog log;
-            const auto pieces =
-                parse_long_text_in_pieces(text, strict, processors, {}, log.observer());
-            ASSERT_TRUE(same_results(pieces, one_pass))
+            const auto joined = parse_long_text_in_pieces(text, strict, processors);
+            ASSERT_TRUE(same_results(joined, one_pass))
                 << "P = " << processors << ", strict = " << strict
-                << "\nin pieces: " << render(pieces) << "\none pass:  " << render(one_pass)
+                << "\nin pieces: " << render(joined) << "\none pass:  " << render(one_pass)
                 << "\ntext:\n"
                 << text;
-            // Rows told while reading are the rows of the document read.
-            if (one_pass) {
-                ASSERT_EQ(log.rows(), rows_of(one_pass.value())) << "P = " << processors;
+            // Rows handed over while reading, put back, give the same document.
+            support::HandedRows rows;
+            auto handed = parse_long_text_in_pieces(text, strict, processors, {}, rows.observer());
+            if (handed) {
+                ASSERT_TRUE(rows.put_back(handed.value())) << "P = " << processors;
             }
+            ASSERT_TRUE(same_results(handed, one_pass))
+                << "P = " << processors << ", strict = " << strict
+                << "\nhanded over: " << render(handed) << "\none pass:  " << render(one_pass)
+                << "\ntext:\n"
+                << text;
         }
     }
 }

@@ -3,6 +3,9 @@
 // the fuzz targets (no test framework here).
 
 #include <cstring>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "textgrid.hpp"
 
@@ -44,5 +47,45 @@ inline bool same_results(const textgrid::Result<textgrid::TextGrid>& a,
     if (a.ok() != b.ok()) return false;
     return a.ok() ? same_grids(a.value(), b.value()) : a.error() == b.error();
 }
+
+// Rows handed to a reader's observer, put back into the document the reader
+// returned, which must hold its tiers without items.
+class HandedRows {
+public:
+    textgrid::RowObserver observer() {
+        return
+            [this](const textgrid::Tier& tier, bool begins, std::span<const textgrid::Item> run) {
+                if (begins) {
+                    tiers_.emplace_back();
+                    tiers_.back().name = tier.name;
+                    tiers_.back().is_interval = tier.is_interval;
+                }
+                if (tiers_.empty() || tier.name != tiers_.back().name) {
+                    astray_ = true;
+                    return;
+                }
+                tiers_.back().items.insert(tiers_.back().items.end(), run.begin(), run.end());
+            };
+    }
+
+    // False if the rows do not fit the document's tiers one to one.
+    bool put_back(textgrid::TextGrid& grid) {
+        if (astray_ || tiers_.size() != grid.tiers.size()) return false;
+        for (std::size_t k = 0; k < tiers_.size(); ++k) {
+            textgrid::Tier& tier = grid.tiers[k];
+            if (!tier.items.empty() || tier.name != tiers_[k].name ||
+                tier.is_interval != tiers_[k].is_interval) {
+                return false;
+            }
+            tier.items = std::move(tiers_[k].items);
+        }
+        tiers_.clear();
+        return true;
+    }
+
+private:
+    std::vector<textgrid::Tier> tiers_;
+    bool astray_ = false;
+};
 
 }  // namespace support

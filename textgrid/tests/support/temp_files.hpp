@@ -1,6 +1,6 @@
 #pragma once
 // The library tests' one way to put files on disk. CTest runs tests as parallel
-// processes, so every path carries the process id.
+// processes, so each process has a directory of its own, removed when it exits.
 
 #include <unistd.h>
 
@@ -8,14 +8,35 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 
 #include <gtest/gtest.h>
 
 namespace support {
 
-// A path of this process in the test's temporary directory; nothing is created.
+class ProcessDirectory {
+public:
+    ProcessDirectory()
+        : owner_(getpid()),
+          path_(::testing::TempDir() + "velmar_tests_" + std::to_string(owner_) + "/") {
+        std::filesystem::create_directories(path_);
+    }
+    // A forked child leaves the directory to its parent.
+    ~ProcessDirectory() {
+        std::error_code ignored;
+        if (getpid() == owner_) std::filesystem::remove_all(path_, ignored);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    pid_t owner_;
+    std::string path_;
+};
+
+// A path in this process's temporary directory; nothing is created.
 inline std::string temp_path(const std::string& name) {
-    return ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
+    static const ProcessDirectory directory;
+    return directory.path() + name;
 }
 
 inline void write_file(const std::filesystem::path& path, const std::string& bytes) {
