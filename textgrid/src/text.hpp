@@ -163,13 +163,12 @@ inline const char* line_end(const char* p, const char* end) {
     return p < end && *p == '\n' ? p + 1 : nullptr;
 }
 
-// A plain decimal (see parse_plain_decimal) that ends its line.
+// A plain decimal (see read_plain_decimal) that ends its line.
 inline const char* number_line(const char* p, const char* end, double& value) {
-    const char* stop = p;
-    while (stop < end && (static_cast<unsigned char>(*stop - '0') < 10 || *stop == '.')) ++stop;
-    const char* const next = line_end(stop, end);
-    if (!next || !detail::parse_plain_decimal({p, static_cast<std::size_t>(stop - p)}, value))
-        return nullptr;
+    double read;
+    const char* const stop = detail::read_plain_decimal(p, end, read);
+    const char* const next = stop ? line_end(stop, end) : nullptr;
+    if (next) value = read;
     return next;
 }
 
