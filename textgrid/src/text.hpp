@@ -104,10 +104,12 @@ public:
 
     // Takes the next physical line, read by a caller's fast path: it ends just
     // before `past_line_feed`, at a line feed outside quotes.
-    void skip_line(const char* past_line_feed) noexcept {
+    void skip_line(const char* past_line_feed) noexcept { skip_lines(past_line_feed, 1); }
+    // The same for `count` such lines at once.
+    void skip_lines(const char* past_line_feed, std::size_t count) noexcept {
         rest_ = {past_line_feed,
                  static_cast<std::size_t>(rest_.data() + rest_.size() - past_line_feed)};
-        ++next_number_;
+        next_number_ += count;
     }
 
     // Where the next line starts (untrimmed); empty once the text is used up.
@@ -159,6 +161,9 @@ namespace quick {
 
 // ASCII spaces, then the line feed ending the line.
 inline const char* line_end(const char* p, const char* end) {
+    // Praat ends a line right after the value, or after one blank.
+    if (p < end && *p == '\n') return p + 1;
+    if (end - p >= 2 && p[0] == ' ' && p[1] == '\n') return p + 2;
     while (p < end && *p != '\n' && is_ascii_space(*p)) ++p;
     return p < end && *p == '\n' ? p + 1 : nullptr;
 }
