@@ -133,6 +133,13 @@ inline bool split_key_value(std::string_view line, std::string_view& key, std::s
     return true;
 }
 
+// Replaces what `out` holds with [first, last), which lies outside it. Into a
+// fresh or short label this costs less than assign, which must allow overlap.
+inline void assign_text(std::string& out, const char* first, const char* last) {
+    out.clear();
+    out.append(first, static_cast<std::size_t>(last - first));
+}
+
 // Drops every '"' at the start and at the end.
 std::string_view strip_quotes(std::string_view text);
 
@@ -144,7 +151,7 @@ inline void decode_praat_string(std::string_view text, std::string& out) {
         const char* const inner = text.data() + 1;
         const char* const inner_end = text.data() + text.size() - 1;
         if (scan::find_quote(inner, inner_end) == inner_end) {
-            out.assign(inner, inner_end);
+            assign_text(out, inner, inner_end);
         } else {
             detail::unescape_quotes({inner, static_cast<std::size_t>(inner_end - inner)}, out);
         }
@@ -198,7 +205,7 @@ inline const char* quoted_line(const char* p, const char* end, std::string& out)
     if (doubled) {
         detail::unescape_quotes({inner, static_cast<std::size_t>(at - inner)}, out);
     } else {
-        out.assign(inner, at);
+        assign_text(out, inner, at);
     }
     return next;
 }
