@@ -33,93 +33,56 @@ constexpr std::uint64_t non_digit_bytes(std::uint64_t values) {
            0x8080808080808080u;
 }
 
-// The digits at `p` (up to `end`) appended to `mantissa`, counted in `digits`:
-// the byte past them, or nullptr past 19 digits (which could wrap). Eight bytes
-// are looked at in one step where the text has them.
-inline const char* read_digits(const char* p, const char* end, std::uint64_t& mantissa,
-                               unsigned& digits) {
-    static constexpr std::uint64_t SCALES[] = {1,         10,         100,      1000,
-                                               10000,     100000,     1000000,  10000000,
-                                               100000000};
-    if constexpr (std::endian::native == std::endian::little) {
-        while (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            const std::uint64_t values = digit_values(word);
-            const std::uint64_t others = non_digit_bytes(values);
-            const unsigned run = others ? static_cast<unsigned>(std::countr_zero(others)) / 8 : 8;
-            if (run == 0) return p;
-            digits += run;
-            if (digits > 19) return nullptr;
-            mantissa = mantissa * SCALES[run] + eight_digit_value(values << (64 - 8 * run));
-            p += run;
-            if (run < 8) return p;
-        }
-    }
-    for (; p < end && static_cast<unsigned char>(*p - '0') < 10; ++p) {
-        if (++digits > 19) return nullptr;
-        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-    }
-    return p;
-}
+// read_plain_decimal for every shape its inline step leaves: longer
+// fractions and numbers, and texts with fewer than eight bytes left.
+const char* read_plain_decimal_in_runs(const char* p, const char* end, double& value);
 
-// The usual time, such as "12.345", within the eight bytes at `p`: at most 7
-// digits and a point, followed by a byte of another kind. The byte past it, or
-// nullptr (`value` untouched) for the general loop.
-inline const char* read_short_decimal(const char* p, double& value) {
-    static constexpr double POWERS_OF_TEN[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    std::uint64_t values = digit_values(word);
-    const std::uint64_t others = non_digit_bytes(values);
-    if (others == 0) return nullptr;
-    const auto whole = static_cast<unsigned>(std::countr_zero(others)) / 8;
-    const char* stop = p + whole;
-    unsigned digits = whole;
-    if (*stop == '.') {
-        const std::uint64_t after_point = others & (others - 1);
-        if (after_point == 0) return nullptr;
-        stop = p + std::countr_zero(after_point) / 8;
-        digits = static_cast<unsigned>(stop - p) - 1;
-        // The fraction's digits moved down over the point.
-        const std::uint64_t below = (std::uint64_t{1} << (8 * whole)) - 1;
-        values = (values & below) | ((values >> 8) & ~below);
-    }
-    if (digits == 0) return nullptr;
-    value = static_cast<double>(eight_digit_value(values << (64 - 8 * digits))) /
-            POWERS_OF_TEN[digits - whole];
-    return stop;
-}
+// read_plain_decimal for a point among the eight bytes at `p` (`whole` digits
+// before it, their digit_values in `values`) and a fraction going on past them,
+// such as "282.77551".
+const char* read_long_fraction(const char* p, const char* end, unsigned whole,
+                               std::uint64_t values, double& value);
 
 // A value with no sign, exponent or name at the start of [p, end): digits with
 // at most one point, at most 15 significant digits and 22 after the point.
 // Mantissa and power of ten are then exact doubles, so one division rounds
 // correctly, as from_chars would. The byte past it, with `value` set; nullptr
 // (`value` untouched) for anything else. Nearly every time Praat writes has
-// this shape.
+// this shape; the usual one, such as "12.345" (up to 7 digits and a point), is
+// read here from one 8-byte word.
 inline const char* read_plain_decimal(const char* p, const char* end, double& value) {
-    static constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     if constexpr (std::endian::native == std::endian::little) {
-        if (end - p >= 8) {
-            if (const char* stop = read_short_decimal(p, value)) return stop;
+        static constexpr double POWERS_OF_TEN[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+        if (end - p < 8) return read_plain_decimal_in_runs(p, end, value);
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        std::uint64_t values = digit_values(word);
+        const std::uint64_t others = non_digit_bytes(values);
+        if (others == 0) return read_plain_decimal_in_runs(p, end, value);
+        const auto whole = static_cast<unsigned>(std::countr_zero(others)) / 8;
+        const char* stop = p + whole;
+        unsigned digits = whole;
+        if (*stop == '.') {
+            const std::uint64_t after_point = others & (others - 1);
+            if (after_point != 0) {
+                stop = p + std::countr_zero(after_point) / 8;
+            } else if (end - p == 8 || static_cast<unsigned char>(p[8] - '0') >= 10) {
+                stop = p + 8;  // the fraction ends with the word: "8.103937"
+            } else {
+                return read_long_fraction(p, end, whole, values, value);
+            }
+            digits = static_cast<unsigned>(stop - p) - 1;
+            // The fraction's digits moved down over the point.
+            const std::uint64_t below = (std::uint64_t{1} << (8 * whole)) - 1;
+            values = (values & below) | ((values >> 8) & ~below);
         }
+        if (digits == 0) return nullptr;
+        value = static_cast<double>(eight_digit_value(values << (64 - 8 * digits))) /
+                POWERS_OF_TEN[digits - whole];
+        return stop;
+    } else {
+        return read_plain_decimal_in_runs(p, end, value);
     }
-    std::uint64_t mantissa = 0;
-    unsigned digits = 0;
-    p = read_digits(p, end, mantissa, digits);
-    if (!p) return nullptr;
-    const unsigned whole_digits = digits;
-    if (p < end && *p == '.') {
-        p = read_digits(p + 1, end, mantissa, digits);
-        if (!p) return nullptr;
-    }
-    const unsigned fraction_digits = digits - whole_digits;
-    // Below 10^15 the mantissa has at most 15 significant digits.
-    if (digits == 0 || fraction_digits > 22 || mantissa >= 1000000000000000u) return nullptr;
-    value = static_cast<double>(mantissa) / POWERS_OF_TEN[fraction_digits];
-    return p;
 }
 
 // The whole text is such a value.
@@ -130,6 +93,12 @@ inline bool parse_plain_decimal(std::string_view text, double& value) {
     value = read;
     return true;
 }
+
+// A decimal at the start of [p, end) that begins with a digit or a point, as
+// from_chars reads it (long mantissas, exponents): the byte past it, with
+// `value` set, or nullptr (`value` untouched) when nothing is read or the value
+// is out of range, which the general way settles.
+const char* read_decimal_by_from_chars(const char* p, const char* end, double& value);
 
 // Every other shape: signs, exponents, long mantissas, the names.
 std::optional<double> parse_f64_general(std::string_view text);

@@ -72,6 +72,14 @@ std::string_view trim_back_unicode(std::string_view text) {
     return {text.data(), static_cast<std::size_t>(end - begin)};
 }
 
+const char* number_line_by_from_chars(const char* p, const char* end, double& value) {
+    double read;
+    const char* const stop = read_decimal_by_from_chars(p, end, read);
+    const char* const next = stop ? quick::line_end(stop, end) : nullptr;
+    if (next) value = read;
+    return next;
+}
+
 void unescape_quotes(std::string_view inner, std::string& out) {
     // One pass over the label, written in place: labels are short.
     out.resize(inner.size());

@@ -30,6 +30,8 @@ namespace detail {
 // U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000).
 std::string_view trim_front_unicode(std::string_view text);
 std::string_view trim_back_unicode(std::string_view text);
+// quick::number_line for what from_chars reads (kept out of its inline body).
+const char* number_line_by_from_chars(const char* p, const char* end, double& value);
 // The inside of a quoted Praat string that holds a quote: "" becomes ".
 void unescape_quotes(std::string_view inner, std::string& out);
 }  // namespace detail
@@ -175,11 +177,14 @@ inline const char* line_end(const char* p, const char* end) {
     return p < end && *p == '\n' ? p + 1 : nullptr;
 }
 
-// A plain decimal (see read_plain_decimal) that ends its line.
+// A decimal with no sign or name that ends its line: a plain one (see
+// read_plain_decimal), else one from_chars reads, such as the 17 digits Praat
+// writes for most times it computed.
 inline const char* number_line(const char* p, const char* end, double& value) {
     double read;
     const char* const stop = detail::read_plain_decimal(p, end, read);
-    const char* const next = stop ? line_end(stop, end) : nullptr;
+    if (!stop) [[unlikely]] return detail::number_line_by_from_chars(p, end, value);
+    const char* const next = line_end(stop, end);
     if (next) value = read;
     return next;
 }
