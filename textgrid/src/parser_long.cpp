@@ -162,6 +162,34 @@ const char* item_header_directly(const char* p, const char* end, Header& kind) {
     return stop < end && *stop == '\n' ? stop + 1 : nullptr;
 }
 
+// Where a run of lines read directly starts and ends.
+struct DirectRun {
+    const char* next;   // the first line not yet read
+    const char* end;    // of the text
+    bool in_item;       // an item is under way (its header was read)
+    std::size_t lines = 0;
+};
+
+// Item headers and item lines in their usual shapes, one after the other,
+// straight from the text, up to the first line of any other shape.
+void read_items_directly(std::vector<Item>& items, bool& in_point, DirectRun& run) {
+    for (;;) {
+        const char* const start = scan::skip_blanks(run.next, run.end);
+        const char* next = nullptr;
+        if (run.in_item) next = read_item_line_directly(items.back(), start, run.end);
+        if (!next) {
+            Header kind;
+            next = item_header_directly(start, run.end, kind);
+            if (!next) return;
+            items.emplace_back();
+            in_point = kind == Header::PointItem;
+            run.in_item = true;
+        }
+        run.next = next;
+        ++run.lines;
+    }
+}
+
 // What one stretch of the text adds to the document. Every stretch but the
 // first starts at a tier or item header, so document keys only reach the first.
 struct Partial {
@@ -185,20 +213,11 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
         // Inside a tier's items, the usual lines are read straight from the text.
         if (items && (state == State::InItem || state == State::InTier)) {
             const std::string_view rest = cursor.rest();
-            const char* const end = rest.data() + rest.size();
-            const char* const start = scan::skip_blanks(rest.data(), end);
-            if (state == State::InItem) {
-                if (const char* next = read_item_line_directly(items->back(), start, end)) {
-                    cursor.skip_line(next);
-                    continue;
-                }
-            }
-            Header kind;
-            if (const char* next = item_header_directly(start, end, kind)) {
-                items->emplace_back();
-                in_point = kind == Header::PointItem;
-                state = State::InItem;
-                cursor.skip_line(next);
+            DirectRun run{rest.data(), rest.data() + rest.size(), state == State::InItem};
+            read_items_directly(*items, in_point, run);
+            if (run.lines != 0) {
+                if (run.in_item) state = State::InItem;
+                cursor.skip_lines(run.next, run.lines);
                 continue;
             }
         }
