@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "names.hpp"
@@ -125,7 +126,7 @@ std::vector<std::string> plain_decimal_texts() {
     return texts;
 }
 
-// Whether the direct read promises to take `text`, and the value from_chars gives.
+// Whether the direct read promises to take `text` (as the whole number).
 bool promised(std::string_view text) {
     const std::size_t point = text.find('.');
     const std::size_t digits = text.size() - (point == std::string_view::npos ? 0 : 1);
