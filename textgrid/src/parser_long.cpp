@@ -1,6 +1,10 @@
 #include "parser_long.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -109,21 +113,81 @@ bool read_item_line_quickly(Item& item, std::string_view line) {
     return true;
 }
 
-// The same lines read straight from the text, when the whole physical line is
-// of that shape ("xmin = 0.5 ", "text = \"a\" "): no line search, no second
-// look at the value. The byte past the line, or nullptr for the way above.
-const char* read_item_line_directly(Item& item, std::string_view rest) {
-    const char* const end = rest.data() + rest.size();
-    const char* p = scan::skip_blanks(rest.data(), end);
+// The first eight bytes at `p` (which must have them), to compare with a word.
+std::uint64_t first_eight(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
+}
+
+// A seven-byte key as it lies in memory, and the mask of its seven bytes.
+constexpr std::uint64_t key_word(const char (&key)[8]) {
+    return std::bit_cast<std::uint64_t>(
+        std::array<char, 8>{key[0], key[1], key[2], key[3], key[4], key[5], key[6], 0});
+}
+constexpr std::uint64_t KEY_MASK = key_word("\xFF\xFF\xFF\xFF\xFF\xFF\xFF");
+
+// The same lines read straight from the text (`p` past the indentation), when
+// the whole physical line is of that shape ("xmin = 0.5 ", "text = \"a\" "):
+// no line search, no second look at the value. The byte past the line, or
+// nullptr for the way above.
+const char* read_item_line_directly(Item& item, const char* p, const char* end) {
     constexpr std::size_t PREFIX = 7;  // "xmin = "
     if (end - p <= static_cast<std::ptrdiff_t>(PREFIX)) return nullptr;
-    const std::string_view key(p, PREFIX);
+    const std::uint64_t key = first_eight(p) & KEY_MASK;
     p += PREFIX;
-    if (key == "xmin = ") return quick::number_line(p, end, item.tmin);
-    if (key == "xmax = ") return quick::number_line(p, end, item.tmax);
-    if ((key == "text = " || key == "mark = ") && *p == '"')
+    if (key == key_word("xmin = ")) return quick::number_line(p, end, item.tmin);
+    if (key == key_word("xmax = ")) return quick::number_line(p, end, item.tmax);
+    if ((key == key_word("text = ") || key == key_word("mark = ")) && *p == '"')
         return quick::quoted_line(p, end, item.label);
     return nullptr;
+}
+
+// An item header as Praat writes it ("intervals [3]:"), read straight from the
+// text (`p` past the indentation) when no quote lengthens the line: the byte
+// past the line, with `kind` set, or nullptr for the general way.
+const char* item_header_directly(const char* p, const char* end, Header& kind) {
+    constexpr std::string_view INTERVALS = "intervals [", POINTS = "points [";
+    const std::string_view rest(p, static_cast<std::size_t>(end - p));
+    if (rest.starts_with(INTERVALS)) {
+        kind = Header::IntervalItem;
+        p += INTERVALS.size();
+    } else if (rest.starts_with(POINTS)) {
+        kind = Header::PointItem;
+        p += POINTS.size();
+    } else {
+        return nullptr;
+    }
+    const char* const stop = scan::find_line_stop(p, end);
+    return stop < end && *stop == '\n' ? stop + 1 : nullptr;
+}
+
+// Where a run of lines read directly starts and ends.
+struct DirectRun {
+    const char* next;   // the first line not yet read
+    const char* end;    // of the text
+    bool in_item;       // an item is under way (its header was read)
+    std::size_t lines = 0;
+};
+
+// Item headers and item lines in their usual shapes, one after the other,
+// straight from the text, up to the first line of any other shape.
+void read_items_directly(std::vector<Item>& items, bool& in_point, DirectRun& run) {
+    for (;;) {
+        const char* const start = scan::skip_blanks(run.next, run.end);
+        const char* next = nullptr;
+        if (run.in_item) next = read_item_line_directly(items.back(), start, run.end);
+        if (!next) {
+            Header kind;
+            next = item_header_directly(start, run.end, kind);
+            if (!next) return;
+            items.emplace_back();
+            in_point = kind == Header::PointItem;
+            run.in_item = true;
+        }
+        run.next = next;
+        ++run.lines;
+    }
 }
 
 // What one stretch of the text adds to the document. Every stretch but the
@@ -161,9 +225,14 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     ReservationBudget budget((stretch.size() + 1) / MIN_ITEM_BYTES);
     Line line;
     for (;;) {
-        if (state == State::InItem) {
-            if (const char* next = read_item_line_directly(items->back(), cursor.rest())) {
-                cursor.skip_line(next);
+        // Inside a tier's items, the usual lines are read straight from the text.
+        if (items && (state == State::InItem || state == State::InTier)) {
+            const std::string_view rest = cursor.rest();
+            DirectRun run{rest.data(), rest.data() + rest.size(), state == State::InItem};
+            read_items_directly(*items, in_point, run);
+            if (run.lines != 0) {
+                if (run.in_item) state = State::InItem;
+                cursor.skip_lines(run.next, run.lines);
                 continue;
             }
         }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "numbers.hpp"
 #include "text.hpp"
@@ -46,6 +47,42 @@ public:
             return *p == '"' ? quick::quoted_line(p, end, label) : nullptr;
         });
     }
+    // Items whose lines all have the usual shape, up to `count` of them,
+    // appended straight from the text: how many. The rest go the ways above.
+    std::uint64_t next_items_quickly(std::vector<Item>& items, std::uint64_t count,
+                                     bool is_interval) {
+        const std::string_view rest = cursor_.rest();
+        if (error || yielded_ != position_) return 0;
+        const char* const end = rest.data() + rest.size();
+        const char* p = rest.data();
+        std::uint64_t taken = 0;
+        for (; taken < count; ++taken) {
+            double tmin, tmax;
+            const char* next = quick::number_line(p, end, tmin);
+            if (!next) break;
+            if (is_interval) {
+                next = quick::number_line(next, end, tmax);
+                if (!next) break;
+            } else {
+                tmax = tmin;
+            }
+            if (next == end || *next != '"') break;
+            Item& item = items.emplace_back();
+            next = quick::quoted_line(next, end, item.label);
+            if (!next) {
+                items.pop_back();
+                break;
+            }
+            item.tmin = tmin;
+            item.tmax = tmax;
+            p = next;
+        }
+        const std::size_t lines = taken * (is_interval ? 3 : 2);
+        cursor_.skip_lines(p, lines);
+        yielded_ += lines;
+        position_ += lines;
+        return taken;
+    }
     void skip_to(std::size_t position) { position_ = position; }
 
 private:
@@ -83,6 +120,8 @@ constexpr std::size_t MIN_ITEM_BYTES = 2;
 Status read_items(Reader& reader, Tier& tier, std::uint64_t count, ReservationBudget& budget) {
     tier.items.reserve(budget.take(count));
     for (std::uint64_t i = 0; i < count; ++i) {
+        i += reader.next_items_quickly(tier.items, count - i, tier.is_interval);
+        if (i == count) break;
         // Built in place: the document is dropped whole if the text runs out.
         Item& item = tier.items.emplace_back();
         if (!reader.next_number_quickly(item.tmin)) item.tmin = parse_f64_or_zero(reader.next());

@@ -72,18 +72,24 @@ std::string_view trim_back_unicode(std::string_view text) {
     return {text.data(), static_cast<std::size_t>(end - begin)};
 }
 
+const char* number_line_by_from_chars(const char* p, const char* end, double& value) {
+    double read;
+    const char* const stop = read_decimal_by_from_chars(p, end, read);
+    const char* const next = stop ? quick::line_end(stop, end) : nullptr;
+    if (next) value = read;
+    return next;
+}
+
 void unescape_quotes(std::string_view inner, std::string& out) {
-    out.clear();
-    out.reserve(inner.size());
-    std::size_t from = 0;
-    std::size_t quote = inner.find('"');
-    while (quote != std::string_view::npos) {
-        out.append(inner, from, quote + 1 - from);
+    // One pass over the label, written in place: labels are short.
+    out.resize(inner.size());
+    char* written = out.data();
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+        *written++ = inner[i];
         // A doubled quote stands for one; a lone one is kept as written.
-        from = quote + 1 < inner.size() && inner[quote + 1] == '"' ? quote + 2 : quote + 1;
-        quote = inner.find('"', from);
+        if (inner[i] == '"' && i + 1 < inner.size() && inner[i + 1] == '"') ++i;
     }
-    out.append(inner, from);
+    out.resize(static_cast<std::size_t>(written - out.data()));
 }
 
 }  // namespace detail

@@ -30,6 +30,8 @@ namespace detail {
 // U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000).
 std::string_view trim_front_unicode(std::string_view text);
 std::string_view trim_back_unicode(std::string_view text);
+// quick::number_line for what from_chars reads (kept out of its inline body).
+const char* number_line_by_from_chars(const char* p, const char* end, double& value);
 // The inside of a quoted Praat string that holds a quote: "" becomes ".
 void unescape_quotes(std::string_view inner, std::string& out);
 }  // namespace detail
@@ -104,10 +106,12 @@ public:
 
     // Takes the next physical line, read by a caller's fast path: it ends just
     // before `past_line_feed`, at a line feed outside quotes.
-    void skip_line(const char* past_line_feed) noexcept {
+    void skip_line(const char* past_line_feed) noexcept { skip_lines(past_line_feed, 1); }
+    // The same for `count` such lines at once.
+    void skip_lines(const char* past_line_feed, std::size_t count) noexcept {
         rest_ = {past_line_feed,
                  static_cast<std::size_t>(rest_.data() + rest_.size() - past_line_feed)};
-        ++next_number_;
+        next_number_ += count;
     }
 
     // Where the next line starts (untrimmed); empty once the text is used up.
@@ -131,6 +135,13 @@ inline bool split_key_value(std::string_view line, std::string_view& key, std::s
     return true;
 }
 
+// Replaces what `out` holds with [first, last), which lies outside it. Into a
+// fresh or short label this costs less than assign, which must allow overlap.
+inline void assign_text(std::string& out, const char* first, const char* last) {
+    out.clear();
+    out.append(first, static_cast<std::size_t>(last - first));
+}
+
 // Drops every '"' at the start and at the end.
 std::string_view strip_quotes(std::string_view text);
 
@@ -142,7 +153,7 @@ inline void decode_praat_string(std::string_view text, std::string& out) {
         const char* const inner = text.data() + 1;
         const char* const inner_end = text.data() + text.size() - 1;
         if (scan::find_quote(inner, inner_end) == inner_end) {
-            out.assign(inner, inner_end);
+            assign_text(out, inner, inner_end);
         } else {
             detail::unescape_quotes({inner, static_cast<std::size_t>(inner_end - inner)}, out);
         }
@@ -159,17 +170,22 @@ namespace quick {
 
 // ASCII spaces, then the line feed ending the line.
 inline const char* line_end(const char* p, const char* end) {
+    // Praat ends a line right after the value, or after one blank.
+    if (p < end && *p == '\n') return p + 1;
+    if (end - p >= 2 && p[0] == ' ' && p[1] == '\n') return p + 2;
     while (p < end && *p != '\n' && is_ascii_space(*p)) ++p;
     return p < end && *p == '\n' ? p + 1 : nullptr;
 }
 
-// A plain decimal (see parse_plain_decimal) that ends its line.
+// A decimal with no sign or name that ends its line: a plain one (see
+// read_plain_decimal), else one from_chars reads, such as the 17 digits Praat
+// writes for most times it computed.
 inline const char* number_line(const char* p, const char* end, double& value) {
-    const char* stop = p;
-    while (stop < end && (static_cast<unsigned char>(*stop - '0') < 10 || *stop == '.')) ++stop;
+    double read;
+    const char* const stop = detail::read_plain_decimal(p, end, read);
+    if (!stop) [[unlikely]] return detail::number_line_by_from_chars(p, end, value);
     const char* const next = line_end(stop, end);
-    if (!next || !detail::parse_plain_decimal({p, static_cast<std::size_t>(stop - p)}, value))
-        return nullptr;
+    if (next) value = read;
     return next;
 }
 
@@ -194,7 +210,7 @@ inline const char* quoted_line(const char* p, const char* end, std::string& out)
     if (doubled) {
         detail::unescape_quotes({inner, static_cast<std::size_t>(at - inner)}, out);
     } else {
-        out.assign(inner, at);
+        assign_text(out, inner, at);
     }
     return next;
 }

@@ -181,3 +181,20 @@ TEST(CountQuotesAndLineFeeds, AgreesWithCountingByteByByte) {
             << size;
     }
 }
+
+// The first byte beyond ASCII is found exactly, wherever it lies in or across
+// the blocks of the vector steps, and a text without one is crossed whole.
+class SkipAscii : public ::testing::TestWithParam<unsigned char> {};
+
+TEST_P(SkipAscii, StopsAtTheFirstByteBeyondAscii) {
+    for (std::size_t size = 0; size <= 150; ++size) {
+        for (std::size_t at = 0; at <= size; ++at) {
+            std::string text(size, 'a');
+            if (at < size) text[at] = static_cast<char>(GetParam());
+            const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+            EXPECT_EQ(scan::skip_ascii(begin, begin + size), begin + at) << size << " " << at;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, SkipAscii, ::testing::Values(0x80, 0xC3, 0xFF));

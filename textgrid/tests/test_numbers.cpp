@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "names.hpp"
 #include "numbers.hpp"
@@ -86,3 +90,88 @@ INSTANTIATE_TEST_SUITE_P(
                       CountCase{"-1", 0}, CountCase{"1.0", 0}, CountCase{"2e3", 0},
                       CountCase{"++1", 0}, CountCase{"+-1", 0}, CountCase{" 1", 0}),
     [](const auto& info) { return support::indexed_name(info.index, info.param.text); });
+
+// ---- the direct read of plain decimals ----------------------------------------
+
+// Plain decimals of every length and point position, followed by a given byte
+// (or by nothing) and then by a given amount of further text: the direct read
+// must agree with from_chars where it takes the text, and take exactly the
+// texts it promises to (up to 15 significant digits, 19 digits, 22 after the
+// point), whether it steps through eight bytes at once or one at a time.
+struct Neighbour {
+    const char* title;
+    std::string after;
+};
+
+class PlainDecimals : public ::testing::TestWithParam<Neighbour> {};
+
+namespace {
+
+std::vector<std::string> plain_decimal_texts() {
+    std::vector<std::string> texts;
+    std::uint64_t seed = 12345;
+    const auto digit = [&] {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        return static_cast<char>('0' + (seed >> 33) % 10);
+    };
+    for (std::size_t length = 0; length <= 21; ++length) {
+        for (const char fill : {'r', '0', '9'}) {
+            std::string digits;
+            for (std::size_t i = 0; i < length; ++i) digits += fill == 'r' ? digit() : fill;
+            texts.push_back(digits);
+            for (std::size_t point = 0; point <= length; ++point)
+                texts.push_back(digits.substr(0, point) + "." + digits.substr(point));
+        }
+    }
+    return texts;
+}
+
+// Whether the direct read promises to take `text` (as the whole number).
+bool promised(std::string_view text) {
+    const std::size_t point = text.find('.');
+    const std::size_t digits = text.size() - (point == std::string_view::npos ? 0 : 1);
+    const std::size_t fraction = point == std::string_view::npos ? 0 : text.size() - point - 1;
+    std::size_t leading_zeros = 0;
+    for (const char c : text) {
+        if (c == '0') {
+            ++leading_zeros;
+        } else if (c != '.') {
+            break;
+        }
+    }
+    return digits >= 1 && digits <= 19 && fraction <= 22 && digits - leading_zeros <= 15;
+}
+
+}  // namespace
+
+TEST_P(PlainDecimals, AgreeWithFromChars) {
+    for (const std::string& text : plain_decimal_texts()) {
+        // A point after a whole number would only make it longer.
+        if (GetParam().after.starts_with('.') && text.find('.') == std::string::npos) continue;
+        for (const std::size_t further : {0, 1, 8, 16}) {
+            const std::string buffer = text + GetParam().after + std::string(further, 'x');
+            const char* const end = buffer.data() + buffer.size();
+            double value = -1;
+            const char* const stop = detail::read_plain_decimal(buffer.data(), end, value);
+            if (!promised(text)) {
+                EXPECT_EQ(stop, nullptr) << text;
+                EXPECT_EQ(value, -1) << text;
+                continue;
+            }
+            double want = 0;
+            std::from_chars(text.data(), text.data() + text.size(), want);
+            EXPECT_EQ(stop, buffer.data() + text.size()) << text << " + " << further;
+            EXPECT_EQ(value, want) << text << " + " << further;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PlainDecimals,
+                         ::testing::Values(Neighbour{"nothing", ""}, Neighbour{"line_feed", "\n"},
+                                           Neighbour{"blank", " \r\n"},
+                                           Neighbour{"second_point", ".5"},
+                                           Neighbour{"exponent", "e5"},
+                                           Neighbour{"below_zero", "/"},
+                                           Neighbour{"above_nine", ":"},
+                                           Neighbour{"not_ascii", "\xC3\xA9"}),
+                         [](const auto& info) { return std::string(info.param.title); });

@@ -101,6 +101,15 @@ INSTANTIATE_TEST_SUITE_P(
                   HEAD + "0\n2\n<exists>\n1\n\"IntervalTier\"\n\"w\"\n0\n2\n3\n0 \t\r\n .5\n"
                          "\"a\"\"b\"\"\"  \n0.5\n1e0\n\"x\" \"y\"\n1\n2.\n\"z\"",
                   false, "0 2 1 | I 'w' 0 2 3: (0,0.5,'a\"b\"') (0.5,1,'x\" \"y') (1,2,'z')"},
+        // Items read whole, or partly the general way, keep the file's line numbers.
+        ShortCase{"points_whole_and_in_parts",
+                  HEAD + "0\n2\n<exists>\n1\n\"TextTier\"\n\"p\"\n0\n2\n3\n0.5\n\"a\"\n1 \n"
+                         "\"b\nc\"\n1.5\n\"d\"\r\n",
+                  false, "0 2 1 | P 'p' 0 2 3: (0.5,0.5,'a') (1,1,'b\nc') (1.5,1.5,'d')"},
+        ShortCase{"cut_after_items_whole_and_in_parts",
+                  HEAD + "0\n2\n<exists>\n1\n\"TextTier\"\n\"p\"\n0\n2\n3\n0.5\n\"a\"\n1\n"
+                         "\"b\nc\"\n",
+                  false, "error: Unexpected end of file at line 18"},
         ShortCase{"strict_fault",
                   HEAD + "0\n2\n<exists>\n1\n\"IntervalTier\"\n\"w\"\n0\n2\n1\n1\n1\n\"x\"\n", true,
                   "error: tmin should be less than tmax in item 0 in tier w"}),

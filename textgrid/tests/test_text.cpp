@@ -117,3 +117,41 @@ INSTANTIATE_TEST_SUITE_P(
                       StringCase{"\"a\"\"\"\"b\"", "a\"\"\"\"b", "a\"\"b"},
                       StringCase{"\"line\nbreak\"", "line\nbreak", "line\nbreak"}),
     [](const auto& info) { return support::indexed_name(info.index, info.param.raw); });
+
+// ---- lines read directly ------------------------------------------------------
+
+// A number line taken directly gives what the general way gives for the same
+// line; shapes it leaves (nullptr) go the general way anyway.
+class NumberLines : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(NumberLines, ReadAsTheGeneralWayReadsThem) {
+    for (const char* number : {"0", "12.345", "4.992290249433107", "0.30000000000000004", "1e3",
+                               "1.5E-3", ".5", "5.", "123456789012345678901234567890", "1e400",
+                               "1e-400", "1e", "1.2.3", "-1", "+1", "inf", "nan", "0x10"}) {
+        const std::string line = std::string(number) + GetParam();
+        const char* const end = line.data() + line.size();
+        double direct = -7;
+        const char* const next = quick::number_line(line.data(), end, direct);
+        const double general = parse_f64_or_zero(trim(line));
+        if (next) {
+            EXPECT_EQ(next, end) << number;
+            EXPECT_EQ(direct, general) << number;
+        } else {
+            EXPECT_EQ(direct, -7) << number;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, NumberLines,
+                         ::testing::Values("\n", " \n", " \t\r\n", "\r\n"));
+
+// ...and lines that do not end with the number are left alone.
+TEST(NumberLines, LeaveLinesWithMoreOnThem) {
+    for (const std::string line : {"12.345 x\n", "4.992290249433107 ! end\n", "1e3e\n", "2 3\n",
+                                   "12.345", "4.992290249433107"}) {
+        double value = -7;
+        EXPECT_EQ(quick::number_line(line.data(), line.data() + line.size(), value), nullptr)
+            << line;
+        EXPECT_EQ(value, -7) << line;
+    }
+}
