@@ -64,11 +64,9 @@ namespace {
 // The digits at `p` (up to `end`) appended to `mantissa`, counted in `digits`:
 // the byte past them, or nullptr past 19 digits (which could wrap). Eight bytes
 // are looked at in one step where the text has them.
-const char* read_digits(const char* p, const char* end, std::uint64_t& mantissa,
-                        unsigned& digits) {
-    static constexpr std::uint64_t SCALES[] = {1,         10,         100,      1000,
-                                               10000,     100000,     1000000,  10000000,
-                                               100000000};
+const char* read_digits(const char* p, const char* end, std::uint64_t& mantissa, unsigned& digits) {
+    static constexpr std::uint64_t SCALES[] = {1,      10,      100,      1000,     10000,
+                                               100000, 1000000, 10000000, 100000000};
     if constexpr (std::endian::native == std::endian::little) {
         while (end - p >= 8) {
             std::uint64_t word;
@@ -100,8 +98,8 @@ std::uint64_t leading_digits_value(std::uint64_t values, unsigned digits) {
 
 }  // namespace
 
-const char* read_long_fraction(const char* p, const char* end, unsigned whole,
-                               std::uint64_t values, double& value) {
+const char* read_long_fraction(const char* p, const char* end, unsigned whole, std::uint64_t values,
+                               double& value) {
     static constexpr double POWERS_OF_TEN[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
     static constexpr std::uint64_t SCALES[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
     // The fraction's first eight bytes, when it ends among them.

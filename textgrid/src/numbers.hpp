@@ -3,8 +3,8 @@
 
 #include <bit>
 #include <cstddef>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -29,8 +29,7 @@ constexpr std::uint64_t digit_values(std::uint64_t word) { return word ^ 0x30303
 // The high bit of each byte of digit_values that was not a digit: its value
 // above 9, or a byte beyond ASCII.
 constexpr std::uint64_t non_digit_bytes(std::uint64_t values) {
-    return (((values & 0x7F7F7F7F7F7F7F7Fu) + 0x7676767676767676u) | values) &
-           0x8080808080808080u;
+    return (((values & 0x7F7F7F7F7F7F7F7Fu) + 0x7676767676767676u) | values) & 0x8080808080808080u;
 }
 
 // read_plain_decimal for every shape its inline step leaves: longer
@@ -40,8 +39,8 @@ const char* read_plain_decimal_in_runs(const char* p, const char* end, double& v
 // read_plain_decimal for a point among the eight bytes at `p` (`whole` digits
 // before it, their digit_values in `values`) and a fraction going on past them,
 // such as "282.77551".
-const char* read_long_fraction(const char* p, const char* end, unsigned whole,
-                               std::uint64_t values, double& value);
+const char* read_long_fraction(const char* p, const char* end, unsigned whole, std::uint64_t values,
+                               double& value);
 
 // A value with no sign, exponent or name at the start of [p, end): digits with
 // at most one point, at most 15 significant digits and 22 after the point.

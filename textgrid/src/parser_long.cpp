@@ -164,9 +164,9 @@ const char* item_header_directly(const char* p, const char* end, Header& kind) {
 
 // Where a run of lines read directly starts and ends.
 struct DirectRun {
-    const char* next;   // the first line not yet read
-    const char* end;    // of the text
-    bool in_item;       // an item is under way (its header was read)
+    const char* next;  // the first line not yet read
+    const char* end;   // of the text
+    bool in_item;      // an item is under way (its header was read)
     std::size_t lines = 0;
 };
 

@@ -183,7 +183,8 @@ inline const char* line_end(const char* p, const char* end) {
 inline const char* number_line(const char* p, const char* end, double& value) {
     double read;
     const char* const stop = detail::read_plain_decimal(p, end, read);
-    if (!stop) [[unlikely]] return detail::number_line_by_from_chars(p, end, value);
+    if (!stop) [[unlikely]]
+        return detail::number_line_by_from_chars(p, end, value);
     const char* const next = line_end(stop, end);
     if (next) value = read;
     return next;

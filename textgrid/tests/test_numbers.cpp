@@ -166,12 +166,10 @@ TEST_P(PlainDecimals, AgreeWithFromChars) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, PlainDecimals,
-                         ::testing::Values(Neighbour{"nothing", ""}, Neighbour{"line_feed", "\n"},
-                                           Neighbour{"blank", " \r\n"},
-                                           Neighbour{"second_point", ".5"},
-                                           Neighbour{"exponent", "e5"},
-                                           Neighbour{"below_zero", "/"},
-                                           Neighbour{"above_nine", ":"},
-                                           Neighbour{"not_ascii", "\xC3\xA9"}),
-                         [](const auto& info) { return std::string(info.param.title); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlainDecimals,
+    ::testing::Values(Neighbour{"nothing", ""}, Neighbour{"line_feed", "\n"},
+                      Neighbour{"blank", " \r\n"}, Neighbour{"second_point", ".5"},
+                      Neighbour{"exponent", "e5"}, Neighbour{"below_zero", "/"},
+                      Neighbour{"above_nine", ":"}, Neighbour{"not_ascii", "\xC3\xA9"}),
+    [](const auto& info) { return std::string(info.param.title); });

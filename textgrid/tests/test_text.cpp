@@ -142,8 +142,7 @@ TEST_P(NumberLines, ReadAsTheGeneralWayReadsThem) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Endings, NumberLines,
-                         ::testing::Values("\n", " \n", " \t\r\n", "\r\n"));
+INSTANTIATE_TEST_SUITE_P(Endings, NumberLines, ::testing::Values("\n", " \n", " \t\r\n", "\r\n"));
 
 // ...and lines that do not end with the number are left alone.
 TEST(NumberLines, LeaveLinesWithMoreOnThem) {
