@@ -97,7 +97,7 @@ void raise_cast_error(PyObject* object, const char* target) {
     raise_cast_error_named(object, target_name.get());
 }
 
-std::string_view extract_text_view(PyObject* object) {
+std::string_view extract_text_view_slowly(PyObject* object) {
     if (!PyUnicode_Check(object)) raise_cast_error(object, "str");
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
