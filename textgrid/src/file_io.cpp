@@ -21,7 +21,7 @@ namespace textgrid {
 namespace {
 
 // Writes every chunk, repeating partial and interrupted writes; 0 or an errno.
-int write_all(const FileDescriptor& file, const std::vector<iovec>& all_chunks, WriteCall write) {
+int write_all(const FileDescriptor& file, std::span<const iovec> all_chunks, WriteCall write) {
     std::vector<iovec> chunks;
     for (const iovec& chunk : all_chunks) {
         if (chunk.iov_len > 0) chunks.push_back(chunk);
@@ -45,17 +45,18 @@ int write_all(const FileDescriptor& file, const std::vector<iovec>& all_chunks, 
 }
 
 // Delayed write errors (e.g. of network file systems) surface at close.
-int write_and_close(FileDescriptor file, const std::vector<iovec>& chunks, WriteCall write) {
-    const int error = write_all(file, chunks, write);
+int write_and_close(FileDescriptor file, const TextSource& source, WriteCall write) {
+    const int error =
+        source([&](std::span<const iovec> chunks) { return write_all(file, chunks, write); });
     const int closing = file.close();
     return error != 0 ? error : closing;
 }
 
-Status store_in_place(const std::vector<iovec>& chunks, const std::string& file,
-                      std::string_view path, WriteCall write) {
+Status store_in_place(const TextSource& source, const std::string& file, std::string_view path,
+                      WriteCall write) {
     auto fd = FileDescriptor::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (!fd) return errors::write_failed(path, errno);
-    if (const int error = write_and_close(std::move(fd), chunks, write)) {
+    if (const int error = write_and_close(std::move(fd), source, write)) {
         return errors::write_failed(path, error);
     }
     return Ok{};
@@ -153,25 +154,25 @@ FileDescriptor create_beside(const std::string& file, std::string& name) {
 // as before, the file's own permissions decide.
 bool write_in_place_instead(int code) { return code == EACCES || code == EPERM || code == EBUSY; }
 
-Status store_by_rename(const std::vector<iovec>& chunks, const Replacement& to,
-                       const std::string& given, std::string_view path, WriteCall write) {
+Status store_by_rename(const TextSource& source, const Replacement& to, const std::string& given,
+                       std::string_view path, WriteCall write) {
     std::string temporary;
     auto fd = create_beside(to.file, temporary);
     if (!fd) {
         const int error = errno;
-        return write_in_place_instead(error) ? store_in_place(chunks, given, path, write)
+        return write_in_place_instead(error) ? store_in_place(source, given, path, write)
                                              : errors::write_failed(path, error);
     }
     // Best effort: some file systems (FAT) keep no permission bits.
     if (to.mode) ::fchmod(fd.get(), *to.mode);
-    if (const int error = write_and_close(std::move(fd), chunks, write)) {
+    if (const int error = write_and_close(std::move(fd), source, write)) {
         ::unlink(temporary.c_str());
         return errors::write_failed(path, error);
     }
     if (::rename(temporary.c_str(), to.file.c_str()) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
-        return write_in_place_instead(error) ? store_in_place(chunks, given, path, write)
+        return write_in_place_instead(error) ? store_in_place(source, given, path, write)
                                              : errors::write_failed(path, error);
     }
     return Ok{};
@@ -179,11 +180,15 @@ Status store_by_rename(const std::vector<iovec>& chunks, const Replacement& to,
 
 }  // namespace
 
-Status store_chunks(const std::vector<iovec>& chunks, std::string_view path, WriteCall write) {
+Status store_text(const TextSource& source, std::string_view path, WriteCall write) {
     const std::string given(path);
     const auto replacement = replacement_for(given);
-    return replacement ? store_by_rename(chunks, *replacement, given, path, write)
-                       : store_in_place(chunks, given, path, write);
+    return replacement ? store_by_rename(source, *replacement, given, path, write)
+                       : store_in_place(source, given, path, write);
+}
+
+Status store_chunks(const std::vector<iovec>& chunks, std::string_view path, WriteCall write) {
+    return store_text([&chunks](const ChunkSink& sink) { return sink(chunks); }, path, write);
 }
 
 }  // namespace textgrid

@@ -1,11 +1,14 @@
 #include "writer.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <span>
 #include <vector>
 
 #include "parallel.hpp"
@@ -109,6 +112,7 @@ public:
     void commit(char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
 
     std::string_view view() const { return {data_.get(), size_}; }
+    void clear() { size_ = 0; }
 
 private:
     void grow(std::size_t bytes) {
@@ -154,8 +158,9 @@ constexpr std::size_t LINE_ROOM = 256 + 2 * MAX_TIME_TEXT;
 
 // Typical bytes per item besides its label; a piece's buffer starts this big
 // and doubles if it needs more.
-std::size_t estimated_size(const Tier& tier, std::size_t begin, std::size_t end,
-                           std::size_t per_item) {
+template <class Layout>
+std::size_t estimated_size(const Tier& tier, std::size_t begin, std::size_t end) {
+    const std::size_t per_item = tier.is_interval ? Layout::INTERVAL_BYTES : Layout::POINT_BYTES;
     std::size_t size = (end - begin) * per_item + LINE_ROOM;
     for (std::size_t i = begin; i < end; ++i) size += tier.items[i].label.size();
     return size;
@@ -193,8 +198,10 @@ struct LongLayout {
         text.commit(out);
     }
 
-    static TextBuffer items(const Tier& tier, std::size_t begin, std::size_t end) {
-        TextBuffer text(estimated_size(tier, begin, end, tier.is_interval ? 130 : 90));
+    static constexpr std::size_t INTERVAL_BYTES = 130;
+    static constexpr std::size_t POINT_BYTES = 90;
+
+    static void items(TextBuffer& text, const Tier& tier, std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             const Item& item = tier.items[i];
             char* out = text.room(LINE_ROOM + escaped_bound(item.label));
@@ -217,7 +224,6 @@ struct LongLayout {
             out = put(out, "\" \r\n");
             text.commit(out);
         }
-        return text;
     }
 };
 
@@ -249,8 +255,10 @@ struct ShortLayout {
         text.commit(out);
     }
 
-    static TextBuffer items(const Tier& tier, std::size_t begin, std::size_t end) {
-        TextBuffer text(estimated_size(tier, begin, end, tier.is_interval ? 30 : 20));
+    static constexpr std::size_t INTERVAL_BYTES = 30;
+    static constexpr std::size_t POINT_BYTES = 20;
+
+    static void items(TextBuffer& text, const Tier& tier, std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             const Item& item = tier.items[i];
             char* out = text.room(LINE_ROOM + escaped_bound(item.label));
@@ -265,53 +273,90 @@ struct ShortLayout {
             out = put(out, "\"\r\n");
             text.commit(out);
         }
-        return text;
     }
 };
 
-// The file text in consecutive parts: the headers, and each tier's items in
-// pieces (a large tier's pieces rendered on the pool).
+// The buffers of one text's pieces: each goes back once its text is handed
+// on, and the next piece is rendered into it, so a long text is made in a few
+// warm buffers rather than all at once in fresh memory.
+class PieceBuffers {
+public:
+    TextBuffer take(std::size_t capacity) {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!free_.empty()) {
+                TextBuffer buffer = std::move(free_.back());
+                free_.pop_back();
+                buffer.clear();
+                buffer.room(capacity);
+                return buffer;
+            }
+        }
+        return TextBuffer(capacity);
+    }
+
+    void give_back(TextBuffer buffer) {
+        const std::lock_guard lock(mutex_);
+        free_.push_back(std::move(buffer));
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<TextBuffer> free_;
+};
+
+// Hands the file text to `sink` as it is rendered: the headers, and each
+// tier's items in pieces (a large tier's pieces rendered on the pool while the
+// calling thread hands on the ones before). Stops handing on at the sink's
+// first error and answers it.
 template <class Layout>
-std::vector<TextBuffer> render_parts(const TextGrid& grid, std::size_t processors) {
-    std::vector<TextBuffer> parts;
-    parts.emplace_back();
-    Layout::header(parts.back(), grid);
+int stream_text(const TextGrid& grid, std::size_t processors, const ChunkSink& sink) {
+    int error = 0;
+    TextBuffer headers;  // not yet handed on; goes out with the next piece
+    const auto hand_on = [&](std::string_view piece) {
+        if (error != 0) return;
+        const std::array<iovec, 2> chunks{
+            {{const_cast<char*>(headers.view().data()), headers.view().size()},
+             {const_cast<char*>(piece.data()), piece.size()}}};
+        error = sink(chunks);
+        headers.clear();
+    };
+    Layout::header(headers, grid);
+    PieceBuffers buffers;
     for (std::size_t k = 0; k < grid.tiers.size(); ++k) {
         const Tier& tier = grid.tiers[k];
-        parts.emplace_back();
-        Layout::tier_header(parts.back(), tier, k + 1);
-        auto pieces = parallel_map_pieces(
+        Layout::tier_header(headers, tier, k + 1);
+        parallel_map_pieces_ordered(
             tier.items.size(),
-            [&tier](std::size_t begin, std::size_t end) { return Layout::items(tier, begin, end); },
+            [&](std::size_t begin, std::size_t end) {
+                TextBuffer text = buffers.take(estimated_size<Layout>(tier, begin, end));
+                Layout::items(text, tier, begin, end);
+                return text;
+            },
+            [&](std::size_t, TextBuffer&& text) {
+                hand_on(text.view());
+                buffers.give_back(std::move(text));
+            },
             processors);
-        for (auto& piece : pieces) parts.push_back(std::move(piece));
     }
-    return parts;
+    if (!headers.view().empty()) hand_on({});
+    return error;
 }
 
-std::vector<TextBuffer> render_parts(const TextGrid& grid, FileType file_type,
-                                     std::size_t processors) {
-    return file_type == FileType::Long ? render_parts<LongLayout>(grid, processors)
-                                       : render_parts<ShortLayout>(grid, processors);
+int stream_text(const TextGrid& grid, FileType file_type, std::size_t processors,
+                const ChunkSink& sink) {
+    return file_type == FileType::Long ? stream_text<LongLayout>(grid, processors, sink)
+                                       : stream_text<ShortLayout>(grid, processors, sink);
 }
 
-std::string joined(const std::vector<TextBuffer>& parts) {
-    std::size_t total = 0;
-    for (const auto& part : parts) total += part.view().size();
+std::string rendered(const TextGrid& grid, FileType file_type, std::size_t processors) {
     std::string text;
-    text.reserve(total);
-    for (const auto& part : parts) text.append(part.view());
+    stream_text(grid, file_type, processors, [&text](std::span<const iovec> chunks) {
+        for (const iovec& chunk : chunks)
+            text.append(static_cast<const char*>(chunk.iov_base), chunk.iov_len);
+        return 0;
+    });
     return text;
-}
-
-// The rendered parts as they are stored, without first being copied into one block.
-std::vector<iovec> chunks_of(const std::vector<TextBuffer>& parts) {
-    std::vector<iovec> chunks;
-    chunks.reserve(parts.size());
-    for (const auto& part : parts) {
-        chunks.push_back({const_cast<char*>(part.view().data()), part.view().size()});
-    }
-    return chunks;
 }
 
 }  // namespace
@@ -334,11 +379,11 @@ std::string escape_quotes(std::string_view text) {
 }
 
 std::string render_long(const TextGrid& grid, std::size_t processors) {
-    return joined(render_parts<LongLayout>(grid, processors));
+    return rendered(grid, FileType::Long, processors);
 }
 
 std::string render_short(const TextGrid& grid, std::size_t processors) {
-    return joined(render_parts<ShortLayout>(grid, processors));
+    return rendered(grid, FileType::Short, processors);
 }
 
 std::string render_long(const TextGrid& grid) { return render_long(grid, logical_processors()); }
@@ -354,7 +399,9 @@ Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file
     if (path.find('\0') != std::string_view::npos) {
         return errors::nul_in_output_file_name(path);
     }
-    return store_chunks(chunks_of(render_parts(grid, file_type, processors)), path, write);
+    return store_text(
+        [&](const ChunkSink& sink) { return stream_text(grid, file_type, processors, sink); }, path,
+        write);
 }
 
 }  // namespace textgrid

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -275,6 +280,35 @@ TEST_P(LargeTiers, RenderTheSameBytesOnThePool) {
     const std::size_t sequential = std::numeric_limits<std::size_t>::max();
     EXPECT_EQ(render_long(document, GetParam()), render_long(document, sequential));
     EXPECT_EQ(render_short(document, GetParam()), render_short(document, sequential));
+}
+
+std::size_t disk_room = 0;  // bytes the fake disk still takes
+
+ssize_t filling_disk(int fd, const iovec* chunks, int) {
+    if (disk_room == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    const ssize_t written = ::write(fd, chunks[0].iov_base, std::min(disk_room, chunks[0].iov_len));
+    if (written > 0) disk_room -= static_cast<std::size_t>(written);
+    return written;
+}
+
+// The text goes out piece by piece while later pieces are rendered: a disk
+// that fills up midway costs no old text and leaves no new file.
+TEST_P(LargeTiers, StoreTheSameBytesOrNothing) {
+    const TextGrid document = large_document(5003);
+    const std::filesystem::path dir = support::temp_dir("writer_large");
+    const std::string path = (dir / "a.TextGrid").string();
+    support::write_file(path, "old text");
+    disk_room = 200000;
+    const Status failed = write_textgrid(document, path, FileType::Long, GetParam(), filling_disk);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(read_file(path), "old text");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+
+    ASSERT_TRUE(write_textgrid(document, path, FileType::Short, GetParam()));
+    EXPECT_EQ(read_file(path), render_short(document, std::numeric_limits<std::size_t>::max()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Processors, LargeTiers, ::testing::Values(1, 2, 3, 4, 16));
