@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -63,25 +64,74 @@ char* write_positional(char* out, double value) {
 // shortest-digits search. A decimal of at most 15 significant digits is the
 // only such decimal that reads back as its double, hence also the shortest
 // one. Returns nullptr when the value is not of that kind.
+// "00" to "99": the digits of a number are written two at a time.
+constexpr char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+char* put_pair(char* out, std::uint32_t below_100) {
+    std::memcpy(out, DIGIT_PAIRS + 2 * below_100, 2);
+    return out + 2;
+}
+
+// A number below 10^9 without leading zeros.
+char* put_small_count(char* out, std::uint32_t value) {
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
+    static constexpr std::uint32_t POWERS_OF_TEN[] = {
+        1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000, 1'000'000'000};
+    // 1233 / 4096 is just above log10(2): the digit count of 2^bits, then
+    // one less where the value lies below that power of ten.
+    const int estimate = (std::bit_width(value) * 1233) >> 12;
+    const int digits = estimate + 1 - (value < POWERS_OF_TEN[estimate]);
+    char* const end = out + digits;
+    char* digit = end;
+    for (; value >= 100; value /= 100) put_pair(digit -= 2, value % 100);
+    if (value >= 10) {
+        put_pair(digit - 2, value);
+    } else {
+        digit[-1] = static_cast<char>('0' + value);
+    }
+    return end;
+}
+
+// The nine digits of a fraction (in billionths, not zero) without its
+// trailing zeros.
+char* put_fraction(char* out, std::uint32_t billionths) {
+    char digits[9];
+    std::uint32_t rest = billionths;
+    for (int at = 7; at > 0; at -= 2, rest /= 100) put_pair(digits + at, rest % 100);
+    digits[0] = static_cast<char>('0' + rest);
+    std::memcpy(out, digits, sizeof digits);
+    // Trailing '0' digits among the last eight, eight at a time: with the
+    // zeros cleared, they are the word's zero high bytes.
+    std::uint64_t last_eight = 0;
+    std::memcpy(&last_eight, digits + 1, 8);
+    last_eight ^= 0x3030303030303030;
+    const int zeros = last_eight == 0 ? 8 : std::countl_zero(last_eight) / 8;
+    return out + 9 - zeros;
+}
+
+// Times below 1e6 s with at most nine decimals and fifteen significant digits
+// (nearly every time an annotation holds) are written without the general
+// shortest-digits search. A decimal of at most 15 significant digits is the
+// only such decimal that reads back as its double, hence also the shortest
+// one. Returns nullptr when the value is not of that kind.
 char* write_short_decimal(char* out, double magnitude) {
-    constexpr int decimals = 9;
     constexpr std::uint64_t unit = 1'000'000'000;
     constexpr double scale = 1e9;
     if (!(magnitude < 1e6)) return nullptr;
     const auto units = static_cast<std::uint64_t>(magnitude * scale + 0.5);
     if (static_cast<double>(units) / scale != magnitude) return nullptr;
 
-    out = std::to_chars(out, out + 8, units / unit).ptr;
-    auto fraction = static_cast<std::uint32_t>(units % unit);
+    out = put_small_count(out, static_cast<std::uint32_t>(units / unit));
+    const auto fraction = static_cast<std::uint32_t>(units % unit);
     if (fraction == 0) return out;
-    int width = decimals;
-    for (; fraction % 10 == 0; fraction /= 10) --width;
     *out++ = '.';
-    char* const end = out + width;
-    for (char* digit = end; digit > out; fraction /= 10) {
-        *--digit = static_cast<char>('0' + fraction % 10);
-    }
-    return end;
+    return put_fraction(out, fraction);
 }
 
 char* write_time(char* out, double value) {
@@ -136,7 +186,10 @@ char* put(char* out, const char (&text)[N]) {
     return out + N - 1;
 }
 
-char* put_count(char* out, std::uint64_t count) { return std::to_chars(out, out + 20, count).ptr; }
+char* put_count(char* out, std::uint64_t count) {
+    if (count < 1'000'000'000) return put_small_count(out, static_cast<std::uint32_t>(count));
+    return std::to_chars(out, out + 20, count).ptr;
+}
 
 // Room for a quoted text: every byte may be a quote and become two.
 std::size_t escaped_bound(std::string_view text) { return 2 * text.size(); }
@@ -349,8 +402,18 @@ int stream_text(const TextGrid& grid, FileType file_type, std::size_t processors
                                        : stream_text<ShortLayout>(grid, processors, sink);
 }
 
+template <class Layout>
+std::size_t estimated_text_size(const TextGrid& grid) {
+    std::size_t size = LINE_ROOM;
+    for (const Tier& tier : grid.tiers)
+        size += LINE_ROOM + estimated_size<Layout>(tier, 0, tier.items.size());
+    return size;
+}
+
 std::string rendered(const TextGrid& grid, FileType file_type, std::size_t processors) {
     std::string text;
+    text.reserve(file_type == FileType::Long ? estimated_text_size<LongLayout>(grid)
+                                             : estimated_text_size<ShortLayout>(grid));
     stream_text(grid, file_type, processors, [&text](std::span<const iovec> chunks) {
         for (const iovec& chunk : chunks)
             text.append(static_cast<const char*>(chunk.iov_base), chunk.iov_len);
