@@ -46,8 +46,9 @@ int write_all(const FileDescriptor& file, std::span<const iovec> all_chunks, Wri
 
 // Starts the disk writes of what a file was given so far, a step at a time.
 // Renaming a file over another makes ext4 write the new one out first
-// (auto_da_alloc) and wait for the disk; begun early, that writing overlaps the
-// rest of the call, and the rename finds it done. Best effort: no error counts.
+// (auto_da_alloc) and wait for the disk; begun early, that writing overlaps
+// the rest of the call, and the rename finds it done. Other file systems do
+// not wait there. Best effort: no error counts.
 class EarlyWriteback {
 public:
     explicit EarlyWriteback(bool wanted) : wanted_(wanted) {}
@@ -108,6 +109,11 @@ bool on_procfs(const std::string& path) {
     struct statfs info {};
     return ::statfs(directory.empty() ? "." : directory.c_str(), &info) == 0 &&
            info.f_type == PROC_SUPER_MAGIC;
+}
+
+bool on_ext4(const FileDescriptor& file) {
+    struct statfs info {};
+    return ::fstatfs(file.get(), &info) == 0 && info.f_type == EXT4_SUPER_MAGIC;
 }
 
 // The name of the file that `path` leads to through symlinks (`path` itself if
@@ -201,8 +207,9 @@ Status store_by_rename(const TextSource& source, const Replacement& to, const st
     }
     // Best effort: some file systems (FAT) keep no permission bits.
     if (to.mode) ::fchmod(fd.get(), *to.mode);
-    // Only a rename over an existing file waits for the disk.
-    if (const int error = write_and_close(std::move(fd), source, write, to.mode.has_value())) {
+    // Only ext4's rename over an existing file waits for the disk.
+    const bool early_writeback = to.mode.has_value() && on_ext4(fd);
+    if (const int error = write_and_close(std::move(fd), source, write, early_writeback)) {
         ::unlink(temporary.c_str());
         return errors::write_failed(path, error);
     }
