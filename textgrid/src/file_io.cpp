@@ -196,29 +196,50 @@ FileDescriptor create_beside(const std::string& file, std::string& name) {
 // as before, the file's own permissions decide.
 bool write_in_place_instead(int code) { return code == EACCES || code == EPERM || code == EBUSY; }
 
+// The hidden file until it is renamed into place: removed on every other way
+// out, an exception from the text's source included.
+class HiddenFile {
+public:
+    explicit HiddenFile(std::string name) : name_(std::move(name)) {}
+    HiddenFile(const HiddenFile&) = delete;
+    HiddenFile& operator=(const HiddenFile&) = delete;
+    ~HiddenFile() { remove(); }
+
+    const char* name() const { return name_.c_str(); }
+    void remove() {
+        if (!name_.empty()) ::unlink(name_.c_str());
+        name_.clear();
+    }
+    void renamed() { name_.clear(); }
+
+private:
+    std::string name_;
+};
+
 Status store_by_rename(const TextSource& source, const Replacement& to, const std::string& given,
                        std::string_view path, WriteCall write) {
-    std::string temporary;
-    auto fd = create_beside(to.file, temporary);
+    std::string name;
+    auto fd = create_beside(to.file, name);
     if (!fd) {
         const int error = errno;
         return write_in_place_instead(error) ? store_in_place(source, given, path, write)
                                              : errors::write_failed(path, error);
     }
+    HiddenFile temporary(std::move(name));
     // Best effort: some file systems (FAT) keep no permission bits.
     if (to.mode) ::fchmod(fd.get(), *to.mode);
     // Only ext4's rename over an existing file waits for the disk.
     const bool early_writeback = to.mode.has_value() && on_ext4(fd);
     if (const int error = write_and_close(std::move(fd), source, write, early_writeback)) {
-        ::unlink(temporary.c_str());
         return errors::write_failed(path, error);
     }
-    if (::rename(temporary.c_str(), to.file.c_str()) != 0) {
+    if (::rename(temporary.name(), to.file.c_str()) != 0) {
         const int error = errno;
-        ::unlink(temporary.c_str());
+        temporary.remove();
         return write_in_place_instead(error) ? store_in_place(source, given, path, write)
                                              : errors::write_failed(path, error);
     }
+    temporary.renamed();
     return Ok{};
 }
 
