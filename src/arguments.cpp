@@ -97,7 +97,7 @@ void raise_cast_error(PyObject* object, const char* target) {
     raise_cast_error_named(object, target_name.get());
 }
 
-std::string_view extract_text_view(PyObject* object) {
+std::string_view extract_text_view_slowly(PyObject* object) {
     if (!PyUnicode_Check(object)) raise_cast_error(object, "str");
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
@@ -162,18 +162,54 @@ std::array<PyObject*, 3> extract_triple(PyObject* object) {
     return {PyTuple_GET_ITEM(object, 0), PyTuple_GET_ITEM(object, 1), PyTuple_GET_ITEM(object, 2)};
 }
 
+namespace {
+
+textgrid::Item extract_item(PyObject* object) {
+    const auto item = extract_triple(object);
+    // Braced initialisation evaluates left to right: elements in order.
+    return textgrid::Item{extract_double(item[0]), extract_double(item[1]), extract_text(item[2])};
+}
+
+// A tuple of two floats and a str: reading it runs no Python code, so the
+// list holding it cannot change meanwhile.
+bool is_plain_item(PyObject* object) {
+    return PyTuple_CheckExact(object) && PyTuple_GET_SIZE(object) == 3 &&
+           PyFloat_CheckExact(PyTuple_GET_ITEM(object, 0)) &&
+           PyFloat_CheckExact(PyTuple_GET_ITEM(object, 1)) &&
+           PyUnicode_CheckExact(PyTuple_GET_ITEM(object, 2));
+}
+
+// A tier's items. Plain items of a list, nearly all there are, are read
+// straight into place; anything else goes by the general rules, with the same
+// values and messages.
+std::vector<textgrid::Item> extract_items(PyObject* object) {
+    if (!PyList_CheckExact(object)) return extract_sequence(object, extract_item);
+    std::vector<textgrid::Item> items;
+    items.reserve(static_cast<std::size_t>(PyList_GET_SIZE(object)));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(object); ++i) {
+        PyObject* element = PyList_GET_ITEM(object, i);
+        if (!is_plain_item(element)) {
+            PyRef held = PyRef::borrow(element);
+            items.push_back(extract_item(held.get()));
+            continue;
+        }
+        textgrid::Item& item = items.emplace_back();
+        item.tmin = PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(element, 0));
+        item.tmax = PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(element, 1));
+        item.label = extract_text_view(PyTuple_GET_ITEM(element, 2));
+    }
+    return items;
+}
+
+}  // namespace
+
 std::vector<textgrid::TierData> extract_tier_data(PyObject* object) {
     return extract_sequence(object, [](PyObject* tier_object) {
         const auto tier = extract_triple(tier_object);
         textgrid::TierData data;
         data.tier_name = extract_text(tier[0]);
         data.is_interval = extract_bool(tier[1]);
-        data.items = extract_sequence(tier[2], [](PyObject* item_object) {
-            const auto item = extract_triple(item_object);
-            // Braced initialisation evaluates left to right: elements in order.
-            return textgrid::ItemData{extract_double(item[0]), extract_double(item[1]),
-                                      extract_text(item[2])};
-        });
+        data.items = extract_items(tier[2]);
         return data;
     });
 }

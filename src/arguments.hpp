@@ -23,8 +23,15 @@ namespace velmar {
 // TypeError "'<type of object>' object cannot be cast as '<target>'".
 [[noreturn]] void raise_cast_error(PyObject* object, const char* target);
 
+std::string_view extract_text_view_slowly(PyObject* object);
 // The UTF-8 text of a str, valid while the object lives; NUL bytes included.
-std::string_view extract_text_view(PyObject* object);
+inline std::string_view extract_text_view(PyObject* object) {
+    // An ASCII str holds its UTF-8 text already, right after its header.
+    if (PyUnicode_CheckExact(object) && PyUnicode_IS_COMPACT_ASCII(object))
+        return {static_cast<const char*>(PyUnicode_DATA(object)),
+                static_cast<std::size_t>(PyUnicode_GET_LENGTH(object))};
+    return extract_text_view_slowly(object);
+}
 inline std::string extract_text(PyObject* object) { return std::string(extract_text_view(object)); }
 
 // Whether `object` is a str equal to `expected`; false for anything else

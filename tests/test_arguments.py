@@ -281,6 +281,19 @@ def test_labels_come_back_unchanged(out_file, label):
     assert read(out_file)[2] == [("tïer", True, [(0.0, 1.0, label)])]
 
 
+@pytest.mark.parametrize("odd", [
+    (np.float64(1.0), Number(2.0), "b"),
+    (1, 2.0, type("S", (str,), {})("b")),
+    type("T", (tuple,), {})((1.0, 2.0, "b")),
+    (1.0, 2.0, "ŋb"),
+])
+def test_items_between_plain_ones_keep_their_place(out_file, odd):
+    velmar.data2textgrid([("w", True, [(0.0, 1.0, "a"), odd, (2.0, 3.0, "c")])],
+                         None, None, out_file, "long")
+    label = "ŋb" if odd[2] == "ŋb" else "b"
+    assert read(out_file)[2] == [("w", True, [(0.0, 1.0, "a"), (1.0, 2.0, label), (2.0, 3.0, "c")])]
+
+
 def test_conversion_survives_the_list_changing_under_it(out_file):
     items = []
 

@@ -29,19 +29,9 @@ Tier make_tier(std::string name, bool is_interval, std::vector<Item> items,
     return tier;
 }
 
-// Workers touch disjoint indices only, so moving out of `items` here is safe.
-template <class Target, class Source>
-std::vector<Target> map_items(std::vector<Source>& items) {
+std::vector<ItemData> copy_items(const std::vector<Item>& items) {
     return parallel_map(items.size(), [&items](std::size_t i) {
-        Source& item = items[i];
-        return Target{item.tmin, item.tmax, std::move(item.label)};
-    });
-}
-
-template <class Source>
-std::vector<ItemData> copy_items(const std::vector<Source>& items) {
-    return parallel_map(items.size(), [&items](std::size_t i) {
-        const Source& item = items[i];
+        const Item& item = items[i];
         return ItemData{item.tmin, item.tmax, item.label};
     });
 }
@@ -104,7 +94,7 @@ TextGridData to_data(Grid&& grid) {
     for (auto& tier : grid.tiers) {
         if constexpr (consume)
             data.tiers.push_back(
-                TierData{std::move(tier.name), tier.is_interval, map_items<ItemData>(tier.items)});
+                TierData{std::move(tier.name), tier.is_interval, std::move(tier.items)});
         else
             data.tiers.push_back(TierData{tier.name, tier.is_interval, copy_items(tier.items)});
     }
@@ -189,7 +179,7 @@ Result<TextGrid> data_to_textgrid(std::vector<TierData> tiers, std::optional<dou
     built.reserve(tiers.size());
     for (TierData& tier : tiers) {
         built.push_back(make_tier(std::move(tier.tier_name), tier.is_interval,
-                                  map_items<Item>(tier.items), tmin, tmax));
+                                  std::move(tier.items), tmin, tmax));
     }
     return TextGrid::from_tiers(std::move(built), tmin, tmax);
 }

@@ -13,11 +13,9 @@
 
 namespace textgrid {
 
-struct ItemData {
-    double tmin = 0.0;
-    double tmax = 0.0;
-    std::string label;
-};
+// The same value as a document's item, so tiers change hands between the two
+// forms without a copy of their items.
+using ItemData = Item;
 
 struct TierData {
     std::string tier_name;

@@ -21,7 +21,7 @@ namespace textgrid {
 namespace {
 
 // Writes every chunk, repeating partial and interrupted writes; 0 or an errno.
-int write_all(const FileDescriptor& file, const std::vector<iovec>& all_chunks, WriteCall write) {
+int write_all(const FileDescriptor& file, std::span<const iovec> all_chunks, WriteCall write) {
     std::vector<iovec> chunks;
     for (const iovec& chunk : all_chunks) {
         if (chunk.iov_len > 0) chunks.push_back(chunk);
@@ -44,18 +44,56 @@ int write_all(const FileDescriptor& file, const std::vector<iovec>& all_chunks, 
     return 0;
 }
 
+// Starts the disk writes of what a file was given so far, a step at a time.
+// Renaming a file over another makes ext4 write the new one out first
+// (auto_da_alloc) and wait for the disk; begun early, that writing overlaps
+// the rest of the call, and the rename finds it done. Other file systems do
+// not wait there. Best effort: no error counts.
+class EarlyWriteback {
+public:
+    explicit EarlyWriteback(bool wanted) : wanted_(wanted) {}
+
+    void written(const FileDescriptor& file, std::span<const iovec> chunks) {
+        for (const iovec& chunk : chunks) written_ += chunk.iov_len;
+        if (wanted_ && written_ - started_ >= STEP) start(file);
+    }
+    void finish(const FileDescriptor& file) {
+        if (wanted_ && written_ > started_) start(file);
+    }
+
+private:
+    static constexpr std::size_t STEP = std::size_t{1} << 20;
+
+    void start(const FileDescriptor& file) {
+        ::sync_file_range(file.get(), static_cast<off_t>(started_),
+                          static_cast<off_t>(written_ - started_), SYNC_FILE_RANGE_WRITE);
+        started_ = written_;
+    }
+
+    bool wanted_;
+    std::size_t written_ = 0;
+    std::size_t started_ = 0;
+};
+
 // Delayed write errors (e.g. of network file systems) surface at close.
-int write_and_close(FileDescriptor file, const std::vector<iovec>& chunks, WriteCall write) {
-    const int error = write_all(file, chunks, write);
+int write_and_close(FileDescriptor file, const TextSource& source, WriteCall write,
+                    bool early_writeback = false) {
+    EarlyWriteback writeback(early_writeback);
+    const int error = source([&](std::span<const iovec> chunks) {
+        const int failed = write_all(file, chunks, write);
+        if (failed == 0) writeback.written(file, chunks);
+        return failed;
+    });
+    if (error == 0) writeback.finish(file);
     const int closing = file.close();
     return error != 0 ? error : closing;
 }
 
-Status store_in_place(const std::vector<iovec>& chunks, const std::string& file,
-                      std::string_view path, WriteCall write) {
+Status store_in_place(const TextSource& source, const std::string& file, std::string_view path,
+                      WriteCall write) {
     auto fd = FileDescriptor::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (!fd) return errors::write_failed(path, errno);
-    if (const int error = write_and_close(std::move(fd), chunks, write)) {
+    if (const int error = write_and_close(std::move(fd), source, write)) {
         return errors::write_failed(path, error);
     }
     return Ok{};
@@ -71,6 +109,11 @@ bool on_procfs(const std::string& path) {
     struct statfs info {};
     return ::statfs(directory.empty() ? "." : directory.c_str(), &info) == 0 &&
            info.f_type == PROC_SUPER_MAGIC;
+}
+
+bool on_ext4(const FileDescriptor& file) {
+    struct statfs info {};
+    return ::fstatfs(file.get(), &info) == 0 && info.f_type == EXT4_SUPER_MAGIC;
 }
 
 // The name of the file that `path` leads to through symlinks (`path` itself if
@@ -153,37 +196,64 @@ FileDescriptor create_beside(const std::string& file, std::string& name) {
 // as before, the file's own permissions decide.
 bool write_in_place_instead(int code) { return code == EACCES || code == EPERM || code == EBUSY; }
 
-Status store_by_rename(const std::vector<iovec>& chunks, const Replacement& to,
-                       const std::string& given, std::string_view path, WriteCall write) {
-    std::string temporary;
-    auto fd = create_beside(to.file, temporary);
+// The hidden file until it is renamed into place: removed on every other way
+// out, an exception from the text's source included.
+class HiddenFile {
+public:
+    explicit HiddenFile(std::string name) : name_(std::move(name)) {}
+    HiddenFile(const HiddenFile&) = delete;
+    HiddenFile& operator=(const HiddenFile&) = delete;
+    ~HiddenFile() { remove(); }
+
+    const char* name() const { return name_.c_str(); }
+    void remove() {
+        if (!name_.empty()) ::unlink(name_.c_str());
+        name_.clear();
+    }
+    void renamed() { name_.clear(); }
+
+private:
+    std::string name_;
+};
+
+Status store_by_rename(const TextSource& source, const Replacement& to, const std::string& given,
+                       std::string_view path, WriteCall write) {
+    std::string name;
+    auto fd = create_beside(to.file, name);
     if (!fd) {
         const int error = errno;
-        return write_in_place_instead(error) ? store_in_place(chunks, given, path, write)
+        return write_in_place_instead(error) ? store_in_place(source, given, path, write)
                                              : errors::write_failed(path, error);
     }
+    HiddenFile temporary(std::move(name));
     // Best effort: some file systems (FAT) keep no permission bits.
     if (to.mode) ::fchmod(fd.get(), *to.mode);
-    if (const int error = write_and_close(std::move(fd), chunks, write)) {
-        ::unlink(temporary.c_str());
+    // Only ext4's rename over an existing file waits for the disk.
+    const bool early_writeback = to.mode.has_value() && on_ext4(fd);
+    if (const int error = write_and_close(std::move(fd), source, write, early_writeback)) {
         return errors::write_failed(path, error);
     }
-    if (::rename(temporary.c_str(), to.file.c_str()) != 0) {
+    if (::rename(temporary.name(), to.file.c_str()) != 0) {
         const int error = errno;
-        ::unlink(temporary.c_str());
-        return write_in_place_instead(error) ? store_in_place(chunks, given, path, write)
+        temporary.remove();
+        return write_in_place_instead(error) ? store_in_place(source, given, path, write)
                                              : errors::write_failed(path, error);
     }
+    temporary.renamed();
     return Ok{};
 }
 
 }  // namespace
 
-Status store_chunks(const std::vector<iovec>& chunks, std::string_view path, WriteCall write) {
+Status store_text(const TextSource& source, std::string_view path, WriteCall write) {
     const std::string given(path);
     const auto replacement = replacement_for(given);
-    return replacement ? store_by_rename(chunks, *replacement, given, path, write)
-                       : store_in_place(chunks, given, path, write);
+    return replacement ? store_by_rename(source, *replacement, given, path, write)
+                       : store_in_place(source, given, path, write);
+}
+
+Status store_chunks(const std::vector<iovec>& chunks, std::string_view path, WriteCall write) {
+    return store_text([&chunks](const ChunkSink& sink) { return sink(chunks); }, path, write);
 }
 
 }  // namespace textgrid

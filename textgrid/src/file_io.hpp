@@ -9,6 +9,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <functional>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -76,6 +78,18 @@ private:
 // The call that writes gathered chunks: writev, or in tests one that fails
 // as a full disk does.
 using WriteCall = ssize_t (*)(int fd, const iovec* chunks, int count);
+
+// Takes the next chunks of a text and answers 0, or the errno that ends the
+// writing.
+using ChunkSink = std::function<int(std::span<const iovec>)>;
+// Hands a whole text to the sink, in order, as it is produced, and answers the
+// sink's first errno (0 if none); once the sink has failed it is not called
+// again. Called again from the start if the text must be stored anew.
+using TextSource = std::function<int(const ChunkSink&)>;
+
+// Stores the text of `source` as the file at `path`, as store_chunks does.
+// The text is written as it comes, so it never needs to be whole in memory.
+Status store_text(const TextSource& source, std::string_view path, WriteCall write = ::writev);
 
 // Stores the chunks, in order, as the file at `path`. A regular file or a new
 // path gets a new file beside it (hidden, unique name) that is renamed over it

@@ -1,11 +1,15 @@
 #include "writer.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <span>
 #include <vector>
 
 #include "parallel.hpp"
@@ -55,30 +59,83 @@ char* write_positional(char* out, double value) {
     return out;
 }
 
+// "00" to "99": the digits of a number are written two at a time.
+constexpr char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+char* put_pair(char* out, std::uint32_t below_100) {
+    std::memcpy(out, DIGIT_PAIRS + 2 * below_100, 2);
+    return out + 2;
+}
+
+// A number below 10^9 without leading zeros.
+char* put_small_count(char* out, std::uint32_t value) {
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
+    static constexpr std::uint32_t POWERS_OF_TEN[] = {
+        1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000, 1'000'000'000};
+    // 1233 / 4096 is just above log10(2): the digit count of 2^bits, then
+    // one less where the value lies below that power of ten.
+    const int estimate = (std::bit_width(value) * 1233) >> 12;
+    const int digits = estimate + 1 - (value < POWERS_OF_TEN[estimate]);
+    char* const end = out + digits;
+    char* digit = end;
+    for (; value >= 100; value /= 100) put_pair(digit -= 2, value % 100);
+    if (value >= 10) {
+        put_pair(digit - 2, value);
+    } else {
+        digit[-1] = static_cast<char>('0' + value);
+    }
+    return end;
+}
+
+// The eight decimal digits of a value below 10^8 as the bytes 0 to 9 of one
+// word, the first digit in the lowest byte: halves, quarters and single
+// digits are split in all lanes at once (x * 10486 >> 20 is x / 100 below
+// 10^4; x * 103 >> 10 is x / 10 below 100). Kept in a register, the digits
+// are stored once, never stored in pieces and read back whole.
+std::uint64_t eight_digits(std::uint32_t value) {
+    static_assert(std::endian::native == std::endian::little);
+    std::uint64_t lanes = value / 10'000 | static_cast<std::uint64_t>(value % 10'000) << 32;
+    const std::uint64_t hundreds = (lanes * 10486 >> 20) & 0x0000'007F'0000'007F;
+    lanes = hundreds | (lanes - hundreds * 100) << 16;
+    const std::uint64_t tens = (lanes * 103 >> 10) & 0x000F'000F'000F'000F;
+    return tens | (lanes - tens * 10) << 8;
+}
+
+// The nine digits of a fraction (in billionths, not zero) without its
+// trailing zeros.
+char* put_fraction(char* out, std::uint32_t billionths) {
+    *out = static_cast<char>('0' + billionths / 100'000'000);
+    const std::uint64_t last_eight = eight_digits(billionths % 100'000'000);
+    const std::uint64_t text = last_eight | 0x3030'3030'3030'3030;
+    std::memcpy(out + 1, &text, sizeof text);
+    // Trailing zero digits are the word's zero high bytes.
+    const int zeros = last_eight == 0 ? 8 : std::countl_zero(last_eight) / 8;
+    return out + 9 - zeros;
+}
+
 // Times below 1e6 s with at most nine decimals and fifteen significant digits
 // (nearly every time an annotation holds) are written without the general
 // shortest-digits search. A decimal of at most 15 significant digits is the
 // only such decimal that reads back as its double, hence also the shortest
 // one. Returns nullptr when the value is not of that kind.
 char* write_short_decimal(char* out, double magnitude) {
-    constexpr int decimals = 9;
     constexpr std::uint64_t unit = 1'000'000'000;
     constexpr double scale = 1e9;
     if (!(magnitude < 1e6)) return nullptr;
     const auto units = static_cast<std::uint64_t>(magnitude * scale + 0.5);
     if (static_cast<double>(units) / scale != magnitude) return nullptr;
 
-    out = std::to_chars(out, out + 8, units / unit).ptr;
-    auto fraction = static_cast<std::uint32_t>(units % unit);
+    out = put_small_count(out, static_cast<std::uint32_t>(units / unit));
+    const auto fraction = static_cast<std::uint32_t>(units % unit);
     if (fraction == 0) return out;
-    int width = decimals;
-    for (; fraction % 10 == 0; fraction /= 10) --width;
     *out++ = '.';
-    char* const end = out + width;
-    for (char* digit = end; digit > out; fraction /= 10) {
-        *--digit = static_cast<char>('0' + fraction % 10);
-    }
-    return end;
+    return put_fraction(out, fraction);
 }
 
 char* write_time(char* out, double value) {
@@ -109,6 +166,7 @@ public:
     void commit(char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
 
     std::string_view view() const { return {data_.get(), size_}; }
+    void clear() { size_ = 0; }
 
 private:
     void grow(std::size_t bytes) {
@@ -132,7 +190,10 @@ char* put(char* out, const char (&text)[N]) {
     return out + N - 1;
 }
 
-char* put_count(char* out, std::uint64_t count) { return std::to_chars(out, out + 20, count).ptr; }
+char* put_count(char* out, std::uint64_t count) {
+    if (count < 1'000'000'000) return put_small_count(out, static_cast<std::uint32_t>(count));
+    return std::to_chars(out, out + 20, count).ptr;
+}
 
 // Room for a quoted text: every byte may be a quote and become two.
 std::size_t escaped_bound(std::string_view text) { return 2 * text.size(); }
@@ -154,8 +215,9 @@ constexpr std::size_t LINE_ROOM = 256 + 2 * MAX_TIME_TEXT;
 
 // Typical bytes per item besides its label; a piece's buffer starts this big
 // and doubles if it needs more.
-std::size_t estimated_size(const Tier& tier, std::size_t begin, std::size_t end,
-                           std::size_t per_item) {
+template <class Layout>
+std::size_t estimated_size(const Tier& tier, std::size_t begin, std::size_t end) {
+    const std::size_t per_item = tier.is_interval ? Layout::INTERVAL_BYTES : Layout::POINT_BYTES;
     std::size_t size = (end - begin) * per_item + LINE_ROOM;
     for (std::size_t i = begin; i < end; ++i) size += tier.items[i].label.size();
     return size;
@@ -193,8 +255,10 @@ struct LongLayout {
         text.commit(out);
     }
 
-    static TextBuffer items(const Tier& tier, std::size_t begin, std::size_t end) {
-        TextBuffer text(estimated_size(tier, begin, end, tier.is_interval ? 130 : 90));
+    static constexpr std::size_t INTERVAL_BYTES = 130;
+    static constexpr std::size_t POINT_BYTES = 90;
+
+    static void items(TextBuffer& text, const Tier& tier, std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             const Item& item = tier.items[i];
             char* out = text.room(LINE_ROOM + escaped_bound(item.label));
@@ -217,7 +281,6 @@ struct LongLayout {
             out = put(out, "\" \r\n");
             text.commit(out);
         }
-        return text;
     }
 };
 
@@ -249,8 +312,10 @@ struct ShortLayout {
         text.commit(out);
     }
 
-    static TextBuffer items(const Tier& tier, std::size_t begin, std::size_t end) {
-        TextBuffer text(estimated_size(tier, begin, end, tier.is_interval ? 30 : 20));
+    static constexpr std::size_t INTERVAL_BYTES = 30;
+    static constexpr std::size_t POINT_BYTES = 20;
+
+    static void items(TextBuffer& text, const Tier& tier, std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             const Item& item = tier.items[i];
             char* out = text.room(LINE_ROOM + escaped_bound(item.label));
@@ -265,53 +330,100 @@ struct ShortLayout {
             out = put(out, "\"\r\n");
             text.commit(out);
         }
-        return text;
     }
 };
 
-// The file text in consecutive parts: the headers, and each tier's items in
-// pieces (a large tier's pieces rendered on the pool).
+// The buffers of one text's pieces: each goes back once its text is handed
+// on, and the next piece is rendered into it, so a long text is made in a few
+// warm buffers rather than all at once in fresh memory.
+class PieceBuffers {
+public:
+    TextBuffer take(std::size_t capacity) {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!free_.empty()) {
+                TextBuffer buffer = std::move(free_.back());
+                free_.pop_back();
+                buffer.clear();
+                buffer.room(capacity);
+                return buffer;
+            }
+        }
+        return TextBuffer(capacity);
+    }
+
+    void give_back(TextBuffer buffer) {
+        const std::lock_guard lock(mutex_);
+        free_.push_back(std::move(buffer));
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<TextBuffer> free_;
+};
+
+// Hands the file text to `sink` as it is rendered: the headers, and each
+// tier's items in pieces (a large tier's pieces rendered on the pool while the
+// calling thread hands on the ones before). Stops handing on at the sink's
+// first error and answers it.
 template <class Layout>
-std::vector<TextBuffer> render_parts(const TextGrid& grid, std::size_t processors) {
-    std::vector<TextBuffer> parts;
-    parts.emplace_back();
-    Layout::header(parts.back(), grid);
+int stream_text(const TextGrid& grid, std::size_t processors, const ChunkSink& sink) {
+    int error = 0;
+    TextBuffer headers;  // not yet handed on; goes out with the next piece
+    const auto hand_on = [&](std::string_view piece) {
+        if (error != 0) return;
+        const std::array<iovec, 2> chunks{
+            {{const_cast<char*>(headers.view().data()), headers.view().size()},
+             {const_cast<char*>(piece.data()), piece.size()}}};
+        error = sink(chunks);
+        headers.clear();
+    };
+    Layout::header(headers, grid);
+    PieceBuffers buffers;
     for (std::size_t k = 0; k < grid.tiers.size(); ++k) {
         const Tier& tier = grid.tiers[k];
-        parts.emplace_back();
-        Layout::tier_header(parts.back(), tier, k + 1);
-        auto pieces = parallel_map_pieces(
+        Layout::tier_header(headers, tier, k + 1);
+        parallel_map_pieces_ordered(
             tier.items.size(),
-            [&tier](std::size_t begin, std::size_t end) { return Layout::items(tier, begin, end); },
+            [&](std::size_t begin, std::size_t end) {
+                TextBuffer text = buffers.take(estimated_size<Layout>(tier, begin, end));
+                Layout::items(text, tier, begin, end);
+                return text;
+            },
+            [&](std::size_t, TextBuffer&& text) {
+                hand_on(text.view());
+                buffers.give_back(std::move(text));
+            },
             processors);
-        for (auto& piece : pieces) parts.push_back(std::move(piece));
     }
-    return parts;
+    if (!headers.view().empty()) hand_on({});
+    return error;
 }
 
-std::vector<TextBuffer> render_parts(const TextGrid& grid, FileType file_type,
-                                     std::size_t processors) {
-    return file_type == FileType::Long ? render_parts<LongLayout>(grid, processors)
-                                       : render_parts<ShortLayout>(grid, processors);
+int stream_text(const TextGrid& grid, FileType file_type, std::size_t processors,
+                const ChunkSink& sink) {
+    return file_type == FileType::Long ? stream_text<LongLayout>(grid, processors, sink)
+                                       : stream_text<ShortLayout>(grid, processors, sink);
 }
 
-std::string joined(const std::vector<TextBuffer>& parts) {
-    std::size_t total = 0;
-    for (const auto& part : parts) total += part.view().size();
+template <class Layout>
+std::size_t estimated_text_size(const TextGrid& grid) {
+    std::size_t size = LINE_ROOM;
+    for (const Tier& tier : grid.tiers)
+        size += LINE_ROOM + estimated_size<Layout>(tier, 0, tier.items.size());
+    return size;
+}
+
+std::string rendered(const TextGrid& grid, FileType file_type, std::size_t processors) {
     std::string text;
-    text.reserve(total);
-    for (const auto& part : parts) text.append(part.view());
+    text.reserve(file_type == FileType::Long ? estimated_text_size<LongLayout>(grid)
+                                             : estimated_text_size<ShortLayout>(grid));
+    stream_text(grid, file_type, processors, [&text](std::span<const iovec> chunks) {
+        for (const iovec& chunk : chunks)
+            text.append(static_cast<const char*>(chunk.iov_base), chunk.iov_len);
+        return 0;
+    });
     return text;
-}
-
-// The rendered parts as they are stored, without first being copied into one block.
-std::vector<iovec> chunks_of(const std::vector<TextBuffer>& parts) {
-    std::vector<iovec> chunks;
-    chunks.reserve(parts.size());
-    for (const auto& part : parts) {
-        chunks.push_back({const_cast<char*>(part.view().data()), part.view().size()});
-    }
-    return chunks;
 }
 
 }  // namespace
@@ -334,11 +446,11 @@ std::string escape_quotes(std::string_view text) {
 }
 
 std::string render_long(const TextGrid& grid, std::size_t processors) {
-    return joined(render_parts<LongLayout>(grid, processors));
+    return rendered(grid, FileType::Long, processors);
 }
 
 std::string render_short(const TextGrid& grid, std::size_t processors) {
-    return joined(render_parts<ShortLayout>(grid, processors));
+    return rendered(grid, FileType::Short, processors);
 }
 
 std::string render_long(const TextGrid& grid) { return render_long(grid, logical_processors()); }
@@ -354,7 +466,9 @@ Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file
     if (path.find('\0') != std::string_view::npos) {
         return errors::nul_in_output_file_name(path);
     }
-    return store_chunks(chunks_of(render_parts(grid, file_type, processors)), path, write);
+    return store_text(
+        [&](const ChunkSink& sink) { return stream_text(grid, file_type, processors, sink); }, path,
+        write);
 }
 
 }  // namespace textgrid

@@ -22,7 +22,7 @@ std::string render_short(const TextGrid& grid);
 std::string render_long(const TextGrid& grid, std::size_t processors);
 std::string render_short(const TextGrid& grid, std::size_t processors);
 
-// Renders the whole text, then stores it with store_chunks: a failure keeps
+// Stores the text as it is rendered, as store_text does: a failure keeps
 // any old file and is TextGridError "cannot write <path>: <os error>".
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type);
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type,

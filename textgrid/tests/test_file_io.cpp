@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <iterator>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +106,23 @@ INSTANTIATE_TEST_SUITE_P(
                       FailingDisk{"full_after_64_KiB", 65536, fill_disk, ENOSPC},
                       FailingDisk{"accepting_nothing", 0, accept_nothing, EIO}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The text is written as it is made: a source that fails midway (rendering
+// that throws) costs no old text and leaves no new file.
+TEST(StoreText, ASourceThrowingMidwayLeavesNoTrace) {
+    const fs::path dir = support::temp_dir("throwing_source");
+    const fs::path old = dir / "old.TextGrid";
+    support::write_file(old, "old text");
+    const auto source = [](const ChunkSink& sink) -> int {
+        sink(chunks_of(NEW_TEXT));
+        throw std::runtime_error("rendering failed");
+    };
+    for (const fs::path& path : {old, dir / "new.TextGrid"}) {
+        EXPECT_THROW((void)store_text(source, path.string()), std::runtime_error);
+    }
+    EXPECT_EQ(support::read_file(old), "old text");
+    EXPECT_EQ(names_under(dir), std::set<std::string>{"old.TextGrid"});
+}
 
 // ---- where the text lands ------------------------------------------------------
 

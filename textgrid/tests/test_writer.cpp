@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -212,7 +217,9 @@ INSTANTIATE_TEST_SUITE_P(
         TimeCase{0.1 + 0.2, "0.30000000000000004"}, TimeCase{1e-7, "0.0000001"},
         TimeCase{1.5e-5, "0.000015"}, TimeCase{1e16, "10000000000000000"},
         TimeCase{1e21, "1000000000000000000000"}, TimeCase{-2.5, "-2.5"},
-        TimeCase{123.456, "123.456"}, TimeCase{-1e-3, "-0.001"},
+        TimeCase{123.456, "123.456"}, TimeCase{-1e-3, "-0.001"}, TimeCase{1e-9, "0.000000001"},
+        TimeCase{10.000000001, "10.000000001"}, TimeCase{999999.999999999, "999999.999999999"},
+        TimeCase{1e6, "1000000"},
         TimeCase{std::numeric_limits<double>::max(), "17976931348623157" + std::string(292, '0')},
         TimeCase{std::numeric_limits<double>::denorm_min(), "0." + std::string(323, '0') + "5"},
         TimeCase{std::numeric_limits<double>::quiet_NaN(), "NaN"},
@@ -275,6 +282,35 @@ TEST_P(LargeTiers, RenderTheSameBytesOnThePool) {
     const std::size_t sequential = std::numeric_limits<std::size_t>::max();
     EXPECT_EQ(render_long(document, GetParam()), render_long(document, sequential));
     EXPECT_EQ(render_short(document, GetParam()), render_short(document, sequential));
+}
+
+std::size_t disk_room = 0;  // bytes the fake disk still takes
+
+ssize_t filling_disk(int fd, const iovec* chunks, int) {
+    if (disk_room == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    const ssize_t written = ::write(fd, chunks[0].iov_base, std::min(disk_room, chunks[0].iov_len));
+    if (written > 0) disk_room -= static_cast<std::size_t>(written);
+    return written;
+}
+
+// The text goes out piece by piece while later pieces are rendered: a disk
+// that fills up midway costs no old text and leaves no new file.
+TEST_P(LargeTiers, StoreTheSameBytesOrNothing) {
+    const TextGrid document = large_document(5003);
+    const std::filesystem::path dir = support::temp_dir("writer_large");
+    const std::string path = (dir / "a.TextGrid").string();
+    support::write_file(path, "old text");
+    disk_room = 200000;
+    const Status failed = write_textgrid(document, path, FileType::Long, GetParam(), filling_disk);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(read_file(path), "old text");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+
+    ASSERT_TRUE(write_textgrid(document, path, FileType::Short, GetParam()));
+    EXPECT_EQ(read_file(path), render_short(document, std::numeric_limits<std::size_t>::max()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Processors, LargeTiers, ::testing::Values(1, 2, 3, 4, 16));
