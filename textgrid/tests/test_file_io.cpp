@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "fake_disk.hpp"
 #include "file_io.hpp"
 #include "loading.hpp"
 #include "temp_files.hpp"
@@ -62,17 +63,8 @@ std::string os_error(const fs::path& path, int code) {
 
 // ---- failed writes ------------------------------------------------------------
 
-std::size_t disk_room = 0;  // bytes the fake disk still takes
-
-ssize_t fill_disk(int fd, const iovec* chunks, int) {
-    if (disk_room == 0) {
-        errno = ENOSPC;
-        return -1;
-    }
-    const ssize_t written = ::write(fd, chunks[0].iov_base, std::min(disk_room, chunks[0].iov_len));
-    if (written > 0) disk_room -= static_cast<std::size_t>(written);
-    return written;
-}
+using support::disk_room;
+using support::fill_disk;
 
 ssize_t accept_nothing(int, const iovec*, int) { return 0; }
 

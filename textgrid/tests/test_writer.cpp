@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "documents.hpp"
+#include "fake_disk.hpp"
 #include "lib.hpp"
 #include "names.hpp"
 #include "temp_files.hpp"
@@ -284,17 +285,8 @@ TEST_P(LargeTiers, RenderTheSameBytesOnThePool) {
     EXPECT_EQ(render_short(document, GetParam()), render_short(document, sequential));
 }
 
-std::size_t disk_room = 0;  // bytes the fake disk still takes
-
-ssize_t filling_disk(int fd, const iovec* chunks, int) {
-    if (disk_room == 0) {
-        errno = ENOSPC;
-        return -1;
-    }
-    const ssize_t written = ::write(fd, chunks[0].iov_base, std::min(disk_room, chunks[0].iov_len));
-    if (written > 0) disk_room -= static_cast<std::size_t>(written);
-    return written;
-}
+using support::disk_room;
+using support::fill_disk;
 
 // The text goes out piece by piece while later pieces are rendered: a disk
 // that fills up midway costs no old text and leaves no new file.
@@ -304,7 +296,7 @@ TEST_P(LargeTiers, StoreTheSameBytesOrNothing) {
     const std::string path = (dir / "a.TextGrid").string();
     support::write_file(path, "old text");
     disk_room = 200000;
-    const Status failed = write_textgrid(document, path, FileType::Long, GetParam(), filling_disk);
+    const Status failed = write_textgrid(document, path, FileType::Long, GetParam(), fill_disk);
     ASSERT_FALSE(failed);
     EXPECT_EQ(read_file(path), "old text");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
