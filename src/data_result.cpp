@@ -26,9 +26,6 @@ PyRef list_of(std::vector<PyRef>& values) {
     return list;
 }
 
-const std::string& name_of(const textgrid::Tier& tier) { return tier.name; }
-const std::string& name_of(const textgrid::TierData& tier) { return tier.tier_name; }
-
 }  // namespace
 
 template <class Item>
@@ -53,7 +50,7 @@ PyRef DataBuilder::tier(const Tier& tier) {
     PyRef items = created(PyList_New(static_cast<Py_ssize_t>(tier.items.size())));
     for (std::size_t i = 0; i < tier.items.size(); ++i)
         PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item(tier.items[i]).release());
-    return tier_of(name_of(tier), tier.is_interval, std::move(items));
+    return tier_of(tier.name, tier.is_interval, std::move(items));
 }
 
 template <class Grid>
@@ -67,8 +64,6 @@ PyRef DataBuilder::whole(const Grid& grid) {
 }
 
 PyRef DataBuilder::document(const textgrid::TextGrid& grid) { return whole(grid); }
-
-PyRef DataBuilder::document(const textgrid::TextGridData& data) { return whole(data); }
 
 void DataRows::add(const textgrid::Tier& tier, bool begins, std::span<const textgrid::Item> items) {
     if (begins) {

@@ -9,20 +9,17 @@
 #include <string_view>
 #include <vector>
 
-#include "converter.hpp"
 #include "pyref.hpp"
 #include "results.hpp"
 #include "textgrid.hpp"
 
 namespace velmar {
 
-// Builds the structured form from a document or from its converted form. What
-// it shares (equal labels, equal neighbouring times) spans every result it
-// builds.
+// Builds the structured form from documents read. What it shares (equal
+// labels, equal neighbouring times) spans every result it builds.
 class DataBuilder {
 public:
     PyRef document(const textgrid::TextGrid& grid);
-    PyRef document(const textgrid::TextGridData& data);
 
     // One row's (tmin, tmax, label), and a tier's (name, is_interval, rows).
     template <class Item>
