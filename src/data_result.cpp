@@ -28,8 +28,7 @@ PyRef list_of(std::vector<PyRef>& values) {
 
 }  // namespace
 
-template <class Item>
-PyRef DataBuilder::item(const Item& item) {
+PyRef DataBuilder::item(const textgrid::Item& item) {
     PyRef tuple = created(PyTuple_New(3));
     // Filled in order: the float reuse depends on it.
     PyTuple_SET_ITEM(tuple.get(), 0, floats_.number(item.tmin).release());
@@ -45,16 +44,14 @@ PyRef DataBuilder::tier_of(std::string_view name, bool is_interval, PyRef items)
     return make_tuple(texts_.text(name), make_bool(is_interval), std::move(items));
 }
 
-template <class Tier>
-PyRef DataBuilder::tier(const Tier& tier) {
+PyRef DataBuilder::tier(const textgrid::Tier& tier) {
     PyRef items = created(PyList_New(static_cast<Py_ssize_t>(tier.items.size())));
     for (std::size_t i = 0; i < tier.items.size(); ++i)
         PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item(tier.items[i]).release());
     return tier_of(tier.name, tier.is_interval, std::move(items));
 }
 
-template <class Grid>
-PyRef DataBuilder::whole(const Grid& grid) {
+PyRef DataBuilder::document(const textgrid::TextGrid& grid) {
     PyRef tmin = make_float(grid.tmin);
     PyRef tmax = make_float(grid.tmax);
     PyRef tiers = created(PyList_New(static_cast<Py_ssize_t>(grid.tiers.size())));
@@ -62,8 +59,6 @@ PyRef DataBuilder::whole(const Grid& grid) {
         PyList_SET_ITEM(tiers.get(), static_cast<Py_ssize_t>(i), tier(grid.tiers[i]).release());
     return make_tuple(std::move(tmin), std::move(tmax), std::move(tiers));
 }
-
-PyRef DataBuilder::document(const textgrid::TextGrid& grid) { return whole(grid); }
 
 void DataRows::add(const textgrid::Tier& tier, bool begins, std::span<const textgrid::Item> items) {
     if (begins) {

@@ -22,15 +22,11 @@ public:
     PyRef document(const textgrid::TextGrid& grid);
 
     // One row's (tmin, tmax, label), and a tier's (name, is_interval, rows).
-    template <class Item>
-    PyRef item(const Item& item);
+    PyRef item(const textgrid::Item& item);
     PyRef tier_of(std::string_view name, bool is_interval, PyRef items);
 
 private:
-    template <class Tier>
-    PyRef tier(const Tier& tier);
-    template <class Grid>
-    PyRef whole(const Grid& grid);
+    PyRef tier(const textgrid::Tier& tier);
 
     FloatReuse floats_;
     TextCache texts_;

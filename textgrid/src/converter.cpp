@@ -29,13 +29,6 @@ Tier make_tier(std::string name, bool is_interval, std::vector<Item> items,
     return tier;
 }
 
-std::vector<ItemData> copy_items(const std::vector<Item>& items) {
-    return parallel_map(items.size(), [&items](std::size_t i) {
-        const Item& item = items[i];
-        return ItemData{item.tmin, item.tmax, item.label};
-    });
-}
-
 // Heterogeneous lookup: rows are looked up by view, without building a string.
 struct NameHash {
     using is_transparent = void;
@@ -96,7 +89,7 @@ TextGridData to_data(Grid&& grid) {
             data.tiers.push_back(
                 TierData{std::move(tier.name), tier.is_interval, std::move(tier.items)});
         else
-            data.tiers.push_back(TierData{tier.name, tier.is_interval, copy_items(tier.items)});
+            data.tiers.push_back(TierData{tier.name, tier.is_interval, tier.items});
     }
     return data;
 }

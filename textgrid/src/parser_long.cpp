@@ -529,12 +529,9 @@ Result<TextGrid> read_in_pieces(std::string_view text, bool strict, std::size_t 
     }
     std::vector<Partial> parts;
     parts.reserve(cuts.size());
-    parallel_map_pieces_ordered(
-        text.size(), parse,
-        [&](std::size_t, std::vector<Partial>&& some) {
-            for (Partial& part : some) parts.push_back(std::move(part));
-        },
-        processors);
+    for (std::vector<Partial>& some : parallel_map_pieces(text.size(), parse, processors)) {
+        for (Partial& part : some) parts.push_back(std::move(part));
+    }
     return finish(merge(parts), strict);
 }
 

@@ -40,7 +40,7 @@ bool item_sound(bool is_interval, const Item& item) {
     return !(std::fabs(item.tmin - item.tmax) > TIME_EPSILON);
 }
 
-bool in_order(double tmax, const Item& next) { return !(tmax - next.tmin > TIME_EPSILON); }
+bool in_order(double tmax, double next_tmin) { return !(tmax - next_tmin > TIME_EPSILON); }
 
 }  // namespace
 
@@ -53,7 +53,7 @@ void TierCheck::add(bool is_interval, std::span<const Item> items) {
     for (const Item& item : items) {
         // A whole-tier pass checks item i - 1, then its order before item i, then
         // item i: the pair's order is due before item i's own check.
-        if (count_ > 0 && !in_order(previous_tmax_, item)) {
+        if (count_ > 0 && !in_order(previous_tmax_, item.tmin)) {
             fault_ = Fault::Order;
             fault_index_ = count_ - 1;
         } else if (!item_sound(is_interval, item)) {
@@ -78,7 +78,7 @@ void TierCheck::join(const TierCheck& later) {
         return;
     }
     if (fault_ == Fault::None) {
-        if (previous_tmax_ - later.first_tmin_ > TIME_EPSILON) {
+        if (!in_order(previous_tmax_, later.first_tmin_)) {
             fault_ = Fault::Order;
             fault_index_ = count_ - 1;
         } else if (later.fault_ != Fault::None) {
