@@ -456,6 +456,25 @@ int exit_code_within(pid_t child, int seconds) {
 
 class ParallelMapFork : public ::testing::TestWithParam<bool> {};
 
+// Returns once every worker has run a piece. A worker still starting up may
+// hold AddressSanitizer's allocator lock, which its allocator does not release
+// across fork: the child's own workers would then wait on it forever.
+void let_every_worker_start() {
+    const std::size_t workers = logical_processors();
+    std::atomic<std::size_t> entered{0};
+    parallel_map(
+        workers * MIN_PIECE_LENGTH,
+        [&](std::size_t i) {
+            if (i % MIN_PIECE_LENGTH != 0) return i;
+            ++entered;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (entered < workers && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            return i;
+        },
+        workers);
+}
+
 // fork() copies only the calling thread. The child's first parallel use must
 // start workers of its own, never wait for the parent's, also when another
 // thread had the pool busy (its lock perhaps held) at the fork, and again in a
@@ -467,8 +486,7 @@ TEST_P(ParallelMapFork, ChildStartsAPoolOfItsOwn) {
     // hang on a lock the busy thread held, whatever the pool does.
     if (busy) GTEST_SKIP() << "AddressSanitizer's allocator may be locked by the busy thread";
 #endif
-    parallel_map(
-        1000, [](std::size_t i) { return i; }, 4);
+    let_every_worker_start();
     std::atomic<bool> stop{false};
     std::atomic<bool> stopped{!busy};
     if (busy) {
@@ -487,6 +505,7 @@ TEST_P(ParallelMapFork, ChildStartsAPoolOfItsOwn) {
         if (child == 0) {
             alarm(60);  // ends the child even if the test is gone
             bool right = in_child::maps_on_a_pool_of_its_own();
+            let_every_worker_start();
             const pid_t grandchild = fork();
             if (grandchild == 0) {
                 alarm(60);
