@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "file_io.hpp"
@@ -22,6 +23,57 @@ namespace {
 // memory back to the system grows up to 32 MB).
 constexpr std::size_t MAPPED_FROM_BYTES = std::size_t{32} << 20;
 
+// Length of the valid UTF-8 sequence at `p`, or 0.
+std::size_t utf8_sequence_length(const unsigned char* p, const unsigned char* end) {
+    const unsigned char lead = p[0];
+    const auto continuation = [&](std::size_t k) { return p + k < end && (p[k] & 0xC0) == 0x80; };
+    if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        if (!continuation(1) || !continuation(2)) return 0;
+        if (lead == 0xE0 && p[1] < 0xA0) return 0;   // overlong
+        if (lead == 0xED && p[1] >= 0xA0) return 0;  // surrogate
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
+        if (lead == 0xF0 && p[1] < 0x90) return 0;   // overlong
+        if (lead == 0xF4 && p[1] >= 0x90) return 0;  // above U+10FFFF
+        return 4;
+    }
+    return 0;
+}
+
+bool is_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
+// How far `text` is valid UTF-8, where a fault in its last three bytes may be a
+// character its end cuts off: the offset of that fault (the size if none), or
+// nullopt for a fault before.
+std::optional<std::size_t> valid_utf8_before_cut(std::string_view text) {
+    const auto* const start = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = start + text.size();
+    const auto* p = start;
+    while (p < end) {
+        p = scan::skip_ascii(p, end);
+        if (p == end) break;
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const std::size_t length = utf8_sequence_length(p, end);
+        if (length == 0) {
+            if (end - p < 4) return static_cast<std::size_t>(p - start);
+            return std::nullopt;
+        }
+        p += length;
+    }
+    return text.size();
+}
+
+bool is_valid_utf8(std::string_view text) {
+    const auto valid = valid_utf8_before_cut(text);
+    return valid && *valid == text.size();
+}
+
 // Large files are read, and checked for UTF-8, a stretch per worker: copying
 // them out of the page cache is a good part of reading them. Not on a pool
 // worker, which is busy with one file of a batch already.
@@ -31,19 +83,76 @@ bool spread_over_pool(std::size_t bytes) {
     return bytes >= SPREAD_FROM_BYTES && !on_pool_worker() && logical_processors() > 1;
 }
 
-// Fills [0, length) of `buffer` with pread, a stretch per worker; false if any
-// stretch failed or came up short (the sequential read then starts over and
-// sees what really is there).
-bool read_spread(const FileDescriptor& file, char* buffer, std::size_t length) {
-    const auto complete = parallel_map_pieces(length, [&](std::size_t begin, std::size_t end) {
-        while (begin < end) {
-            const ssize_t got = file.read_some_at(buffer + begin, end - begin, begin);
-            if (got <= 0) return false;
-            begin += static_cast<std::size_t>(got);
-        }
-        return true;
+// What reading a large file in pieces found out on the way.
+struct SpreadCheck {
+    bool done = false;
+    bool valid_utf8 = false;
+    std::vector<QuoteAndLineCount> piece_counts;
+};
+
+// A piece of a large file, read by one worker and checked while its bytes are
+// still in that processor's cache. Its characters are checked from the first
+// that starts in it (`head` continuation bytes in) to the one its end cuts off
+// (`cut`); the few bytes around each cut are checked once all are read.
+struct ReadPiece {
+    bool complete = false;  // every byte read
+    bool valid = false;
+    std::size_t head = 0;
+    std::size_t cut = 0;
+    QuoteAndLineCount count;
+};
+
+ReadPiece read_and_check_piece(const FileDescriptor& file, char* buffer, std::size_t begin,
+                               std::size_t end) {
+    ReadPiece piece;
+    for (std::size_t at = begin; at < end;) {
+        const ssize_t got = file.read_some_at(buffer + at, end - at, at);
+        if (got <= 0) return piece;
+        at += static_cast<std::size_t>(got);
+    }
+    piece.complete = true;
+    const std::string_view bytes(buffer + begin, end - begin);
+    // A valid text has at most three, ending a character begun before.
+    if (begin > 0) {
+        while (piece.head < std::min<std::size_t>(3, bytes.size()) &&
+               is_continuation(bytes[piece.head]))
+            ++piece.head;
+    }
+    const auto valid = valid_utf8_before_cut(bytes.substr(piece.head));
+    piece.valid = valid.has_value();
+    piece.cut = begin + piece.head + valid.value_or(0);
+    piece.count = count_quotes_and_line_feeds(bytes);
+    return piece;
+}
+
+// The pieces' own checks and the bytes around each cut between them cover the
+// whole text: valid UTF-8 pieces joined are valid UTF-8.
+bool pieces_valid_utf8(std::string_view text, const std::vector<ReadPiece>& pieces) {
+    for (std::size_t k = 0; k < pieces.size(); ++k) {
+        if (!pieces[k].valid) return false;
+        const std::size_t next_begin = k + 1 < pieces.size()
+                                           ? detail::piece_begin(text.size(), pieces.size(), k + 1)
+                                           : text.size();
+        const std::size_t to = k + 1 < pieces.size() ? next_begin + pieces[k + 1].head : next_begin;
+        if (!is_valid_utf8(text.substr(pieces[k].cut, to - pieces[k].cut))) return false;
+    }
+    return true;
+}
+
+// Fills [0, length) of `buffer` with pread, a stretch per worker, each checked
+// for UTF-8 and counted as it arrives. False if any stretch failed or came up
+// short (the sequential read then starts over and sees what really is there).
+bool read_spread(const FileDescriptor& file, char* buffer, std::size_t length, SpreadCheck& check) {
+    const auto pieces = parallel_map_pieces(length, [&](std::size_t begin, std::size_t end) {
+        return read_and_check_piece(file, buffer, begin, end);
     });
-    return std::all_of(complete.begin(), complete.end(), [](bool done) { return done; });
+    if (!std::all_of(pieces.begin(), pieces.end(), [](const ReadPiece& p) { return p.complete; }))
+        return false;
+    check.done = true;
+    check.valid_utf8 = pieces_valid_utf8(std::string_view(buffer, length), pieces);
+    check.piece_counts.reserve(pieces.size());
+    for (const ReadPiece& piece : pieces) check.piece_counts.push_back(piece.count);
+    return true;
 }
 
 // Reads until end of file into `bytes` (from `filled` on); the size from fstat
@@ -65,10 +174,10 @@ Status read_rest(const FileDescriptor& file, std::string& bytes, std::size_t fil
 // grew since fstat. `spread`: a regular file of capacity - 1 bytes, worth
 // reading on the pool; the sequential read then only looks for more.
 Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::size_t capacity,
-                              bool spread) {
+                              bool spread, SpreadCheck& check) {
     std::size_t filled = 0;
     if (spread) {
-        if (read_spread(file, buffer, capacity - 1)) filled = capacity - 1;
+        if (read_spread(file, buffer, capacity - 1, check)) filled = capacity - 1;
         if (::lseek(file.get(), static_cast<off_t>(filled), SEEK_SET) < 0)
             return errors::read_failed(errno);
     }
@@ -79,6 +188,13 @@ Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::siz
         filled += static_cast<std::size_t>(got);
     }
     return filled;
+}
+
+// A text read whole in pieces keeps what they found (a file that shrank was
+// read again in one run, one that grew goes on in a string).
+LoadedText checked(LoadedText text, SpreadCheck& check) {
+    if (check.done) text.set_checked_in_pieces(check.valid_utf8, std::move(check.piece_counts));
+    return text;
 }
 
 // A file that outgrew its buffer is finished in a string.
@@ -93,9 +209,11 @@ Result<LoadedText> read_grown(const FileDescriptor& file, const char* start, std
 Result<LoadedText> read_small(const FileDescriptor& file, std::size_t expected, bool spread) {
     const std::size_t capacity = expected + 1;
     std::unique_ptr<char[]> buffer(new char[capacity]);
-    auto filled = read_into(file, buffer.get(), capacity, spread);
+    SpreadCheck check;
+    auto filled = read_into(file, buffer.get(), capacity, spread, check);
     if (!filled) return std::move(filled).error();
-    if (filled.value() < capacity) return LoadedText(std::move(buffer), filled.value());
+    if (filled.value() < capacity)
+        return checked(LoadedText(std::move(buffer), filled.value()), check);
     return read_grown(file, buffer.get(), filled.value());
 }
 
@@ -128,9 +246,11 @@ Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, 
     const std::size_t capacity = expected + 1;
     Mapping mapping(capacity);
     if (!mapping.ok()) return read_small(file, expected, spread);
-    auto filled = read_into(file, mapping.data(), capacity, spread);
+    SpreadCheck check;
+    auto filled = read_into(file, mapping.data(), capacity, spread, check);
     if (!filled) return std::move(filled).error();
-    if (filled.value() < capacity) return LoadedText(mapping.release(), capacity, filled.value());
+    if (filled.value() < capacity)
+        return checked(LoadedText(mapping.release(), capacity, filled.value()), check);
     return read_grown(file, mapping.data(), filled.value());
 }
 
@@ -193,55 +313,19 @@ Result<std::string> decode_utf16(std::string_view bytes, bool big_endian) {
     return out;
 }
 
-// Length of the valid UTF-8 sequence at `p`, or 0.
-std::size_t utf8_sequence_length(const unsigned char* p, const unsigned char* end) {
-    const unsigned char lead = p[0];
-    const auto continuation = [&](std::size_t k) { return p + k < end && (p[k] & 0xC0) == 0x80; };
-    if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        if (!continuation(1) || !continuation(2)) return 0;
-        if (lead == 0xE0 && p[1] < 0xA0) return 0;   // overlong
-        if (lead == 0xED && p[1] >= 0xA0) return 0;  // surrogate
-        return 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
-        if (lead == 0xF0 && p[1] < 0x90) return 0;   // overlong
-        if (lead == 0xF4 && p[1] >= 0x90) return 0;  // above U+10FFFF
-        return 4;
-    }
-    return 0;
-}
-
-bool is_valid_utf8(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        p = scan::skip_ascii(p, end);
-        if (p == end) break;
-        if (*p < 0x80) {
-            ++p;
-            continue;
-        }
-        const std::size_t length = utf8_sequence_length(p, end);
-        if (length == 0) return false;
-        p += length;
-    }
-    return true;
-}
-
-// is_valid_utf8 for a loaded text; large ones are checked a stretch per worker.
-// Inner cuts move past continuation bytes, so each stretch starts where a
-// character would: in valid text a character never spans a cut, and a broken
-// one fails in its stretch.
+// is_valid_utf8 for a loaded text, unless reading it in pieces checked it.
+// Large ones are checked a stretch per worker. Inner cuts move past
+// continuation bytes, so each stretch starts where a character would: in valid
+// text a character never spans a cut, and a broken one fails in its stretch.
 // Each piece's quotes and line feeds are counted while it is in the cache, for
 // the long-layout reader, which would otherwise read the text once more.
 bool check_utf8_and_count_pieces(LoadedText& loaded) {
+    if (const auto checked = loaded.checked_utf8()) return *checked;
     const std::string_view text = loaded.view();
     if (!spread_over_pool(text.size())) return is_valid_utf8(text);
     const auto cut = [text](std::size_t at) {
         if (at == 0) return at;
-        while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+        while (at < text.size() && is_continuation(text[at])) ++at;
         return at;
     };
     struct Checked {
@@ -285,6 +369,7 @@ LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
         capacity_ = std::exchange(other.capacity_, 0);
         length_ = std::exchange(other.length_, 0);
         piece_counts_ = std::move(other.piece_counts_);
+        checked_utf8_ = other.checked_utf8_;
     }
     return *this;
 }

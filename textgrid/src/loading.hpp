@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,6 +49,12 @@ public:
     void set_piece_counts(std::vector<QuoteAndLineCount> counts) noexcept {
         piece_counts_ = std::move(counts);
     }
+    // Whether the text is valid UTF-8, if reading it in pieces found out.
+    std::optional<bool> checked_utf8() const noexcept { return checked_utf8_; }
+    void set_checked_in_pieces(bool valid_utf8, std::vector<QuoteAndLineCount> counts) noexcept {
+        checked_utf8_ = valid_utf8;
+        piece_counts_ = std::move(counts);
+    }
 
 private:
     std::string owned_;
@@ -56,6 +63,7 @@ private:
     std::size_t capacity_ = 0;
     std::size_t length_ = 0;
     std::vector<QuoteAndLineCount> piece_counts_;
+    std::optional<bool> checked_utf8_;
 };
 
 // What a reader may do with text it has read: keep it, or hand its memory back

@@ -142,7 +142,7 @@ TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
     for (const std::size_t k : {std::size_t{1}, pieces / 2, pieces - 1}) {
         const std::size_t cut = detail::piece_begin(text.size(), pieces, k);
         for (std::size_t at = cut - 3; at <= cut + 3; ++at) {
-            for (const char broken : {'\x80', '\xC3', 'z'}) {
+            for (const char broken : {'\x80', '\xC3', '\xE2', '\xF0', 'z'}) {
                 std::string bytes = text;
                 bytes[at] = broken;
                 auto loaded = load_text(temp_file("stretch", bytes));
@@ -150,6 +150,9 @@ TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
                     << "byte " << at << " (cut " << cut << ") = " << int(broken);
             }
         }
+    }
+    for (const std::string end : {"\xF0\x9D\x84", "\xE2\x82", "\xC3"}) {
+        EXPECT_FALSE(load_text(temp_file("stretch", text + end))) << "cut off at the end";
     }
 }
 
