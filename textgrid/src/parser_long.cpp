@@ -286,43 +286,6 @@ void append_items(std::vector<Item>& to, std::vector<Item>& from) {
     to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
 }
 
-// Items that stretches after `k` hand to the last tier of stretch k.
-std::size_t items_following(const std::vector<Partial>& parts, std::size_t k) {
-    std::size_t count = 0;
-    for (std::size_t j = k + 1; j < parts.size(); ++j) {
-        count += parts[j].leading_items.size();
-        if (!parts[j].grid.tiers.empty() || parts[j].error) break;
-    }
-    return count;
-}
-
-// Joins the stretches in text order; the first fault in text order wins, as it
-// would in one pass. Tiers and items are moved, labels never copied.
-Result<TextGrid> merge(std::vector<Partial>& parts) {
-    TextGrid grid;
-    grid.tmin = parts.front().grid.tmin;
-    grid.tmax = parts.front().grid.tmax;
-    grid.size = parts.front().grid.size;
-    std::size_t tiers = 0;
-    for (const Partial& part : parts) tiers += part.grid.tiers.size();
-    grid.tiers.reserve(tiers);
-    for (std::size_t k = 0; k < parts.size(); ++k) {
-        Partial& part = parts[k];
-        if (!part.leading_items.empty()) {
-            if (grid.tiers.empty()) return errors::item_before_tier(part.leading_item_line);
-            append_items(grid.tiers.back().items, part.leading_items);
-        }
-        if (part.error) return std::move(*part.error);
-        if (part.grid.tiers.empty()) continue;
-        for (Tier& tier : part.grid.tiers) grid.tiers.push_back(std::move(tier));
-        if (const std::size_t more = items_following(parts, k)) {
-            auto& items = grid.tiers.back().items;
-            items.reserve(items.size() + more);
-        }
-    }
-    return grid;
-}
-
 Result<TextGrid> finish(Result<TextGrid> grid, bool strict) {
     if (grid && strict) {
         if (auto status = grid.value().validate(); !status) return std::move(status).error();
@@ -417,13 +380,15 @@ std::vector<Piece> counted_pieces(std::string_view text, std::size_t processors,
         processors);
 }
 
-// Hands the rows of each stretch to the observer as soon as it is read, in
-// text order, and keeps only the tiers' headers: a stretch is freed once told.
-// Faults are found as joining the stretches and then validating would find
-// them: the first in text order, then the header's, then each tier's.
-class RowHandOver {
+// Joins the stretches in text order as each is read, while later ones are still
+// read. Their rows go to the observer, if any (a stretch is freed once told, and
+// the document keeps only the tiers' headers), or into the document. Faults are
+// found as joining everything and then validating would find them: the first
+// in text order, then the header's, then each tier's, from the checks made
+// where each stretch was read.
+class StretchJoin {
 public:
-    RowHandOver(const RowObserver& observe, bool strict) : observe_(observe), strict_(strict) {}
+    StretchJoin(const RowObserver& observe, bool strict) : observe_(observe), strict_(strict) {}
 
     void take(Partial& part) {
         if (error_) return;
@@ -442,7 +407,7 @@ public:
                 checks_.back().join(grid_.tiers.back().is_interval ? part.leading_as_interval
                                                                    : part.leading_as_point);
             }
-            hand(false, part.leading_items);
+            add_rows(false, part.leading_items);
         }
         if (part.error) {
             error_ = std::move(part.error);
@@ -452,7 +417,7 @@ public:
             std::vector<Item> items = std::move(part.grid.tiers[k].items);
             grid_.tiers.push_back(std::move(part.grid.tiers[k]));
             if (strict_) checks_.push_back(part.tier_checks[k]);
-            hand(true, items);
+            add_rows(true, items);
         }
     }
 
@@ -469,9 +434,18 @@ public:
     }
 
 private:
-    void hand(bool begins, std::vector<Item>& items) {
-        observe_(grid_.tiers.back(), begins, items);
-        std::vector<Item>().swap(items);
+    void add_rows(bool begins, std::vector<Item>& items) {
+        Tier& tier = grid_.tiers.back();
+        if (observe_) {
+            observe_(tier, begins, items);
+            std::vector<Item>().swap(items);
+        } else if (begins) {
+            // Room for the rows later stretches add was reserved where the
+            // tier began, as far as that stretch's size allowed.
+            tier.items = std::move(items);
+        } else {
+            append_items(tier.items, items);
+        }
     }
 
     const RowObserver& observe_;
@@ -505,42 +479,32 @@ std::vector<Partial> parse_stretches_from(std::string_view text, const std::vect
 }
 
 // Quote parity and line numbers come from counting every piece at once; each
-// stretch then runs from one header cut to the next, read on its own. Without
-// an observer the stretches are joined into the document; with one, their rows
-// go to it while later stretches are still read.
+// stretch then runs from one header cut to the next, read and checked on its
+// own, and is joined while later stretches are still read.
 Result<TextGrid> read_in_pieces(std::string_view text, bool strict, std::size_t processors,
                                 const std::vector<QuoteAndLineCount>& piece_counts,
                                 const RowObserver& observe, AfterReading after) {
     const auto pieces = counted_pieces(text, processors, piece_counts);
     const std::vector<Cut> cuts = find_cuts(text, pieces);
-    const auto parse = [&](std::size_t begin, std::size_t end) {
-        // Rows handed over are checked where they are read, off the caller.
-        return parse_stretches_from(text, cuts, begin, end, observe && strict, after);
-    };
-    if (observe) {
-        RowHandOver rows(observe, strict);
-        parallel_map_pieces_ordered(
-            text.size(), parse,
-            [&](std::size_t, std::vector<Partial>&& some) {
-                for (Partial& part : some) rows.take(part);
-            },
-            processors);
-        return std::move(rows).finish();
-    }
-    std::vector<Partial> parts;
-    parts.reserve(cuts.size());
-    for (std::vector<Partial>& some : parallel_map_pieces(text.size(), parse, processors)) {
-        for (Partial& part : some) parts.push_back(std::move(part));
-    }
-    return finish(merge(parts), strict);
+    StretchJoin join(observe, strict);
+    parallel_map_pieces_ordered(
+        text.size(),
+        [&](std::size_t begin, std::size_t end) {
+            return parse_stretches_from(text, cuts, begin, end, strict, after);
+        },
+        [&](std::size_t, std::vector<Partial>&& some) {
+            for (Partial& part : some) join.take(part);
+        },
+        processors);
+    return std::move(join).finish();
 }
 
 }  // namespace
 
 Result<TextGrid> parse_long_text_one_pass(std::string_view text, bool strict) {
-    std::vector<Partial> parts;
-    parts.push_back(parse_stretch(text, 1, true));
-    return finish(merge(parts), strict);
+    Partial whole = parse_stretch(text, 1, true);
+    if (whole.error) return std::move(*whole.error);
+    return finish(std::move(whole.grid), strict);
 }
 
 namespace {
