@@ -5,7 +5,9 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <utility>
+#include <vector>
 
 namespace velmar {
 
@@ -38,6 +40,38 @@ public:
 private:
     explicit PyRef(PyObject* object) noexcept : object_(object) {}
     PyObject* object_ = nullptr;
+};
+
+// Sole owner of a run of strong references, held as plain pointers so that
+// growing the run moves bytes, not handles: a column of a result by the row.
+class PyRefColumn {
+public:
+    PyRefColumn() = default;
+    PyRefColumn(const PyRefColumn&) = delete;
+    PyRefColumn& operator=(const PyRefColumn&) = delete;
+    ~PyRefColumn() {
+        for (PyObject* object : objects_) Py_XDECREF(object);
+    }
+
+    std::size_t size() const noexcept { return objects_.size(); }
+    void reserve(std::size_t rows) { objects_.reserve(rows); }
+    void push_back(PyRef ref) {
+        objects_.push_back(ref.get());  // may throw: `ref` still owns it then
+        (void)ref.release();
+    }
+    // Hands every reference to a new list, returned as PyList_New returns
+    // it (null on failure, the column then unchanged); empty after.
+    PyObject* to_list() {
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(objects_.size()));
+        if (!list) return nullptr;
+        for (std::size_t row = 0; row < objects_.size(); ++row)
+            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(row), objects_[row]);
+        objects_.clear();
+        return list;
+    }
+
+private:
+    std::vector<PyObject*> objects_;
 };
 
 }  // namespace velmar

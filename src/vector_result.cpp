@@ -8,23 +8,12 @@
 
 namespace velmar {
 
-namespace {
-
-PyRef list_of(std::vector<PyRef>& column) {
-    PyRef list = created(PyList_New(static_cast<Py_ssize_t>(column.size())));
-    for (std::size_t row = 0; row < column.size(); ++row)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(row), column[row].release());
-    return list;
-}
-
-}  // namespace
-
 PyRef VectorColumns::name_of_next(std::string_view name) {
-    if (tier_names_.empty() || name != last_name_) {
+    if (!last_name_object_ || name != last_name_) {
         last_name_.assign(name);
-        return texts_.text(name);
+        last_name_object_ = texts_.text(name);
     }
-    return PyRef::borrow(tier_names_.back().get());
+    return PyRef::borrow(last_name_object_.get());
 }
 
 void VectorColumns::make_room(std::size_t more) {
@@ -78,8 +67,8 @@ PyRef VectorColumns::columns_tuple(PyRef file_ids) {
     PyRef tmins = array_from_buffer(std::move(tmins_));
     PyRef tmaxs = array_from_buffer(std::move(tmaxs_));
     PyRef is_intervals = array_from_buffer(std::move(is_intervals_));
-    PyRef labels = list_of(labels_);
-    PyRef tier_names = list_of(tier_names_);
+    PyRef labels = created(labels_.to_list());
+    PyRef tier_names = created(tier_names_.to_list());
     if (!file_ids) {
         return created(PyTuple_Pack(5, tmins.get(), tmaxs.get(), labels.get(), tier_names.get(),
                                     is_intervals.get()));

@@ -45,10 +45,11 @@ private:
     std::vector<double> tmaxs_;
     std::vector<std::uint8_t> is_intervals_;
     std::vector<std::uint32_t> file_ids_;
-    std::vector<PyRef> labels_;
-    std::vector<PyRef> tier_names_;
+    PyRefColumn labels_;
+    PyRefColumn tier_names_;
     TextCache texts_;
     std::string last_name_;
+    PyRef last_name_object_;
 };
 
 }  // namespace velmar
