@@ -59,6 +59,9 @@ void read_document_key(TextGrid& grid, std::string_view key, std::string_view va
 
 // The shortest item a text can hold: "points[" and a line feed.
 constexpr std::size_t MIN_ITEM_BYTES = 8;
+// An interval as Praat indents it, with short times and label, is over twice
+// this: room for a stretch's items at this size rarely needs to grow.
+constexpr std::size_t TYPICAL_ITEM_BYTES = 48;
 
 Status read_tier_key(Tier& tier, std::string_view key, std::string_view value,
                      ReservationBudget& budget) {
@@ -257,6 +260,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
                     }
                     part.leading_item_line = line.number;
                     items = &part.leading_items;
+                    items->reserve(budget.take(stretch.size() / TYPICAL_ITEM_BYTES));
                 }
                 items->emplace_back();
                 in_point = kind == Header::PointItem;
