@@ -18,14 +18,6 @@ PyRef make_tuple(PyRef first, PyRef second, PyRef third) {
     return tuple;
 }
 
-PyRef list_of(std::vector<PyRef>& values) {
-    PyRef list = created(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    for (std::size_t i = 0; i < values.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), values[i].release());
-    values.clear();
-    return list;
-}
-
 }  // namespace
 
 PyRef DataBuilder::item(const textgrid::Item& item) {
@@ -77,7 +69,7 @@ PyRef DataRows::finish(const textgrid::TextGrid& headers) {
     rows_ = PyRef();
     PyRef tmin = make_float(headers.tmin);
     PyRef tmax = make_float(headers.tmax);
-    return make_tuple(std::move(tmin), std::move(tmax), list_of(tiers_));
+    return make_tuple(std::move(tmin), std::move(tmax), created(tiers_.to_list()));
 }
 
 }  // namespace velmar

@@ -43,7 +43,7 @@ public:
 private:
     GcPause pause_;
     DataBuilder builder_;
-    std::vector<PyRef> tiers_;
+    PyRefColumn tiers_;
     PyRef rows_;  // the list of the tier under way
 };
 
