@@ -83,35 +83,21 @@ bool spread_over_pool(std::size_t bytes) {
     return bytes >= SPREAD_FROM_BYTES && !on_pool_worker() && logical_processors() > 1;
 }
 
-// What reading a large file in pieces found out on the way.
-struct SpreadCheck {
-    bool done = false;
-    bool valid_utf8 = false;
-    std::vector<QuoteAndLineCount> piece_counts;
-};
-
-// A piece of a large file, read by one worker and checked while its bytes are
-// still in that processor's cache. Its characters are checked from the first
-// that starts in it (`head` continuation bytes in) to the one its end cuts off
-// (`cut`); the few bytes around each cut are checked once all are read.
-struct ReadPiece {
-    bool complete = false;  // every byte read
+// A piece of a large text, checked for UTF-8 and counted while its bytes are
+// in the cache of the processor that has it. Its characters are checked from
+// the first that starts in it (`head` continuation bytes in) to the one its end
+// cuts off (`cut`); the few bytes around each cut are checked once all pieces
+// are.
+struct CheckedPiece {
     bool valid = false;
     std::size_t head = 0;
     std::size_t cut = 0;
     QuoteAndLineCount count;
 };
 
-ReadPiece read_and_check_piece(const FileDescriptor& file, char* buffer, std::size_t begin,
-                               std::size_t end) {
-    ReadPiece piece;
-    for (std::size_t at = begin; at < end;) {
-        const ssize_t got = file.read_some_at(buffer + at, end - at, at);
-        if (got <= 0) return piece;
-        at += static_cast<std::size_t>(got);
-    }
-    piece.complete = true;
-    const std::string_view bytes(buffer + begin, end - begin);
+CheckedPiece check_piece(std::string_view text, std::size_t begin, std::size_t end) {
+    CheckedPiece piece;
+    const std::string_view bytes = text.substr(begin, end - begin);
     // A valid text has at most three, ending a character begun before.
     if (begin > 0) {
         while (piece.head < std::min<std::size_t>(3, bytes.size()) &&
@@ -125,34 +111,49 @@ ReadPiece read_and_check_piece(const FileDescriptor& file, char* buffer, std::si
     return piece;
 }
 
+// What the pieces of a text found together.
+struct TextCheck {
+    bool valid_utf8 = false;
+    std::vector<QuoteAndLineCount> piece_counts;
+};
+
 // The pieces' own checks and the bytes around each cut between them cover the
 // whole text: valid UTF-8 pieces joined are valid UTF-8.
-bool pieces_valid_utf8(std::string_view text, const std::vector<ReadPiece>& pieces) {
-    for (std::size_t k = 0; k < pieces.size(); ++k) {
-        if (!pieces[k].valid) return false;
+TextCheck join_piece_checks(std::string_view text, const std::vector<CheckedPiece>& pieces) {
+    TextCheck check{true, {}};
+    check.piece_counts.reserve(pieces.size());
+    for (std::size_t k = 0; k < pieces.size() && check.valid_utf8; ++k) {
         const std::size_t next_begin = k + 1 < pieces.size()
                                            ? detail::piece_begin(text.size(), pieces.size(), k + 1)
                                            : text.size();
         const std::size_t to = k + 1 < pieces.size() ? next_begin + pieces[k + 1].head : next_begin;
-        if (!is_valid_utf8(text.substr(pieces[k].cut, to - pieces[k].cut))) return false;
+        check.valid_utf8 =
+            pieces[k].valid && is_valid_utf8(text.substr(pieces[k].cut, to - pieces[k].cut));
+        check.piece_counts.push_back(pieces[k].count);
     }
-    return true;
+    return check;
 }
 
 // Fills [0, length) of `buffer` with pread, a stretch per worker, each checked
-// for UTF-8 and counted as it arrives. False if any stretch failed or came up
-// short (the sequential read then starts over and sees what really is there).
-bool read_spread(const FileDescriptor& file, char* buffer, std::size_t length, SpreadCheck& check) {
+// as it arrives. Nothing if any stretch failed or came up short (the sequential
+// read then starts over and sees what really is there).
+std::optional<TextCheck> read_spread(const FileDescriptor& file, char* buffer, std::size_t length) {
+    const std::string_view text(buffer, length);
     const auto pieces = parallel_map_pieces(length, [&](std::size_t begin, std::size_t end) {
-        return read_and_check_piece(file, buffer, begin, end);
+        for (std::size_t at = begin; at < end;) {
+            const ssize_t got = file.read_some_at(buffer + at, end - at, at);
+            if (got <= 0) return std::optional<CheckedPiece>();
+            at += static_cast<std::size_t>(got);
+        }
+        return std::optional<CheckedPiece>(check_piece(text, begin, end));
     });
-    if (!std::all_of(pieces.begin(), pieces.end(), [](const ReadPiece& p) { return p.complete; }))
-        return false;
-    check.done = true;
-    check.valid_utf8 = pieces_valid_utf8(std::string_view(buffer, length), pieces);
-    check.piece_counts.reserve(pieces.size());
-    for (const ReadPiece& piece : pieces) check.piece_counts.push_back(piece.count);
-    return true;
+    std::vector<CheckedPiece> checked;
+    checked.reserve(pieces.size());
+    for (const auto& piece : pieces) {
+        if (!piece) return std::nullopt;
+        checked.push_back(*piece);
+    }
+    return join_piece_checks(text, checked);
 }
 
 // Reads until end of file into `bytes` (from `filled` on); the size from fstat
@@ -174,10 +175,11 @@ Status read_rest(const FileDescriptor& file, std::string& bytes, std::size_t fil
 // grew since fstat. `spread`: a regular file of capacity - 1 bytes, worth
 // reading on the pool; the sequential read then only looks for more.
 Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::size_t capacity,
-                              bool spread, SpreadCheck& check) {
+                              bool spread, std::optional<TextCheck>& check) {
     std::size_t filled = 0;
     if (spread) {
-        if (read_spread(file, buffer, capacity - 1, check)) filled = capacity - 1;
+        check = read_spread(file, buffer, capacity - 1);
+        if (check) filled = capacity - 1;
         if (::lseek(file.get(), static_cast<off_t>(filled), SEEK_SET) < 0)
             return errors::read_failed(errno);
     }
@@ -192,8 +194,8 @@ Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::siz
 
 // A text read whole in pieces keeps what they found (a file that shrank was
 // read again in one run, one that grew goes on in a string).
-LoadedText checked(LoadedText text, SpreadCheck& check) {
-    if (check.done) text.set_checked_in_pieces(check.valid_utf8, std::move(check.piece_counts));
+LoadedText checked(LoadedText text, std::optional<TextCheck>& check) {
+    if (check) text.set_checked_in_pieces(check->valid_utf8, std::move(check->piece_counts));
     return text;
 }
 
@@ -209,7 +211,7 @@ Result<LoadedText> read_grown(const FileDescriptor& file, const char* start, std
 Result<LoadedText> read_small(const FileDescriptor& file, std::size_t expected, bool spread) {
     const std::size_t capacity = expected + 1;
     std::unique_ptr<char[]> buffer(new char[capacity]);
-    SpreadCheck check;
+    std::optional<TextCheck> check;
     auto filled = read_into(file, buffer.get(), capacity, spread, check);
     if (!filled) return std::move(filled).error();
     if (filled.value() < capacity)
@@ -246,7 +248,7 @@ Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, 
     const std::size_t capacity = expected + 1;
     Mapping mapping(capacity);
     if (!mapping.ok()) return read_small(file, expected, spread);
-    SpreadCheck check;
+    std::optional<TextCheck> check;
     auto filled = read_into(file, mapping.data(), capacity, spread, check);
     if (!filled) return std::move(filled).error();
     if (filled.value() < capacity)
@@ -313,38 +315,20 @@ Result<std::string> decode_utf16(std::string_view bytes, bool big_endian) {
     return out;
 }
 
-// is_valid_utf8 for a loaded text, unless reading it in pieces checked it.
-// Large ones are checked a stretch per worker. Inner cuts move past
-// continuation bytes, so each stretch starts where a character would: in valid
-// text a character never spans a cut, and a broken one fails in its stretch.
-// Each piece's quotes and line feeds are counted while it is in the cache, for
-// the long-layout reader, which would otherwise read the text once more.
+// is_valid_utf8 for a loaded text, unless reading it in pieces checked it
+// already. Large ones are checked a piece per worker, and each piece's quotes
+// and line feeds are counted while it is in the cache, for the long-layout
+// reader, which would otherwise read the text once more.
 bool check_utf8_and_count_pieces(LoadedText& loaded) {
     if (const auto checked = loaded.checked_utf8()) return *checked;
     const std::string_view text = loaded.view();
     if (!spread_over_pool(text.size())) return is_valid_utf8(text);
-    const auto cut = [text](std::size_t at) {
-        if (at == 0) return at;
-        while (at < text.size() && is_continuation(text[at])) ++at;
-        return at;
-    };
-    struct Checked {
-        bool valid;
-        QuoteAndLineCount count;
-    };
-    const auto pieces = parallel_map_pieces(text.size(), [&](std::size_t begin, std::size_t end) {
-        const std::size_t from = cut(begin);
-        return Checked{is_valid_utf8(text.substr(from, cut(end) - from)),
-                       count_quotes_and_line_feeds(text.substr(begin, end - begin))};
-    });
-    std::vector<QuoteAndLineCount> counts;
-    counts.reserve(pieces.size());
-    for (const Checked& piece : pieces) {
-        if (!piece.valid) return false;
-        counts.push_back(piece.count);
-    }
-    loaded.set_piece_counts(std::move(counts));
-    return true;
+    TextCheck check = join_piece_checks(
+        text, parallel_map_pieces(text.size(), [&](std::size_t begin, std::size_t end) {
+            return check_piece(text, begin, end);
+        }));
+    loaded.set_checked_in_pieces(check.valid_utf8, std::move(check.piece_counts));
+    return check.valid_utf8;
 }
 
 // Classic Mac tools end lines with a lone CR. Only a text without a single line

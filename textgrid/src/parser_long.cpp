@@ -290,13 +290,6 @@ void append_items(std::vector<Item>& to, std::vector<Item>& from) {
     to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
 }
 
-Result<TextGrid> finish(Result<TextGrid> grid, bool strict) {
-    if (grid && strict) {
-        if (auto status = grid.value().validate(); !status) return std::move(status).error();
-    }
-    return grid;
-}
-
 // ---- reading in pieces ------------------------------------------------------
 
 // Below this one pass is faster than cutting the text up.
@@ -508,7 +501,10 @@ Result<TextGrid> read_in_pieces(std::string_view text, bool strict, std::size_t 
 Result<TextGrid> parse_long_text_one_pass(std::string_view text, bool strict) {
     Partial whole = parse_stretch(text, 1, true);
     if (whole.error) return std::move(*whole.error);
-    return finish(std::move(whole.grid), strict);
+    if (strict) {
+        if (auto status = whole.grid.validate(); !status) return std::move(status).error();
+    }
+    return std::move(whole.grid);
 }
 
 namespace {

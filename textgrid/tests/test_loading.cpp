@@ -1,11 +1,15 @@
 // Loading files: reading paths of every size, encodings, the operating
 // system's errors.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loading.hpp"
@@ -30,6 +34,26 @@ std::string utf16(const std::u16string& text, bool big_endian, bool with_mark = 
         bytes += big_endian ? std::string{high, low} : std::string{low, high};
     }
     return bytes;
+}
+
+// `bytes` loaded through a pipe: read in one run, then checked, where a file's
+// pieces are checked as they are read.
+Result<LoadedText> load_through_pipe(const std::string& bytes) {
+    const std::string path = support::temp_path("reader_text_pipe");
+    ::unlink(path.c_str());
+    if (::mkfifo(path.c_str(), 0600) != 0) return errors::read_failed(errno);
+    std::thread writer([&] {
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        for (std::size_t at = 0; fd >= 0 && at < bytes.size();) {
+            const ssize_t wrote = ::write(fd, bytes.data() + at, bytes.size() - at);
+            if (wrote <= 0) break;
+            at += static_cast<std::size_t>(wrote);
+        }
+        if (fd >= 0) ::close(fd);
+    });
+    auto loaded = load_text(path);
+    writer.join();
+    return loaded;
 }
 
 // The loaded text, or "error: " and the message.
@@ -145,9 +169,12 @@ TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
             for (const char broken : {'\x80', '\xC3', '\xE2', '\xF0', 'z'}) {
                 std::string bytes = text;
                 bytes[at] = broken;
-                auto loaded = load_text(temp_file("stretch", bytes));
-                ASSERT_EQ(bool(loaded), reference::valid_utf8(bytes))
+                const bool valid = reference::valid_utf8(bytes);
+                ASSERT_EQ(bool(load_text(temp_file("stretch", bytes))), valid)
                     << "byte " << at << " (cut " << cut << ") = " << int(broken);
+                if (k != pieces / 2) continue;
+                ASSERT_EQ(bool(load_through_pipe(bytes)), valid)
+                    << "through a pipe: byte " << at << " (cut " << cut << ") = " << int(broken);
             }
         }
     }
