@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <mutex>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 #include "file_io.hpp"
@@ -95,20 +97,48 @@ struct CheckedPiece {
     QuoteAndLineCount count;
 };
 
-CheckedPiece check_piece(std::string_view text, std::size_t begin, std::size_t end) {
-    CheckedPiece piece;
-    const std::string_view bytes = text.substr(begin, end - begin);
-    // A valid text has at most three, ending a character begun before.
-    if (begin > 0) {
-        while (piece.head < std::min<std::size_t>(3, bytes.size()) &&
-               is_continuation(bytes[piece.head]))
-            ++piece.head;
+// Checks a piece as its bytes arrive, each run while it is still in the cache.
+class PieceChecker {
+public:
+    PieceChecker(std::string_view text, std::size_t begin)
+        : text_(text), begin_(begin), counted_(begin) {}
+
+    // Bytes up to `end` have arrived.
+    void arrived(std::size_t end) {
+        const std::string_view fresh = text_.substr(counted_, end - counted_);
+        const auto count = count_quotes_and_line_feeds(fresh);
+        piece_.count.quotes += count.quotes;
+        piece_.count.line_feeds += count.line_feeds;
+        if (counted_ == begin_) {
+            // A valid text has at most three, ending a character begun before.
+            if (begin_ > 0) {
+                while (piece_.head < std::min<std::size_t>(3, fresh.size()) &&
+                       is_continuation(fresh[piece_.head]))
+                    ++piece_.head;
+            }
+            piece_.valid = true;
+            piece_.cut = begin_ + piece_.head;
+        }
+        counted_ = end;
+        if (!piece_.valid) return;
+        const auto valid = valid_utf8_before_cut(text_.substr(piece_.cut, end - piece_.cut));
+        piece_.valid = valid.has_value();
+        piece_.cut += valid.value_or(0);
     }
-    const auto valid = valid_utf8_before_cut(bytes.substr(piece.head));
-    piece.valid = valid.has_value();
-    piece.cut = begin + piece.head + valid.value_or(0);
-    piece.count = count_quotes_and_line_feeds(bytes);
-    return piece;
+
+    const CheckedPiece& piece() const { return piece_; }
+
+private:
+    std::string_view text_;
+    std::size_t begin_;
+    std::size_t counted_;
+    CheckedPiece piece_;
+};
+
+CheckedPiece check_piece(std::string_view text, std::size_t begin, std::size_t end) {
+    PieceChecker checker(text, begin);
+    checker.arrived(end);
+    return checker.piece();
 }
 
 // What the pieces of a text found together.
@@ -140,12 +170,15 @@ TextCheck join_piece_checks(std::string_view text, const std::vector<CheckedPiec
 std::optional<TextCheck> read_spread(const FileDescriptor& file, char* buffer, std::size_t length) {
     const std::string_view text(buffer, length);
     const auto pieces = parallel_map_pieces(length, [&](std::size_t begin, std::size_t end) {
+        PieceChecker checker(text, begin);
         for (std::size_t at = begin; at < end;) {
-            const ssize_t got = file.read_some_at(buffer + at, end - at, at);
+            const std::size_t want = std::min(end - at, detail::CHECKED_AFTER_BYTES);
+            const ssize_t got = file.read_some_at(buffer + at, want, at);
             if (got <= 0) return std::optional<CheckedPiece>();
             at += static_cast<std::size_t>(got);
+            checker.arrived(at);
         }
-        return std::optional<CheckedPiece>(check_piece(text, begin, end));
+        return std::optional<CheckedPiece>(checker.piece());
     });
     std::vector<CheckedPiece> checked;
     checked.reserve(pieces.size());
@@ -219,29 +252,71 @@ Result<LoadedText> read_small(const FileDescriptor& file, std::size_t expected, 
     return read_grown(file, buffer.get(), filled.value());
 }
 
+// The memory of the last large text, kept for the next one: on a fresh mapping
+// every page costs the system a fault and a clear, nearly as much as copying
+// the file in. Its pages are handed back lazily (MADV_FREE): the system takes
+// them when it runs short, and until then a read lands on them without a fault.
+// One is kept, up to SPARE_UP_TO_BYTES, and used for a text at least half its size.
+constexpr std::size_t SPARE_UP_TO_BYTES = std::size_t{256} << 20;
+
+class SpareMapping {
+public:
+    static SpareMapping& instance() {
+        static auto* spare = new SpareMapping;  // never destroyed: texts may outlive statics
+        return *spare;
+    }
+
+    // A kept mapping of at least `size` bytes and its size, or {nullptr, 0}.
+    std::pair<void*, std::size_t> take(std::size_t size) {
+        std::lock_guard guard(lock_);
+        if (!memory_ || size_ < size || size_ / 2 > size) return {nullptr, 0};
+        return {std::exchange(memory_, nullptr), std::exchange(size_, 0)};
+    }
+
+    // Keeps `memory` (in place of the one kept before) or unmaps it.
+    void give_back(void* memory, std::size_t size) noexcept {
+#ifdef MADV_FREE
+        if (size <= SPARE_UP_TO_BYTES && ::madvise(memory, size, MADV_FREE) == 0) {
+            std::lock_guard guard(lock_);
+            std::swap(memory, memory_);
+            std::swap(size, size_);
+            if (!memory) return;
+        }
+#endif
+        ::munmap(memory, size);
+    }
+
+private:
+    std::mutex lock_;
+    void* memory_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 class Mapping {
 public:
-    explicit Mapping(std::size_t size)
-        : size_(size),
-          memory_(
-              ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)) {
+    explicit Mapping(std::size_t size) {
+        std::tie(memory_, size_) = SpareMapping::instance().take(size);
+        if (memory_) return;
+        size_ = size;
+        memory_ = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
 #ifdef MADV_HUGEPAGE
         if (ok()) ::madvise(memory_, size_, MADV_HUGEPAGE);
 #endif
     }
     ~Mapping() {
-        if (ok()) ::munmap(memory_, size_);
+        if (ok()) SpareMapping::instance().give_back(memory_, size_);
     }
     Mapping(const Mapping&) = delete;
     Mapping& operator=(const Mapping&) = delete;
 
     bool ok() const { return memory_ != MAP_FAILED; }
     char* data() const { return static_cast<char*>(memory_); }
+    std::size_t size() const { return size_; }
     char* release() { return static_cast<char*>(std::exchange(memory_, MAP_FAILED)); }
 
 private:
-    std::size_t size_;
-    void* memory_;
+    std::size_t size_ = 0;
+    void* memory_ = MAP_FAILED;
 };
 
 Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, bool spread) {
@@ -252,7 +327,7 @@ Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, 
     auto filled = read_into(file, mapping.data(), capacity, spread, check);
     if (!filled) return std::move(filled).error();
     if (filled.value() < capacity)
-        return checked(LoadedText(mapping.release(), capacity, filled.value()), check);
+        return checked(LoadedText(mapping.release(), mapping.size(), filled.value()), check);
     return read_grown(file, mapping.data(), filled.value());
 }
 
@@ -346,7 +421,7 @@ LoadedText with_mac_line_breaks_as_line_feeds(LoadedText loaded) {
 
 LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
     if (this != &other) {
-        if (mapped_) ::munmap(mapped_, capacity_);
+        if (mapped_) SpareMapping::instance().give_back(mapped_, capacity_);
         owned_ = std::move(other.owned_);
         heap_ = std::move(other.heap_);
         mapped_ = std::exchange(other.mapped_, nullptr);
@@ -359,7 +434,7 @@ LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
 }
 
 LoadedText::~LoadedText() {
-    if (mapped_) ::munmap(mapped_, capacity_);
+    if (mapped_) SpareMapping::instance().give_back(mapped_, capacity_);
 }
 
 void release_read_text(const char* begin, const char* end) noexcept {

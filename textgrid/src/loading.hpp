@@ -66,6 +66,12 @@ private:
     std::optional<bool> checked_utf8_;
 };
 
+namespace detail {
+// A large file's pieces are checked as they arrive, this many bytes at a time,
+// while those bytes are still in the cache.
+inline constexpr std::size_t CHECKED_AFTER_BYTES = std::size_t{256} << 10;
+}  // namespace detail
+
 // What a reader may do with text it has read: keep it, or hand its memory back
 // to the system as it goes (only text loaded for that one reading).
 enum class AfterReading { KeepText, ReleaseText };
