@@ -182,9 +182,9 @@ bool is_plain_item(PyObject* object) {
 // A tier's items. Plain items of a list, nearly all there are, are read
 // straight into place; anything else goes by the general rules, with the same
 // values and messages.
-std::vector<textgrid::Item> extract_items(PyObject* object) {
-    if (!PyList_CheckExact(object)) return extract_sequence(object, extract_item);
-    std::vector<textgrid::Item> items;
+textgrid::Items extract_items(PyObject* object) {
+    if (!PyList_CheckExact(object)) return extract_sequence<textgrid::Items>(object, extract_item);
+    textgrid::Items items;
     items.reserve(static_cast<std::size_t>(PyList_GET_SIZE(object)));
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(object); ++i) {
         PyObject* element = PyList_GET_ITEM(object, i);

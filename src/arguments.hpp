@@ -61,12 +61,14 @@ void check_sequence(PyObject* object);
 // How many elements to reserve for a sequence that is neither list nor tuple.
 std::size_t size_hint(PyObject* object);
 
-// Any sequence except str, element by element with `rule`, in iteration order.
-template <class Rule>
-auto extract_sequence(PyObject* object, Rule&& rule)
-    -> std::vector<std::invoke_result_t<Rule&, PyObject*>> {
+// Any sequence except str, element by element with `rule`, in iteration order,
+// into a vector (or another container of push_back and reserve, `Out`).
+template <class Out = void, class Rule>
+auto extract_sequence(PyObject* object, Rule&& rule) {
+    using Result = std::conditional_t<std::is_void_v<Out>,
+                                      std::vector<std::invoke_result_t<Rule&, PyObject*>>, Out>;
     check_sequence(object);
-    std::vector<std::invoke_result_t<Rule&, PyObject*>> result;
+    Result result;
     if (PyTuple_CheckExact(object)) {
         const Py_ssize_t size = PyTuple_GET_SIZE(object);
         result.reserve(static_cast<std::size_t>(size));

@@ -17,8 +17,8 @@ namespace {
 
 // A tier takes the caller's bounds when given, otherwise it is fitted to its
 // items (one without items gets the document's bounds from from_tiers).
-Tier make_tier(std::string name, bool is_interval, std::vector<Item> items,
-               std::optional<double> tmin, std::optional<double> tmax) {
+Tier make_tier(std::string name, bool is_interval, Items items, std::optional<double> tmin,
+               std::optional<double> tmax) {
     Tier tier;
     tier.name = std::move(name);
     tier.is_interval = is_interval;
@@ -40,7 +40,7 @@ struct NameHash {
 struct RowGroup {
     std::size_t first_row;  // its tier name becomes the tier's name
     bool is_interval;
-    std::vector<Item> items;
+    Items items;
 };
 
 // Rows grouped by tier name, groups in order of first appearance. The map is
@@ -66,7 +66,7 @@ std::vector<RowGroup> group_rows(const std::vector<double>& tmins, const std::ve
 }
 
 // Stable ascending order by start time. A NaN start cannot be ordered.
-Status sort_by_start(std::vector<Item>& items) {
+Status sort_by_start(Items& items) {
     if (items.size() < 2) return Ok{};
     bool sorted = true;
     for (std::size_t i = 0; i < items.size(); ++i) {

@@ -20,7 +20,7 @@ using ItemData = Item;
 struct TierData {
     std::string tier_name;
     bool is_interval = true;
-    std::vector<ItemData> items;
+    Items items;
 };
 
 struct TextGridData {

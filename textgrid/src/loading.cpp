@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "file_io.hpp"
+#include "large_memory.hpp"
 #include "parallel.hpp"
 
 namespace textgrid {
@@ -252,71 +253,24 @@ Result<LoadedText> read_small(const FileDescriptor& file, std::size_t expected, 
     return read_grown(file, buffer.get(), filled.value());
 }
 
-// The memory of the last large text, kept for the next one: on a fresh mapping
-// every page costs the system a fault and a clear, nearly as much as copying
-// the file in. Its pages are handed back lazily (MADV_FREE): the system takes
-// them when it runs short, and until then a read lands on them without a fault.
-// One is kept, up to SPARE_UP_TO_BYTES, and used for a text at least half its size.
-constexpr std::size_t SPARE_UP_TO_BYTES = std::size_t{256} << 20;
-
-class SpareMapping {
-public:
-    static SpareMapping& instance() {
-        static auto* spare = new SpareMapping;  // never destroyed: texts may outlive statics
-        return *spare;
-    }
-
-    // A kept mapping of at least `size` bytes and its size, or {nullptr, 0}.
-    std::pair<void*, std::size_t> take(std::size_t size) {
-        std::lock_guard guard(lock_);
-        if (!memory_ || size_ < size || size_ / 2 > size) return {nullptr, 0};
-        return {std::exchange(memory_, nullptr), std::exchange(size_, 0)};
-    }
-
-    // Keeps `memory` (in place of the one kept before) or unmaps it.
-    void give_back(void* memory, std::size_t size) noexcept {
-#ifdef MADV_FREE
-        if (size <= SPARE_UP_TO_BYTES && ::madvise(memory, size, MADV_FREE) == 0) {
-            std::lock_guard guard(lock_);
-            std::swap(memory, memory_);
-            std::swap(size, size_);
-            if (!memory) return;
-        }
-#endif
-        ::munmap(memory, size);
-    }
-
-private:
-    std::mutex lock_;
-    void* memory_ = nullptr;
-    std::size_t size_ = 0;
-};
-
+// A large text's memory comes from, and goes back to, the blocks kept for
+// reuse: reading a file into fresh pages costs nearly twice as much.
 class Mapping {
 public:
-    explicit Mapping(std::size_t size) {
-        std::tie(memory_, size_) = SpareMapping::instance().take(size);
-        if (memory_) return;
-        size_ = size;
-        memory_ = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-#ifdef MADV_HUGEPAGE
-        if (ok()) ::madvise(memory_, size_, MADV_HUGEPAGE);
-#endif
-    }
+    explicit Mapping(std::size_t size) : size_(size), memory_(large_memory::take(size, true)) {}
     ~Mapping() {
-        if (ok()) SpareMapping::instance().give_back(memory_, size_);
+        if (memory_) large_memory::give_back(memory_, size_);
     }
     Mapping(const Mapping&) = delete;
     Mapping& operator=(const Mapping&) = delete;
 
-    bool ok() const { return memory_ != MAP_FAILED; }
+    bool ok() const { return memory_ != nullptr; }
     char* data() const { return static_cast<char*>(memory_); }
-    std::size_t size() const { return size_; }
-    char* release() { return static_cast<char*>(std::exchange(memory_, MAP_FAILED)); }
+    char* release() { return static_cast<char*>(std::exchange(memory_, nullptr)); }
 
 private:
-    std::size_t size_ = 0;
-    void* memory_ = MAP_FAILED;
+    std::size_t size_;
+    void* memory_;
 };
 
 Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, bool spread) {
@@ -327,7 +281,7 @@ Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, 
     auto filled = read_into(file, mapping.data(), capacity, spread, check);
     if (!filled) return std::move(filled).error();
     if (filled.value() < capacity)
-        return checked(LoadedText(mapping.release(), mapping.size(), filled.value()), check);
+        return checked(LoadedText(mapping.release(), capacity, filled.value()), check);
     return read_grown(file, mapping.data(), filled.value());
 }
 
@@ -421,7 +375,7 @@ LoadedText with_mac_line_breaks_as_line_feeds(LoadedText loaded) {
 
 LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
     if (this != &other) {
-        if (mapped_) SpareMapping::instance().give_back(mapped_, capacity_);
+        if (mapped_) large_memory::give_back(mapped_, capacity_);
         owned_ = std::move(other.owned_);
         heap_ = std::move(other.heap_);
         mapped_ = std::exchange(other.mapped_, nullptr);
@@ -434,7 +388,7 @@ LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
 }
 
 LoadedText::~LoadedText() {
-    if (mapped_) SpareMapping::instance().give_back(mapped_, capacity_);
+    if (mapped_) large_memory::give_back(mapped_, capacity_);
 }
 
 void release_read_text(const char* begin, const char* end) noexcept {

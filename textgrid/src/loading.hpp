@@ -16,8 +16,8 @@ namespace textgrid {
 
 // The text of a file, held the way the parsers read it fastest: on the heap
 // below 32 MB, where the allocator hands the same pages back call after call
-// (no page faults), and in memory mapped for it alone above (huge pages where
-// the system allows). Move-only.
+// (no page faults), and in a large block above (see large_memory.hpp), in huge
+// pages where the system allows. Move-only.
 class LoadedText {
 public:
     LoadedText() = default;

@@ -175,7 +175,7 @@ struct DirectRun {
 
 // Item headers and item lines in their usual shapes, one after the other,
 // straight from the text, up to the first line of any other shape.
-void read_items_directly(std::vector<Item>& items, bool& in_point, DirectRun& run) {
+void read_items_directly(Items& items, bool& in_point, DirectRun& run) {
     for (;;) {
         const char* const start = scan::skip_blanks(run.next, run.end);
         const char* next = nullptr;
@@ -197,7 +197,7 @@ void read_items_directly(std::vector<Item>& items, bool& in_point, DirectRun& ru
 // first starts at a tier or item header, so document keys only reach the first.
 struct Partial {
     TextGrid grid;                       // document keys and the tiers begun here
-    std::vector<Item> leading_items;     // items of the tier current where it begins
+    Items leading_items;                 // items of the tier current where it begins
     std::size_t leading_item_line = 0;   // physical line of the first of them
     std::optional<TextGridError> error;  // first fault; reading stopped there
     // Validation of the rows, made where the stretch was read. The kind of the
@@ -221,8 +221,8 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     Partial part;
     State state = at_text_start ? State::Header : State::TierList;
     Tier* tier = nullptr;
-    std::vector<Item>* items = nullptr;  // where the next item goes
-    bool in_point = false;               // the current item began with "points ["
+    Items* items = nullptr;  // where the next item goes
+    bool in_point = false;   // the current item began with "points ["
     LineCursor cursor(stretch, first_line);
     // Stretches split the text, so their budgets together are the text's.
     ReservationBudget budget((stretch.size() + 1) / MIN_ITEM_BYTES);
@@ -286,7 +286,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     return part;
 }
 
-void append_items(std::vector<Item>& to, std::vector<Item>& from) {
+void append_items(Items& to, Items& from) {
     to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
 }
 
@@ -411,7 +411,7 @@ public:
             return;
         }
         for (std::size_t k = 0; k < part.grid.tiers.size(); ++k) {
-            std::vector<Item> items = std::move(part.grid.tiers[k].items);
+            Items items = std::move(part.grid.tiers[k].items);
             grid_.tiers.push_back(std::move(part.grid.tiers[k]));
             if (strict_) checks_.push_back(part.tier_checks[k]);
             add_rows(true, items);
@@ -431,11 +431,11 @@ public:
     }
 
 private:
-    void add_rows(bool begins, std::vector<Item>& items) {
+    void add_rows(bool begins, Items& items) {
         Tier& tier = grid_.tiers.back();
         if (observe_) {
             observe_(tier, begins, items);
-            std::vector<Item>().swap(items);
+            Items().swap(items);
         } else if (begins) {
             // Room for the rows later stretches add was reserved where the
             // tier began, as far as that stretch's size allowed.

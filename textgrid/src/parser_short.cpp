@@ -49,8 +49,7 @@ public:
     }
     // Items whose lines all have the usual shape, up to `count` of them,
     // appended straight from the text: how many. The rest go the ways above.
-    std::uint64_t next_items_quickly(std::vector<Item>& items, std::uint64_t count,
-                                     bool is_interval) {
+    std::uint64_t next_items_quickly(Items& items, std::uint64_t count, bool is_interval) {
         const std::string_view rest = cursor_.rest();
         if (error || yielded_ != position_) return 0;
         const char* const end = rest.data() + rest.size();

@@ -132,7 +132,7 @@ Status TextGrid::validate() const {
 void hand_over_rows(TextGrid& grid, const RowObserver& observe) {
     for (Tier& tier : grid.tiers) {
         observe(tier, true, tier.items);
-        std::vector<Item>().swap(tier.items);
+        Items().swap(tier.items);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "error.hpp"
+#include "large_memory.hpp"
 
 namespace textgrid {
 
@@ -25,9 +26,11 @@ struct Item {
     std::string label;
 };
 
+using Items = std::vector<Item, LargeAllocator<Item>>;
+
 struct Tier {
     std::string name;
-    std::vector<Item> items;
+    Items items;
     std::uint64_t size = 0;  // declared item count; only validation reads it
     double tmin = 0.0;
     double tmax = 0.0;

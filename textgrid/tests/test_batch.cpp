@@ -58,7 +58,7 @@ const std::string& invalid_path() {
 // Enough items in one tier for the structured conversion to map it on the pool.
 const std::string& large_path() {
     static const std::string path = [] {
-        std::vector<Item> items;
+        Items items;
         const std::size_t n = PARALLEL_ELEMENTS_PER_PROCESSOR * logical_processors() * 4 + 3;
         for (std::size_t i = 0; i < n; ++i)
             items.push_back({double(i), double(i + 1), "item " + std::to_string(i)});

@@ -25,8 +25,8 @@ std::size_t large_tier_length() {
     return PARALLEL_ELEMENTS_PER_PROCESSOR * logical_processors() + 37;
 }
 
-std::vector<ItemData> consecutive_items(std::size_t n) {
-    std::vector<ItemData> items;
+Items consecutive_items(std::size_t n) {
+    Items items;
     for (std::size_t i = 0; i < n; ++i)
         items.push_back({double(i), double(i + 1), "label number " + std::to_string(i)});
     return items;

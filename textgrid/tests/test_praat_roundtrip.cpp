@@ -79,7 +79,7 @@ std::string normalised_report(const std::string& report) {
     return out;
 }
 
-Tier tier(std::string name, bool is_interval, std::vector<Item> items) {
+Tier tier(std::string name, bool is_interval, Items items) {
     Tier made;
     made.name = std::move(name);
     made.is_interval = is_interval;

@@ -261,8 +261,8 @@ TEST(FormatTime, AgreesWithShortestFormForOrdinaryTimes) {
 }
 
 TextGrid large_document(std::size_t items) {
-    std::vector<Item> intervals;
-    std::vector<Item> points;
+    Items intervals;
+    Items points;
     for (std::size_t i = 0; i < items; ++i) {
         const double t = static_cast<double>(i) * 0.01;
         std::string label = std::to_string(i);
@@ -356,8 +356,8 @@ TEST_P(ReadBack, KeepsEveryNameAndLabel) {
                                             "",
                                             "ends with quote\"",
                                             "\"\nitem [2]:\n\""};
-    std::vector<Item> intervals;
-    std::vector<Item> points;
+    Items intervals;
+    Items points;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         intervals.push_back({double(i), double(i + 1), texts[i]});
         points.push_back({i + 0.5, i + 0.5, texts[i]});

@@ -14,7 +14,7 @@ namespace support {
 
 // The declared size matches the items given.
 inline textgrid::Tier make_tier(std::string name, bool is_interval, double tmin, double tmax,
-                                std::vector<textgrid::Item> items) {
+                                textgrid::Items items) {
     textgrid::Tier tier;
     tier.name = std::move(name);
     tier.is_interval = is_interval;

@@ -1,0 +1,99 @@
+#include "large_memory.hpp"
+
+#include <sys/mman.h>
+
+#include <array>
+#include <atomic>
+
+namespace textgrid::large_memory {
+
+namespace {
+
+// Block sizes go up in steps of half a power of two (1, 1.5, 2, 3, 4, 6 ... MiB),
+// so a block is kept for the sizes it fits without much to spare.
+constexpr std::size_t CLASSES = 17;  // up to 256 MiB
+constexpr std::size_t KEPT_PER_CLASS = 16;
+
+constexpr std::size_t class_size(std::size_t c) {
+    return c % 2 == 0 ? std::size_t{1} << (20 + c / 2) : std::size_t{3} << (19 + c / 2);
+}
+
+// The smallest class that holds `bytes`, or CLASSES if none does.
+std::size_t class_of(std::size_t bytes) {
+    std::size_t c = 0;
+    while (c < CLASSES && class_size(c) < bytes) ++c;
+    return c;
+}
+
+constexpr std::size_t PAGE_BYTES = 4096;
+
+// Blocks beyond every class are mapped to their size and never kept.
+std::size_t mapped_size(std::size_t bytes) {
+    const std::size_t c = class_of(bytes);
+    return c < CLASSES ? class_size(c) : (bytes + PAGE_BYTES - 1) / PAGE_BYTES * PAGE_BYTES;
+}
+
+struct Kept {
+    std::array<std::array<std::atomic<void*>, KEPT_PER_CLASS>, CLASSES> blocks{};
+    std::atomic<std::size_t> bytes{0};
+};
+
+Kept& kept() {
+    static Kept blocks;  // atomics only: nothing to destroy
+    return blocks;
+}
+
+void* take_kept(std::size_t c) {
+    for (auto& slot : kept().blocks[c]) {
+        void* block = slot.load(std::memory_order_relaxed);
+        if (block && slot.compare_exchange_strong(block, nullptr, std::memory_order_acquire)) {
+            kept().bytes.fetch_sub(class_size(c), std::memory_order_relaxed);
+            return block;
+        }
+    }
+    return nullptr;
+}
+
+bool keep(void* block, std::size_t c) {
+    auto& total = kept().bytes;
+#ifdef MADV_FREE
+    if (total.fetch_add(class_size(c), std::memory_order_relaxed) + class_size(c) <=
+            KEPT_UP_TO_BYTES &&
+        ::madvise(block, class_size(c), MADV_FREE) == 0) {
+        for (auto& slot : kept().blocks[c]) {
+            void* empty = nullptr;
+            if (slot.compare_exchange_strong(empty, block, std::memory_order_release)) return true;
+        }
+    }
+#else
+    total.fetch_add(class_size(c), std::memory_order_relaxed);
+#endif
+    total.fetch_sub(class_size(c), std::memory_order_relaxed);
+    return false;
+}
+
+}  // namespace
+
+void* take(std::size_t bytes, bool huge_pages) {
+    const std::size_t c = class_of(bytes);
+    if (c < CLASSES) {
+        if (void* block = take_kept(c)) return block;
+    }
+    const std::size_t size = mapped_size(bytes);
+    void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return nullptr;
+#ifdef MADV_HUGEPAGE
+    if (huge_pages) ::madvise(block, size, MADV_HUGEPAGE);  // advice only
+#endif
+    return block;
+}
+
+void give_back(void* block, std::size_t bytes) noexcept {
+    const std::size_t c = class_of(bytes);
+    if (c < CLASSES && keep(block, c)) return;
+    ::munmap(block, mapped_size(bytes));
+}
+
+std::size_t kept_bytes() noexcept { return kept().bytes.load(std::memory_order_relaxed); }
+
+}  // namespace textgrid::large_memory

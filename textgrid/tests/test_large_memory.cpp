@@ -1,0 +1,95 @@
+#include "large_memory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "textgrid.hpp"
+
+using namespace textgrid;
+
+namespace {
+
+constexpr std::size_t MiB = std::size_t{1} << 20;
+
+// Writes a mark on every page of the block, so a block smaller than asked for,
+// or handed to two owners at once, shows.
+void mark(void* block, std::size_t bytes, std::uint64_t owner) {
+    for (std::size_t at = 0; at + 8 <= bytes; at += 4096)
+        std::memcpy(static_cast<char*>(block) + at, &owner, 8);
+}
+
+bool marked(const void* block, std::size_t bytes, std::uint64_t owner) {
+    for (std::size_t at = 0; at + 8 <= bytes; at += 4096) {
+        std::uint64_t found;
+        std::memcpy(&found, static_cast<const char*>(block) + at, 8);
+        if (found != owner) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// A block freed is the one the next reading of a size it fits gets; blocks
+// beyond every kept size, or past what may be kept, go back to the system.
+TEST(LargeMemory, KeepsFreedBlocksForSizesTheyFit) {
+    for (const std::size_t bytes : {MiB, 5 * MiB + 7, 100 * MiB, 300 * MiB}) {
+        void* block = large_memory::take(bytes, false);
+        ASSERT_NE(block, nullptr);
+        mark(block, bytes, bytes);
+        const std::size_t before = large_memory::kept_bytes();
+        large_memory::give_back(block, bytes);
+        const bool kept = bytes <= 256 * MiB;
+        EXPECT_EQ(large_memory::kept_bytes() > before, kept) << bytes;
+        void* again = large_memory::take(bytes - 1, false);
+        if (kept) {  // else the system may well map the same place again
+            EXPECT_EQ(again, block) << bytes;
+        }
+        EXPECT_EQ(large_memory::kept_bytes(), before) << bytes;
+        mark(again, bytes - 1, 1);
+        large_memory::give_back(again, bytes - 1);
+    }
+    std::vector<void*> taken;
+    for (std::size_t k = 0; k < 2 * large_memory::KEPT_UP_TO_BYTES / (64 * MiB); ++k)
+        taken.push_back(large_memory::take(64 * MiB, false));
+    for (void* block : taken) large_memory::give_back(block, 64 * MiB);
+    EXPECT_LE(large_memory::kept_bytes(), large_memory::KEPT_UP_TO_BYTES);
+}
+
+TEST(LargeMemory, NeverHandsOneBlockToTwoOwners) {
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4);
+    for (std::size_t t = 0; t < failures.size(); ++t) {
+        threads.emplace_back([t, &failures] {
+            for (std::uint64_t round = 0; round < 200; ++round) {
+                const std::size_t bytes = (1 + (round + t) % 3) * MiB;
+                void* block = large_memory::take(bytes, false);
+                const std::uint64_t owner = (t << 32) | round;
+                mark(block, bytes, owner);
+                std::this_thread::yield();
+                failures[t] += !marked(block, bytes, owner);
+                large_memory::give_back(block, bytes);
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (std::size_t t = 0; t < failures.size(); ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
+}
+
+// Items in large memory grow, shrink and move like any vector's.
+TEST(LargeMemory, HoldsItemsAcrossGrowth) {
+    Items items;
+    for (std::size_t i = 0; i < 100000; ++i)
+        items.push_back({double(i), double(i + 1), std::to_string(i)});
+    Items moved = std::move(items);
+    moved.resize(30000);
+    moved.shrink_to_fit();
+    Items copy = moved;
+    for (std::size_t i = 0; i < copy.size(); i += 997) {
+        ASSERT_EQ(copy[i].tmin, double(i));
+        ASSERT_EQ(copy[i].label, std::to_string(i));
+    }
+}
