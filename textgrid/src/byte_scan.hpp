@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -87,6 +88,37 @@ inline const unsigned char* skip_ascii(const unsigned char* p, const unsigned ch
 #endif
     while (p < end && *p < 0x80) ++p;
     return p;
+}
+
+// Past the `lines`-th line feed in [p, end), with `lines` counted down to 0;
+// or end, with the line feeds still wanted left in `lines`.
+inline const char* skip_line_feeds(const char* p, const char* end, std::uint64_t& lines) {
+    if (lines == 0) return p;
+#if defined(__SSE2__)
+    const __m128i newline = _mm_set1_epi8('\n');
+    const auto feeds = [&](const char* at) {
+        return static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), newline)));
+    };
+    for (; end - p >= 64; p += 64) {
+        const std::uint64_t mask = std::uint64_t{feeds(p)} | std::uint64_t{feeds(p + 16)} << 16 |
+                                   std::uint64_t{feeds(p + 32)} << 32 |
+                                   std::uint64_t{feeds(p + 48)} << 48;
+        const auto found = static_cast<std::uint64_t>(std::popcount(mask));
+        if (found < lines) {
+            lines -= found;
+            continue;
+        }
+        std::uint64_t rest = mask;
+        for (; lines > 1; --lines) rest &= rest - 1;
+        lines = 0;
+        return p + std::countr_zero(rest) + 1;
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == '\n' && --lines == 0) return p + 1;
+    }
+    return end;
 }
 
 }  // namespace scan

@@ -148,6 +148,24 @@ auto parallel_map(std::size_t n, F&& f, std::size_t processors = logical_process
     return std::move(context.slots).take();
 }
 
+// parallel_map with every element a piece of its own, on the pool however few
+// they are: for a few large tasks (the tiers of a large document).
+template <class F>
+auto parallel_map_each(std::size_t n, F&& f, std::size_t processors = logical_processors())
+    -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>> {
+    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>;
+    struct Context {
+        F& f;
+        detail::Slots<R> slots;
+    } context{f, detail::Slots<R>(n)};
+    const detail::PieceBody body = [](void* raw, std::size_t, std::size_t begin, std::size_t end) {
+        auto& ctx = *static_cast<Context*>(raw);
+        for (std::size_t i = begin; i < end; ++i) ctx.slots.store(i, ctx.f(i));
+    };
+    if (n > 0) detail::run_pieces(n, n, processors, body, &context);
+    return std::move(context.slots).take();
+}
+
 // parallel_map_pieces whose results go to observe(begin, std::move(result)) on
 // the calling thread, piece by piece in order (begin: the piece's first
 // element), as soon as each is done, while the pool goes on with later pieces

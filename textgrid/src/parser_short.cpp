@@ -4,19 +4,30 @@
 #include <string>
 #include <vector>
 
+#include "byte_scan.hpp"
 #include "numbers.hpp"
+#include "parallel.hpp"
 #include "text.hpp"
 
 namespace textgrid {
 
 namespace {
 
+// A place in the text where a line starts, and that line's number.
+struct LineStart {
+    std::size_t offset = 0;
+    std::size_t number = 1;
+};
+
 // Hands out logical lines by position. Positions are asked for in increasing
 // order only, so no line table is kept; the first missing line ends the parse.
 class Reader {
 public:
-    explicit Reader(std::string_view text)
-        : cursor_(text), ends_with_line_feed_(text.empty() || text.back() == '\n') {}
+    // The lines of `text` from `from` on, position 0 being the one there.
+    explicit Reader(std::string_view text, LineStart from = {})
+        : cursor_(text.substr(from.offset), from.number),
+          ends_with_line_feed_(text.empty() || text.back() == '\n'),
+          text_size_(text.size()) {}
 
     std::optional<TextGridError> error;
 
@@ -84,6 +95,12 @@ public:
     }
     void skip_to(std::size_t position) { position_ = position; }
 
+    // Where the line at the current position starts; only where no line was
+    // looked ahead at.
+    LineStart next_line_start() const {
+        return {text_size_ - cursor_.rest().size(), cursor_.next_number()};
+    }
+
 private:
     // Only where no line was looked ahead at, so positions stay in step.
     template <typename Read>
@@ -108,6 +125,7 @@ private:
 
     LineCursor cursor_;
     bool ends_with_line_feed_;
+    std::size_t text_size_;
     std::size_t yielded_ = 0;  // lines taken from the cursor so far
     std::size_t position_ = 0;
     Line current_;  // filled in place: copying it out of the cursor stalls on the store
@@ -137,12 +155,11 @@ Status read_items(Reader& reader, Tier& tier, std::uint64_t count, ReservationBu
     return Ok{};
 }
 
-Status read_tier(Reader& reader, TextGrid& grid, ReservationBudget& budget) {
+Status read_tier(Reader& reader, Tier& tier, ReservationBudget& budget) {
     const std::string_view kind_line = reader.next();
     if (reader.error) return *reader.error;
     auto is_interval = read_tier_class(kind_line);
     if (!is_interval) return std::move(is_interval).error();
-    Tier tier;
     tier.is_interval = is_interval.value();
     const std::string_view name = reader.next();
     tier.tmin = parse_f64_or_zero(reader.next());
@@ -150,9 +167,7 @@ Status read_tier(Reader& reader, TextGrid& grid, ReservationBudget& budget) {
     tier.size = parse_count_or_zero(reader.next());
     if (reader.error) return *reader.error;
     decode_praat_string(name, tier.name);
-    if (auto status = read_items(reader, tier, tier.size, budget); !status) return status;
-    grid.add_tier(std::move(tier));
-    return Ok{};
+    return read_items(reader, tier, tier.size, budget);
 }
 
 // Lines before the document's start time: the two header lines and a blank
@@ -162,9 +177,100 @@ std::size_t header_lines(Reader& reader) {
     return reader.has(2) && parse_f64(reader.line(2)) ? 2 : 3;
 }
 
-}  // namespace
+// ---- tiers read side by side ------------------------------------------------
+//
+// A large text's tiers are read each on a worker, from where the tier headers
+// put them if no label spans lines. A tier read so is the tier one pass reads
+// if the tier before ended just where it began; from the first that did not,
+// one pass reads the rest.
 
-Result<TextGrid> parse_short_text(std::string_view text, bool strict) {
+// Below this one pass is faster than planning.
+constexpr std::size_t TIERS_APART_FROM_BYTES = 1u << 20;
+
+// Finds the line a number of line feeds away, skipping whole pieces by the
+// counts loading made of them (if it did).
+class LineFeeds {
+public:
+    LineFeeds(std::string_view text, const std::vector<QuoteAndLineCount>& piece_counts)
+        : text_(text), counts_(piece_counts) {}
+
+    // Just past the `lines`-th line feed from `from` on; nullopt if fewer follow.
+    std::optional<std::size_t> skip(std::size_t from, std::uint64_t lines) const {
+        const std::size_t pieces = counts_.size();
+        std::size_t k = 0;
+        while (k < pieces && end_of(k) <= from) ++k;
+        const char* const base = text_.data();
+        // The rest of the piece `from` is in, then whole pieces while they fall short.
+        const char* p = scan::skip_line_feeds(base + from, base + end_of(k), lines);
+        for (++k; lines != 0 && k < pieces; ++k) {
+            if (counts_[k].line_feeds < lines) {
+                lines -= counts_[k].line_feeds;
+                p = base + end_of(k);
+            } else {
+                p = scan::skip_line_feeds(p, base + end_of(k), lines);
+            }
+        }
+        if (lines != 0) return std::nullopt;
+        return static_cast<std::size_t>(p - base);
+    }
+
+private:
+    std::size_t end_of(std::size_t k) const {
+        return k + 1 < counts_.size() ? detail::piece_begin(text_.size(), counts_.size(), k + 1)
+                                      : text_.size();
+    }
+
+    std::string_view text_;
+    const std::vector<QuoteAndLineCount>& counts_;
+};
+
+// Where each tier starts if no label after its header spans lines: from the
+// first tier's start on, each header's kind and item count. Empty if a header
+// does not tell or the text holds fewer lines.
+std::vector<LineStart> plan_tiers(std::string_view text, LineStart first, std::uint64_t tiers,
+                                  const LineFeeds& line_feeds) {
+    std::vector<LineStart> starts{first};
+    while (starts.size() < tiers) {
+        Reader header(text, starts.back());
+        auto is_interval = read_tier_class(header.next());
+        for (int field = 0; field < 3; ++field) header.next();  // name, start, end time
+        const std::uint64_t count = parse_count_or_zero(header.next());
+        if (header.error || !is_interval) return {};
+        const std::uint64_t lines_per_item = is_interval.value() ? 3 : 2;
+        if (count > text.size() / lines_per_item) return {};
+        const LineStart items = header.next_line_start();
+        const auto next = line_feeds.skip(items.offset, count * lines_per_item);
+        if (!next) return {};
+        starts.push_back({*next, items.number + count * lines_per_item});
+    }
+    return starts;
+}
+
+struct TierRead {
+    Tier tier;
+    std::optional<TextGridError> error;    // reading stopped there
+    std::optional<TextGridError> invalid;  // the tier's first fault, if checked
+    LineStart end;                         // where the next tier's lines start
+};
+
+TierRead read_tier_at(std::string_view text, LineStart start, std::size_t stop, bool strict) {
+    TierRead read;
+    Reader reader(text, start);
+    ReservationBudget budget((stop - start.offset + 1) / MIN_ITEM_BYTES);
+    if (auto status = read_tier(reader, read.tier, budget); !status) {
+        read.error = std::move(status).error();
+        return read;
+    }
+    read.end = reader.next_line_start();
+    if (strict) {
+        if (auto status = read.tier.validate(); !status) read.invalid = std::move(status).error();
+    }
+    return read;
+}
+
+// With `apart`, tiers are read side by side where the headers allow.
+Result<TextGrid> parse(std::string_view text, bool strict, bool apart,
+                       const std::vector<QuoteAndLineCount>& piece_counts) {
     Reader reader(text);
     TextGrid grid;
     const std::size_t start = header_lines(reader);
@@ -173,15 +279,60 @@ Result<TextGrid> parse_short_text(std::string_view text, bool strict) {
     grid.size = parse_count_or_zero(reader.line(start + 3));
     if (reader.error) return *reader.error;
     reader.skip_to(start + 4);
-    ReservationBudget budget((text.size() + 1) / MIN_ITEM_BYTES);
-    for (std::uint64_t i = 0; i < grid.size; ++i) {
-        if (auto status = read_tier(reader, grid, budget); !status)
-            return std::move(status).error();
+    LineStart next = reader.next_line_start();
+    std::vector<std::optional<TextGridError>> checked;  // each tier's fault, if checked apart
+    if (apart && grid.size > 1) {
+        const auto starts = plan_tiers(text, next, grid.size, LineFeeds(text, piece_counts));
+        auto reads = parallel_map_each(starts.size(), [&](std::size_t k) {
+            const std::size_t stop = k + 1 < starts.size() ? starts[k + 1].offset : text.size();
+            return read_tier_at(text, starts[k], stop, strict);
+        });
+        for (std::size_t k = 0; k < reads.size(); ++k) {
+            if (reads[k].error) return std::move(*reads[k].error);
+            grid.add_tier(std::move(reads[k].tier));
+            checked.push_back(std::move(reads[k].invalid));
+            next = reads[k].end;
+            if (k + 1 < starts.size() && next.offset != starts[k + 1].offset) break;
+        }
+    }
+    Reader rest(text, next);
+    ReservationBudget budget((text.size() - next.offset + 1) / MIN_ITEM_BYTES);
+    while (grid.tiers.size() < grid.size) {
+        Tier tier;
+        if (auto status = read_tier(rest, tier, budget); !status) return std::move(status).error();
+        grid.add_tier(std::move(tier));
     }
     if (strict) {
-        if (auto status = grid.validate(); !status) return std::move(status).error();
+        if (auto status = grid.validate_header(); !status) return std::move(status).error();
+        for (std::size_t k = 0; k < grid.tiers.size(); ++k) {
+            if (k < checked.size() && checked[k]) return std::move(*checked[k]);
+            if (k >= checked.size()) {
+                if (auto status = grid.tiers[k].validate(); !status)
+                    return std::move(status).error();
+            }
+        }
     }
     return grid;
 }
+
+}  // namespace
+
+Result<TextGrid> parse_short_text(std::string_view text, bool strict,
+                                  const std::vector<QuoteAndLineCount>& piece_counts) {
+    const bool apart =
+        text.size() >= TIERS_APART_FROM_BYTES && !on_pool_worker() && logical_processors() > 1;
+    return parse(text, strict, apart, piece_counts);
+}
+
+Result<TextGrid> parse_short_text_one_pass(std::string_view text, bool strict) {
+    return parse(text, strict, false, {});
+}
+
+namespace detail {
+Result<TextGrid> parse_short_text_tiers_apart(std::string_view text, bool strict,
+                                              const std::vector<QuoteAndLineCount>& piece_counts) {
+    return parse(text, strict, true, piece_counts);
+}
+}  // namespace detail
 
 }  // namespace textgrid

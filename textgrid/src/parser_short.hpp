@@ -1,11 +1,24 @@
 #pragma once
 #include <string_view>
+#include <vector>
 
+#include "byte_scan.hpp"
 #include "textgrid.hpp"
 
 namespace textgrid {
 
-// A document from the short layout's text, loaded already (UTF-8).
-Result<TextGrid> parse_short_text(std::string_view text, bool strict);
+// A document from the short layout's text, loaded already (UTF-8). A large
+// text's tiers are read side by side; `piece_counts` (from loading) spare a
+// search for the lines where they start.
+Result<TextGrid> parse_short_text(std::string_view text, bool strict,
+                                  const std::vector<QuoteAndLineCount>& piece_counts = {});
+// The same in one pass, whatever the size (for tests and benchmarks).
+Result<TextGrid> parse_short_text_one_pass(std::string_view text, bool strict);
+
+namespace detail {
+// Tiers side by side whatever the text's size, for tests.
+Result<TextGrid> parse_short_text_tiers_apart(std::string_view text, bool strict,
+                                              const std::vector<QuoteAndLineCount>& piece_counts);
+}  // namespace detail
 
 }  // namespace textgrid
