@@ -74,7 +74,7 @@ bool keep(void* block, std::size_t c) {
 
 }  // namespace
 
-void* take(std::size_t bytes, bool huge_pages) {
+void* take(std::size_t bytes) {
     const std::size_t c = class_of(bytes);
     if (c < CLASSES) {
         if (void* block = take_kept(c)) return block;
@@ -83,7 +83,7 @@ void* take(std::size_t bytes, bool huge_pages) {
     void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) return nullptr;
 #ifdef MADV_HUGEPAGE
-    if (huge_pages) ::madvise(block, size, MADV_HUGEPAGE);  // advice only
+    ::madvise(block, size, MADV_HUGEPAGE);  // advice only
 #endif
     return block;
 }

@@ -37,8 +37,9 @@ inline constexpr std::size_t FROM_BYTES = std::size_t{1} << 20;
 inline constexpr std::size_t KEPT_UP_TO_BYTES = std::size_t{512} << 20;
 
 // A block of at least `bytes` (from FROM_BYTES on), a kept one if one fits;
-// nullptr if the system has no memory. `huge_pages`: a new block asks for them.
-void* take(std::size_t bytes, bool huge_pages);
+// nullptr if the system has no memory. New blocks ask for huge pages: a large
+// array is walked end to end, and blocks are kept, so a slow first fault pays.
+void* take(std::size_t bytes);
 // Gives back a block that take(bytes) returned, with the same `bytes`.
 void give_back(void* block, std::size_t bytes) noexcept;
 // Bytes of the blocks kept now.
@@ -59,7 +60,7 @@ struct LargeAllocator {
         if (n > std::numeric_limits<std::size_t>::max() / sizeof(T))
             throw std::bad_array_new_length();
         if (n * sizeof(T) < large_memory::FROM_BYTES) return std::allocator<T>().allocate(n);
-        void* block = large_memory::take(n * sizeof(T), false);
+        void* block = large_memory::take(n * sizeof(T));
         if (!block) throw std::bad_alloc();
         return static_cast<T*>(block);
     }

@@ -257,7 +257,7 @@ Result<LoadedText> read_small(const FileDescriptor& file, std::size_t expected, 
 // reuse: reading a file into fresh pages costs nearly twice as much.
 class Mapping {
 public:
-    explicit Mapping(std::size_t size) : size_(size), memory_(large_memory::take(size, true)) {}
+    explicit Mapping(std::size_t size) : size_(size), memory_(large_memory::take(size)) {}
     ~Mapping() {
         if (memory_) large_memory::give_back(memory_, size_);
     }

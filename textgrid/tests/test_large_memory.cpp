@@ -37,14 +37,14 @@ bool marked(const void* block, std::size_t bytes, std::uint64_t owner) {
 // beyond every kept size, or past what may be kept, go back to the system.
 TEST(LargeMemory, KeepsFreedBlocksForSizesTheyFit) {
     for (const std::size_t bytes : {MiB, 5 * MiB + 7, 100 * MiB, 300 * MiB}) {
-        void* block = large_memory::take(bytes, false);
+        void* block = large_memory::take(bytes);
         ASSERT_NE(block, nullptr);
         mark(block, bytes, bytes);
         const std::size_t before = large_memory::kept_bytes();
         large_memory::give_back(block, bytes);
         const bool kept = bytes <= 256 * MiB;
         EXPECT_EQ(large_memory::kept_bytes() > before, kept) << bytes;
-        void* again = large_memory::take(bytes - 1, false);
+        void* again = large_memory::take(bytes - 1);
         if (kept) {  // else the system may well map the same place again
             EXPECT_EQ(again, block) << bytes;
         }
@@ -54,7 +54,7 @@ TEST(LargeMemory, KeepsFreedBlocksForSizesTheyFit) {
     }
     std::vector<void*> taken;
     for (std::size_t k = 0; k < 2 * large_memory::KEPT_UP_TO_BYTES / (64 * MiB); ++k)
-        taken.push_back(large_memory::take(64 * MiB, false));
+        taken.push_back(large_memory::take(64 * MiB));
     for (void* block : taken) large_memory::give_back(block, 64 * MiB);
     EXPECT_LE(large_memory::kept_bytes(), large_memory::KEPT_UP_TO_BYTES);
 }
@@ -66,7 +66,7 @@ TEST(LargeMemory, NeverHandsOneBlockToTwoOwners) {
         threads.emplace_back([t, &failures] {
             for (std::uint64_t round = 0; round < 200; ++round) {
                 const std::size_t bytes = (1 + (round + t) % 3) * MiB;
-                void* block = large_memory::take(bytes, false);
+                void* block = large_memory::take(bytes);
                 const std::uint64_t owner = (t << 32) | round;
                 mark(block, bytes, owner);
                 std::this_thread::yield();
