@@ -27,6 +27,9 @@ std::size_t class_of(std::size_t bytes) {
 
 constexpr std::size_t PAGE_BYTES = 4096;
 
+// Smaller blocks would hold much more memory in huge pages than they use.
+constexpr std::size_t HUGE_PAGES_FROM_BYTES = std::size_t{8} << 20;
+
 // Blocks beyond every class are mapped to their size and never kept.
 std::size_t mapped_size(std::size_t bytes) {
     const std::size_t c = class_of(bytes);
@@ -83,7 +86,7 @@ void* take(std::size_t bytes) {
     void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) return nullptr;
 #ifdef MADV_HUGEPAGE
-    ::madvise(block, size, MADV_HUGEPAGE);  // advice only
+    if (size >= HUGE_PAGES_FROM_BYTES) ::madvise(block, size, MADV_HUGEPAGE);  // advice only
 #endif
     return block;
 }

@@ -34,11 +34,12 @@ inline constexpr std::size_t FROM_BYTES = std::numeric_limits<std::size_t>::max(
 inline constexpr std::size_t FROM_BYTES = std::size_t{1} << 20;
 #endif
 // Kept for reuse, all blocks together, counted at their full size.
-inline constexpr std::size_t KEPT_UP_TO_BYTES = std::size_t{512} << 20;
+inline constexpr std::size_t KEPT_UP_TO_BYTES = std::size_t{256} << 20;
 
 // A block of at least `bytes` (from FROM_BYTES on), a kept one if one fits;
-// nullptr if the system has no memory. New blocks ask for huge pages: a large
-// array is walked end to end, and blocks are kept, so a slow first fault pays.
+// nullptr if the system has no memory. New blocks from 8 MiB ask for huge
+// pages: such arrays are walked end to end, and blocks are kept, so a slow
+// first fault pays.
 void* take(std::size_t bytes);
 // Gives back a block that take(bytes) returned, with the same `bytes`.
 void give_back(void* block, std::size_t bytes) noexcept;

@@ -21,7 +21,7 @@ namespace textgrid {
 
 namespace {
 
-// From this size on a file gets a mapping of its own; below it the heap's
+// From this size on a file gets a large block; below it the heap's
 // allocator keeps freed buffers for the next file (its threshold for handing
 // memory back to the system grows up to 32 MB).
 constexpr std::size_t MAPPED_FROM_BYTES = std::size_t{32} << 20;

@@ -16,8 +16,8 @@ namespace textgrid {
 
 // The text of a file, held the way the parsers read it fastest: on the heap
 // below 32 MB, where the allocator hands the same pages back call after call
-// (no page faults), and in a large block above (see large_memory.hpp), in huge
-// pages where the system allows. Move-only.
+// (no page faults), and in a large block above (see large_memory.hpp), kept
+// for the next large text once this one is done. Move-only.
 class LoadedText {
 public:
     LoadedText() = default;
@@ -85,9 +85,8 @@ void release_read_text(const char* begin, const char* end) noexcept;
 // dropped); anything else must be valid UTF-8. A path with a NUL byte is refused.
 // A text without any line feed but with carriage returns (classic Mac) gets a
 // line feed for each of them; with any line feed present a lone CR is text.
-// With ReleaseText a large text gets memory of its own, in huge pages where the
-// system allows: released blocks then come back at the next read in a few
-// large faults, not one fault per small page.
+// With ReleaseText a large text gets a block of its own (see large_memory.hpp),
+// whose pages can go back to the system while it is read.
 Result<LoadedText> load_text(std::string_view path, AfterReading after = AfterReading::KeepText);
 
 }  // namespace textgrid
