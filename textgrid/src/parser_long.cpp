@@ -201,15 +201,16 @@ struct Partial {
     std::size_t leading_item_line = 0;   // physical line of the first of them
     std::optional<TextGridError> error;  // first fault; reading stopped there
     // Validation of the rows, made where the stretch was read. The kind of the
-    // tier the leading items belong to is not known there: both are checked.
-    TierCheck leading_as_interval;
-    TierCheck leading_as_point;
+    // tier the leading items belong to is not known there: they are checked as
+    // the kind their first header names, and checked again where joined if the
+    // tier is of the other kind.
+    bool leading_points = false;  // the first leading item began with "points ["
+    TierCheck leading_check;
     std::vector<TierCheck> tier_checks;  // one per tier begun here
 };
 
 void check_rows(Partial& part) {
-    part.leading_as_interval.add(true, part.leading_items);
-    part.leading_as_point.add(false, part.leading_items);
+    part.leading_check.add(!part.leading_points, part.leading_items);
     part.tier_checks.resize(part.grid.tiers.size());
     for (std::size_t k = 0; k < part.grid.tiers.size(); ++k) {
         const Tier& tier = part.grid.tiers[k];
@@ -259,6 +260,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
                         return part;
                     }
                     part.leading_item_line = line.number;
+                    part.leading_points = kind == Header::PointItem;
                     items = &part.leading_items;
                     items->reserve(budget.take(stretch.size() / TYPICAL_ITEM_BYTES));
                 }
@@ -401,8 +403,12 @@ public:
                 return;
             }
             if (strict_) {
-                checks_.back().join(grid_.tiers.back().is_interval ? part.leading_as_interval
-                                                                   : part.leading_as_point);
+                const bool is_interval = grid_.tiers.back().is_interval;
+                if (is_interval == part.leading_points) {
+                    part.leading_check = TierCheck();
+                    part.leading_check.add(is_interval, part.leading_items);
+                }
+                checks_.back().join(part.leading_check);
             }
             add_rows(false, part.leading_items);
         }
