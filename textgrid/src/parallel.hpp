@@ -122,6 +122,27 @@ auto parallel_map_pieces(std::size_t n, F&& piece, std::size_t processors = logi
     return std::move(context.slots).take();
 }
 
+namespace detail {
+
+// {f(0), ..., f(n-1)} from the pool, the indices cut into `pieces`.
+template <class F>
+auto map_on_pool(std::size_t n, std::size_t pieces, F& f, std::size_t processors)
+    -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>> {
+    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>;
+    struct Context {
+        F& f;
+        Slots<R> slots;
+    } context{f, Slots<R>(n)};
+    const PieceBody body = [](void* raw, std::size_t, std::size_t begin, std::size_t end) {
+        auto& ctx = *static_cast<Context*>(raw);
+        for (std::size_t i = begin; i < end; ++i) ctx.slots.store(i, ctx.f(i));
+    };
+    if (n > 0) run_pieces(n, pieces, processors, body, &context);
+    return std::move(context.slots).take();
+}
+
+}  // namespace detail
+
 // Returns {f(0), ..., f(n-1)}. f must be safe to run concurrently on different
 // indices. An InternalFailure from any f reaches the caller after the running
 // pieces finish. `processors` is P; tests inject it. On the pool a call uses at
@@ -136,34 +157,14 @@ auto parallel_map(std::size_t n, F&& f, std::size_t processors = logical_process
         for (std::size_t i = 0; i < n; ++i) results.push_back(f(i));
         return results;
     }
-    struct Context {
-        F& f;
-        detail::Slots<R> slots;
-    } context{f, detail::Slots<R>(n)};
-    const detail::PieceBody body = [](void* raw, std::size_t, std::size_t begin, std::size_t end) {
-        auto& ctx = *static_cast<Context*>(raw);
-        for (std::size_t i = begin; i < end; ++i) ctx.slots.store(i, ctx.f(i));
-    };
-    detail::run_pieces(n, detail::piece_count(n, processors), processors, body, &context);
-    return std::move(context.slots).take();
+    return detail::map_on_pool(n, detail::piece_count(n, processors), f, processors);
 }
 
 // parallel_map with every element a piece of its own, on the pool however few
 // they are: for a few large tasks (the tiers of a large document).
 template <class F>
-auto parallel_map_each(std::size_t n, F&& f, std::size_t processors = logical_processors())
-    -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>> {
-    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>;
-    struct Context {
-        F& f;
-        detail::Slots<R> slots;
-    } context{f, detail::Slots<R>(n)};
-    const detail::PieceBody body = [](void* raw, std::size_t, std::size_t begin, std::size_t end) {
-        auto& ctx = *static_cast<Context*>(raw);
-        for (std::size_t i = begin; i < end; ++i) ctx.slots.store(i, ctx.f(i));
-    };
-    if (n > 0) detail::run_pieces(n, n, processors, body, &context);
-    return std::move(context.slots).take();
+auto parallel_map_each(std::size_t n, F&& f, std::size_t processors = logical_processors()) {
+    return detail::map_on_pool(n, n, f, processors);
 }
 
 // parallel_map_pieces whose results go to observe(begin, std::move(result)) on
