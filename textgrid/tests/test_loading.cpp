@@ -223,6 +223,34 @@ TEST(CountQuotesAndLineFeeds, AgreesWithCountingByteByByte) {
     }
 }
 
+// Skipping a count of line feeds lands just past the last of them, whether
+// they lie in one vector block, across blocks or in the tail; with too few,
+// at the end with the rest still wanted.
+TEST(SkipLineFeeds, LandsJustPastTheLastOne) {
+    std::string text;
+    unsigned state = 777;
+    while (text.size() < 1000) {
+        state = state * 1103515245u + 12345u;
+        text += (state >> 16) % 5 == 0 ? '\n' : 'x';
+    }
+    const char* const end = text.data() + text.size();
+    for (std::size_t from = 0; from < 70; ++from) {
+        std::vector<const char*> after_feed;  // just past each line feed from `from` on
+        for (const char* p = text.data() + from; p < end; ++p)
+            if (*p == '\n') after_feed.push_back(p + 1);
+        for (std::uint64_t lines = 0; lines <= after_feed.size() + 1; ++lines) {
+            std::uint64_t left = lines;
+            const char* got = scan::skip_line_feeds(text.data() + from, end, left);
+            const bool enough = lines <= after_feed.size();
+            const char* want = lines == 0 ? text.data() + from
+                               : enough   ? after_feed[lines - 1]
+                                          : end;
+            ASSERT_EQ(got, want) << "from " << from << ", " << lines << " lines";
+            ASSERT_EQ(left, enough ? 0 : lines - after_feed.size());
+        }
+    }
+}
+
 // The first byte beyond ASCII is found exactly, wherever it lies in or across
 // the blocks of the vector steps, and a text without one is crossed whole.
 class SkipAscii : public ::testing::TestWithParam<unsigned char> {};
