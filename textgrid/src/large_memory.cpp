@@ -57,9 +57,9 @@ void* take_kept(std::size_t c) {
     return nullptr;
 }
 
-bool keep(void* block, std::size_t c) {
-    auto& total = kept().bytes;
+bool keep([[maybe_unused]] void* block, [[maybe_unused]] std::size_t c) {
 #ifdef MADV_FREE
+    auto& total = kept().bytes;
     if (total.fetch_add(class_size(c), std::memory_order_relaxed) + class_size(c) <=
             KEPT_UP_TO_BYTES &&
         ::madvise(block, class_size(c), MADV_FREE) == 0) {
@@ -68,10 +68,8 @@ bool keep(void* block, std::size_t c) {
             if (slot.compare_exchange_strong(empty, block, std::memory_order_release)) return true;
         }
     }
-#else
-    total.fetch_add(class_size(c), std::memory_order_relaxed);
-#endif
     total.fetch_sub(class_size(c), std::memory_order_relaxed);
+#endif
     return false;
 }
 

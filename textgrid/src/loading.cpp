@@ -8,9 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <mutex>
 #include <optional>
-#include <tuple>
 #include <utility>
 
 #include "file_io.hpp"
