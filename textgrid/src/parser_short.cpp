@@ -155,7 +155,8 @@ Status read_items(Reader& reader, Tier& tier, std::uint64_t count, ReservationBu
     return Ok{};
 }
 
-Status read_tier(Reader& reader, Tier& tier, ReservationBudget& budget) {
+// A tier's five header lines: class, name, bounds and item count.
+Status read_tier_header(Reader& reader, Tier& tier) {
     const std::string_view kind_line = reader.next();
     if (reader.error) return *reader.error;
     auto is_interval = read_tier_class(kind_line);
@@ -167,7 +168,18 @@ Status read_tier(Reader& reader, Tier& tier, ReservationBudget& budget) {
     tier.size = parse_count_or_zero(reader.next());
     if (reader.error) return *reader.error;
     decode_praat_string(name, tier.name);
+    return Ok{};
+}
+
+Status read_tier(Reader& reader, Tier& tier, ReservationBudget& budget) {
+    if (auto status = read_tier_header(reader, tier); !status) return status;
     return read_items(reader, tier, tier.size, budget);
+}
+
+// A tier's first fault, if any.
+std::optional<TextGridError> fault_of(const Tier& tier) {
+    if (auto status = tier.validate(); !status) return std::move(status).error();
+    return std::nullopt;
 }
 
 // Lines before the document's start time: the two header lines and a blank
@@ -232,16 +244,14 @@ std::vector<LineStart> plan_tiers(std::string_view text, LineStart first, std::u
     std::vector<LineStart> starts{first};
     while (starts.size() < tiers) {
         Reader header(text, starts.back());
-        auto is_interval = read_tier_class(header.next());
-        for (int field = 0; field < 3; ++field) header.next();  // name, start, end time
-        const std::uint64_t count = parse_count_or_zero(header.next());
-        if (header.error || !is_interval) return {};
-        const std::uint64_t lines_per_item = is_interval.value() ? 3 : 2;
-        if (count > text.size() / lines_per_item) return {};
+        Tier tier;
+        if (!read_tier_header(header, tier)) return {};
+        const std::uint64_t lines_per_item = tier.is_interval ? 3 : 2;
+        if (tier.size > text.size() / lines_per_item) return {};
         const LineStart items = header.next_line_start();
-        const auto next = line_feeds.skip(items.offset, count * lines_per_item);
+        const auto next = line_feeds.skip(items.offset, tier.size * lines_per_item);
         if (!next) return {};
-        starts.push_back({*next, items.number + count * lines_per_item});
+        starts.push_back({*next, items.number + tier.size * lines_per_item});
     }
     return starts;
 }
@@ -262,9 +272,7 @@ TierRead read_tier_at(std::string_view text, LineStart start, std::size_t stop, 
         return read;
     }
     read.end = reader.next_line_start();
-    if (strict) {
-        if (auto status = read.tier.validate(); !status) read.invalid = std::move(status).error();
-    }
+    if (strict) read.invalid = fault_of(read.tier);
     return read;
 }
 
@@ -305,11 +313,8 @@ Result<TextGrid> parse(std::string_view text, bool strict, bool apart,
     if (strict) {
         if (auto status = grid.validate_header(); !status) return std::move(status).error();
         for (std::size_t k = 0; k < grid.tiers.size(); ++k) {
-            if (k < checked.size() && checked[k]) return std::move(*checked[k]);
-            if (k >= checked.size()) {
-                if (auto status = grid.tiers[k].validate(); !status)
-                    return std::move(status).error();
-            }
+            auto fault = k < checked.size() ? std::move(checked[k]) : fault_of(grid.tiers[k]);
+            if (fault) return std::move(*fault);
         }
     }
     return grid;
