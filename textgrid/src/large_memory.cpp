@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 
 namespace textgrid::large_memory {
 
@@ -36,9 +37,19 @@ std::size_t mapped_size(std::size_t bytes) {
     return c < CLASSES ? class_size(c) : (bytes + PAGE_BYTES - 1) / PAGE_BYTES * PAGE_BYTES;
 }
 
+// Marking a block's pages free costs the system a step for every small page it
+// holds, which for the blocks below huge pages is more than a reading of them
+// saves: these are kept unmarked, up to this much in all.
+constexpr std::size_t UNMARKED_UP_TO_BYTES = std::size_t{64} << 20;
+
+// A kept block's address, with its lowest bit set if its pages were left unmarked
+// (blocks are page aligned).
+constexpr std::uintptr_t UNMARKED = 1;
+
 struct Kept {
     std::array<std::array<std::atomic<void*>, KEPT_PER_CLASS>, CLASSES> blocks{};
     std::atomic<std::size_t> bytes{0};
+    std::atomic<std::size_t> unmarked_bytes{0};
 };
 
 Kept& kept() {
@@ -51,22 +62,43 @@ void* take_kept(std::size_t c) {
         void* block = slot.load(std::memory_order_relaxed);
         if (block && slot.compare_exchange_strong(block, nullptr, std::memory_order_acquire)) {
             kept().bytes.fetch_sub(class_size(c), std::memory_order_relaxed);
-            return block;
+            const auto address = reinterpret_cast<std::uintptr_t>(block);
+            if (address & UNMARKED)
+                kept().unmarked_bytes.fetch_sub(class_size(c), std::memory_order_relaxed);
+            return reinterpret_cast<void*>(address & ~UNMARKED);
         }
     }
     return nullptr;
+}
+
+// Whether a block of class c may be kept without marking its pages, counted
+// as such if so.
+bool leave_unmarked(std::size_t c) {
+    if (class_size(c) >= HUGE_PAGES_FROM_BYTES) return false;
+    auto& unmarked = kept().unmarked_bytes;
+    if (unmarked.fetch_add(class_size(c), std::memory_order_relaxed) + class_size(c) <=
+        UNMARKED_UP_TO_BYTES)
+        return true;
+    unmarked.fetch_sub(class_size(c), std::memory_order_relaxed);
+    return false;
 }
 
 bool keep([[maybe_unused]] void* block, [[maybe_unused]] std::size_t c) {
 #ifdef MADV_FREE
     auto& total = kept().bytes;
     if (total.fetch_add(class_size(c), std::memory_order_relaxed) + class_size(c) <=
-            KEPT_UP_TO_BYTES &&
-        ::madvise(block, class_size(c), MADV_FREE) == 0) {
-        for (auto& slot : kept().blocks[c]) {
-            void* empty = nullptr;
-            if (slot.compare_exchange_strong(empty, block, std::memory_order_release)) return true;
+        KEPT_UP_TO_BYTES) {
+        const bool unmarked = leave_unmarked(c);
+        if (unmarked || ::madvise(block, class_size(c), MADV_FREE) == 0) {
+            void* const tagged = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(block) |
+                                                         (unmarked ? UNMARKED : 0));
+            for (auto& slot : kept().blocks[c]) {
+                void* empty = nullptr;
+                if (slot.compare_exchange_strong(empty, tagged, std::memory_order_release))
+                    return true;
+            }
         }
+        if (unmarked) kept().unmarked_bytes.fetch_sub(class_size(c), std::memory_order_relaxed);
     }
     total.fetch_sub(class_size(c), std::memory_order_relaxed);
 #endif
@@ -96,5 +128,9 @@ void give_back(void* block, std::size_t bytes) noexcept {
 }
 
 std::size_t kept_bytes() noexcept { return kept().bytes.load(std::memory_order_relaxed); }
+
+std::size_t kept_unmarked_bytes() noexcept {
+    return kept().unmarked_bytes.load(std::memory_order_relaxed);
+}
 
 }  // namespace textgrid::large_memory

@@ -7,7 +7,9 @@
 // blocks this large back to the system as soon as they are freed. Freed blocks
 // wait here instead, their pages marked for the system to take when it runs
 // short (MADV_FREE): until it does, the next reading lands on them without a
-// fault. Lock-free, so a fork at any moment leaves the child a usable cache.
+// fault. Marking costs the system a step per small page, so some of the blocks
+// below huge pages are kept unmarked instead. Lock-free, so a fork at any moment
+// leaves the child a usable cache.
 
 #include <cstddef>
 #include <limits>
@@ -45,6 +47,9 @@ void* take(std::size_t bytes);
 void give_back(void* block, std::size_t bytes) noexcept;
 // Bytes of the blocks kept now.
 std::size_t kept_bytes() noexcept;
+// Bytes of those kept without their pages marked free (blocks below 8 MiB,
+// up to 64 MiB in all).
+std::size_t kept_unmarked_bytes() noexcept;
 
 }  // namespace large_memory
 

@@ -52,11 +52,25 @@ TEST(LargeMemory, KeepsFreedBlocksForSizesTheyFit) {
         mark(again, bytes - 1, 1);
         large_memory::give_back(again, bytes - 1);
     }
-    std::vector<void*> taken;
-    for (std::size_t k = 0; k < 2 * large_memory::KEPT_UP_TO_BYTES / (64 * MiB); ++k)
-        taken.push_back(large_memory::take(64 * MiB));
-    for (void* block : taken) large_memory::give_back(block, 64 * MiB);
-    EXPECT_LE(large_memory::kept_bytes(), large_memory::KEPT_UP_TO_BYTES);
+    // Past each bound, blocks are marked free or go back to the system; either
+    // way every one can be taken again whole.
+    for (const std::vector<std::size_t>& sizes :
+         {std::vector<std::size_t>{3 * MiB, 4 * MiB, 6 * MiB},
+          std::vector<std::size_t>{64 * MiB}}) {
+        std::vector<std::pair<void*, std::size_t>> taken;
+        for (const std::size_t bytes : sizes) {
+            for (std::size_t k = 0; k < 2 * large_memory::KEPT_UP_TO_BYTES / (64 * MiB) + 16; ++k)
+                taken.emplace_back(large_memory::take(bytes), bytes);
+        }
+        for (auto [block, bytes] : taken) large_memory::give_back(block, bytes);
+        EXPECT_LE(large_memory::kept_bytes(), large_memory::KEPT_UP_TO_BYTES);
+        EXPECT_LE(large_memory::kept_unmarked_bytes(), 64 * MiB);
+        for (auto& [block, bytes] : taken) {
+            block = large_memory::take(bytes);
+            mark(block, bytes, bytes);
+        }
+        for (auto [block, bytes] : taken) large_memory::give_back(block, bytes);
+    }
 }
 
 TEST(LargeMemory, NeverHandsOneBlockToTwoOwners) {
