@@ -34,12 +34,10 @@ std::size_t logical_processors() {
 
 namespace detail {
 
-// Several pieces per processor let fast workers take over from slow ones.
-constexpr std::size_t PIECES_PER_PROCESSOR = 8;
-
-std::size_t piece_count(std::size_t n, std::size_t processors) {
+std::size_t piece_count(std::size_t n, std::size_t processors, std::size_t per_processor) {
     const std::size_t p = std::max<std::size_t>(processors, 1);
-    const std::size_t balanced = p > n / PIECES_PER_PROCESSOR ? n : p * PIECES_PER_PROCESSOR;
+    const std::size_t per = std::max<std::size_t>(per_processor, 1);
+    const std::size_t balanced = p > n / per ? n : p * per;
     return std::max<std::size_t>(1, std::min(n / MIN_PIECE_LENGTH, balanced));
 }
 

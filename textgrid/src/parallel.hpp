@@ -31,9 +31,13 @@ inline bool stays_on_caller(std::size_t n, std::size_t processors) {
     return n / PARALLEL_ELEMENTS_PER_PROCESSOR < (processors == 0 ? 1 : processors);
 }
 
+// Several pieces per processor let fast workers take over from slow ones.
+inline constexpr std::size_t PIECES_PER_PROCESSOR = 8;
+
 // How many pieces the pool cuts n elements into: enough to balance P
 // processors, each piece holding at least MIN_PIECE_LENGTH elements (at least one).
-std::size_t piece_count(std::size_t n, std::size_t processors);
+std::size_t piece_count(std::size_t n, std::size_t processors,
+                        std::size_t per_processor = PIECES_PER_PROCESSOR);
 
 // Piece k covers [piece_begin(k), piece_begin(k + 1)).
 inline std::size_t piece_begin(std::size_t n, std::size_t pieces, std::size_t k) {
@@ -172,16 +176,18 @@ auto parallel_map_each(std::size_t n, F&& f, std::size_t processors = logical_pr
 // element), as soon as each is done, while the pool goes on with later pieces
 // (a few per processor ahead, no further): the caller's own work on the
 // results overlaps the mapping, and only a few results are alive at once. An exception from a piece
-// or from observe reaches the caller once the running pieces finish.
+// or from observe reaches the caller once the running pieces finish. Fewer
+// pieces per processor than the pool's usual number make longer pieces.
 template <class F, class O>
 void parallel_map_pieces_ordered(std::size_t n, F&& piece, O&& observe,
-                                 std::size_t processors = logical_processors()) {
+                                 std::size_t processors = logical_processors(),
+                                 std::size_t pieces_per_processor = detail::PIECES_PER_PROCESSOR) {
     using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>;
     if (detail::stays_on_caller(n, processors)) {
         if (n > 0) observe(std::size_t{0}, piece(std::size_t{0}, n));
         return;
     }
-    const std::size_t pieces = detail::piece_count(n, processors);
+    const std::size_t pieces = detail::piece_count(n, processors, pieces_per_processor);
     struct Context {
         F& piece;
         O& observe;

@@ -459,30 +459,36 @@ private:
     std::optional<TextGridError> error_;
 };
 
-// Reads each stretch that starts inside the pool piece [begin, end), checking
-// its rows if `check`; with ReleaseText the text read goes back to the system
-// (stretches keep copies of what they need).
-std::vector<Partial> parse_stretches_from(std::string_view text, const std::vector<Cut>& cuts,
+// Reads the text from the first cut inside the pool piece [begin, end) up to
+// the first cut past the piece as one stretch (none if no cut is inside),
+// checking its rows if `check`; with ReleaseText the text read goes back to the
+// system (the stretch keeps copies of what it needs).
+std::optional<Partial> parse_stretch_from(std::string_view text, const std::vector<Cut>& cuts,
                                           std::size_t begin, std::size_t end, bool check,
                                           AfterReading after) {
-    std::vector<Partial> some;
-    auto cut = std::lower_bound(cuts.begin(), cuts.end(), begin,
-                                [](const Cut& c, std::size_t at) { return c.position < at; });
-    const std::size_t first = cut == cuts.end() ? text.size() : cut->position;
-    std::size_t stop = first;
-    for (; cut != cuts.end() && cut->position < end; ++cut) {
-        stop = cut + 1 == cuts.end() ? text.size() : (cut + 1)->position;
-        some.push_back(parse_stretch(text.substr(cut->position, stop - cut->position), cut->line,
-                                     cut->position == 0));
-        if (check) check_rows(some.back());
-    }
+    const auto before = [](const Cut& c, std::size_t at) { return c.position < at; };
+    const auto first = std::lower_bound(cuts.begin(), cuts.end(), begin, before);
+    const auto next = std::lower_bound(first, cuts.end(), end, before);
+    if (first == next) return std::nullopt;
+    const std::size_t start = first->position;
+    const std::size_t stop = next == cuts.end() ? text.size() : next->position;
+    std::optional<Partial> part =
+        parse_stretch(text.substr(start, stop - start), first->line, start == 0);
+    if (check) check_rows(*part);
     if (after == AfterReading::ReleaseText)
-        release_read_text(text.data() + first, text.data() + stop);
-    return some;
+        release_read_text(text.data() + start, text.data() + stop);
+    return part;
 }
 
+// Rows that only the finished document holds are read in long stretches, a few
+// per processor: within one, each tier's rows go straight into one array, where
+// joining short stretches moved nearly every row a second time. Rows handed to
+// an observer as they come are read in short stretches, so it starts early and
+// only a few wait at once.
+constexpr std::size_t LONG_STRETCHES_PER_PROCESSOR = 2;
+
 // Quote parity and line numbers come from counting every piece at once; each
-// stretch then runs from one header cut to the next, read and checked on its
+// stretch then runs from a header cut to a later one, read and checked on its
 // own, and is joined while later stretches are still read.
 Result<TextGrid> read_in_pieces(std::string_view text, bool strict, std::size_t processors,
                                 const std::vector<QuoteAndLineCount>& piece_counts,
@@ -493,12 +499,12 @@ Result<TextGrid> read_in_pieces(std::string_view text, bool strict, std::size_t 
     parallel_map_pieces_ordered(
         text.size(),
         [&](std::size_t begin, std::size_t end) {
-            return parse_stretches_from(text, cuts, begin, end, strict, after);
+            return parse_stretch_from(text, cuts, begin, end, strict, after);
         },
-        [&](std::size_t, std::vector<Partial>&& some) {
-            for (Partial& part : some) join.take(part);
+        [&](std::size_t, std::optional<Partial>&& part) {
+            if (part) join.take(*part);
         },
-        processors);
+        processors, observe ? detail::PIECES_PER_PROCESSOR : LONG_STRETCHES_PER_PROCESSOR);
     return std::move(join).finish();
 }
 
