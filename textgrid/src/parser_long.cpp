@@ -480,12 +480,22 @@ std::optional<Partial> parse_stretch_from(std::string_view text, const std::vect
     return part;
 }
 
-// Rows that only the finished document holds are read in long stretches, a few
+// Rows that only the finished document holds are read in long stretches, two
 // per processor: within one, each tier's rows go straight into one array, where
-// joining short stretches moved nearly every row a second time. Rows handed to
-// an observer as they come are read in short stretches, so it starts early and
-// only a few wait at once.
+// joining short stretches moved nearly every row a second time. A stretch's
+// leading rows are still copied where it is joined, so on a huge text
+// stretches stay below LONG_STRETCH_BYTES (as far as the usual pieces allow),
+// bounding the memory that copy needs. Rows handed to an observer as they come
+// are read in short stretches, so it starts early and only a few wait at once.
 constexpr std::size_t LONG_STRETCHES_PER_PROCESSOR = 2;
+constexpr std::size_t LONG_STRETCH_BYTES = std::size_t{64} << 20;
+
+std::size_t stretches_per_processor(std::size_t bytes, std::size_t processors, bool observed) {
+    if (observed) return detail::PIECES_PER_PROCESSOR;
+    const std::size_t needed =
+        bytes / (std::max<std::size_t>(processors, 1) * LONG_STRETCH_BYTES) + 1;
+    return std::clamp(needed, LONG_STRETCHES_PER_PROCESSOR, detail::PIECES_PER_PROCESSOR);
+}
 
 // Quote parity and line numbers come from counting every piece at once; each
 // stretch then runs from a header cut to a later one, read and checked on its
@@ -504,7 +514,7 @@ Result<TextGrid> read_in_pieces(std::string_view text, bool strict, std::size_t 
         [&](std::size_t, std::optional<Partial>&& part) {
             if (part) join.take(*part);
         },
-        processors, observe ? detail::PIECES_PER_PROCESSOR : LONG_STRETCHES_PER_PROCESSOR);
+        processors, stretches_per_processor(text.size(), processors, bool(observe)));
     return std::move(join).finish();
 }
 
