@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -173,10 +174,14 @@ struct DirectRun {
     std::size_t lines = 0;
 };
 
+// A direct run yields after this many lines, so the rows it read can be
+// checked while they are still in the cache.
+constexpr std::size_t DIRECT_RUN_LINES = 8192;
+
 // Item headers and item lines in their usual shapes, one after the other,
 // straight from the text, up to the first line of any other shape.
 void read_items_directly(Items& items, bool& in_point, DirectRun& run) {
-    for (;;) {
+    while (run.lines < DIRECT_RUN_LINES) {
         const char* const start = scan::skip_blanks(run.next, run.end);
         const char* next = nullptr;
         if (run.in_item) next = read_item_line_directly(items.back(), start, run.end);
@@ -209,17 +214,67 @@ struct Partial {
     std::vector<TierCheck> tier_checks;  // one per tier begun here
 };
 
-void check_rows(Partial& part) {
-    part.leading_check.add(!part.leading_points, part.leading_items);
-    part.tier_checks.resize(part.grid.tiers.size());
-    for (std::size_t k = 0; k < part.grid.tiers.size(); ++k) {
-        const Tier& tier = part.grid.tiers[k];
-        part.tier_checks[k].add(tier.is_interval, tier.items);
-    }
-}
+// With `strict`, a stretch's rows are checked as they are read, a few thousand
+// at a time while they are still in the core's cache, instead of being walked
+// again from memory once the whole stretch is read.
+class RowChecks {
+public:
+    RowChecks(Partial& part, bool enabled) : part_(part), enabled_(enabled) {}
 
-Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_text_start) {
+    // Rows now go to the leading items, or to the tier begun last.
+    void follow_leading() { follow(LEADING); }
+    void follow_last_tier() {
+        if (enabled_) part_.tier_checks.resize(part_.grid.tiers.size());
+        follow(part_.grid.tiers.size() - 1);
+    }
+    // Once enough rows wait, checks all but the last, which may be under way.
+    void keep_up() {
+        if (enabled_ && following_ && rows().size() > checked_ + EVERY)
+            check_up_to(rows().size() - 1);
+    }
+    // Checks every row not yet checked.
+    void finish() {
+        if (enabled_ && following_) check_up_to(rows().size());
+    }
+
+private:
+    static constexpr std::size_t LEADING = static_cast<std::size_t>(-1);
+    static constexpr std::size_t EVERY = 2048;  // about 100 KB of rows
+
+    void follow(std::size_t tier) {
+        finish();
+        tier_ = tier;
+        following_ = true;
+        checked_ = 0;
+    }
+    const Items& rows() const {
+        return tier_ == LEADING ? part_.leading_items : part_.grid.tiers[tier_].items;
+    }
+    void check_up_to(std::size_t end) {
+        if (end <= checked_) return;
+        const std::span<const Item> fresh(rows().data() + checked_, end - checked_);
+        // A tier's kind is settled before its first row: its keys come first.
+        if (tier_ == LEADING) {
+            part_.leading_check.add(!part_.leading_points, fresh);
+        } else {
+            part_.tier_checks[tier_].add(part_.grid.tiers[tier_].is_interval, fresh);
+        }
+        checked_ = end;
+    }
+
+    Partial& part_;
+    bool enabled_;
+    bool following_ = false;
+    std::size_t tier_ = LEADING;
+    std::size_t checked_ = 0;
+};
+
+// Reads one stretch; with `check`, its rows are also checked (the partial's
+// leading_check and tier_checks).
+Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_text_start,
+                      bool check) {
     Partial part;
+    RowChecks checks(part, check);
     State state = at_text_start ? State::Header : State::TierList;
     Tier* tier = nullptr;
     Items* items = nullptr;  // where the next item goes
@@ -237,6 +292,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
             if (run.lines != 0) {
                 if (run.in_item) state = State::InItem;
                 cursor.skip_lines(run.next, run.lines);
+                checks.keep_up();
                 continue;
             }
         }
@@ -250,6 +306,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
             case Header::Tier:
                 tier = &part.grid.tiers.emplace_back();
                 items = &tier->items;
+                checks.follow_last_tier();
                 state = State::InTier;
                 continue;
             case Header::IntervalItem:
@@ -263,6 +320,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
                     part.leading_points = kind == Header::PointItem;
                     items = &part.leading_items;
                     items->reserve(budget.take(stretch.size() / TYPICAL_ITEM_BYTES));
+                    checks.follow_leading();
                 }
                 items->emplace_back();
                 in_point = kind == Header::PointItem;
@@ -285,6 +343,7 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
             read_document_key(part.grid, key, value);
         }
     }
+    checks.finish();
     return part;
 }
 
@@ -473,8 +532,7 @@ std::optional<Partial> parse_stretch_from(std::string_view text, const std::vect
     const std::size_t start = first->position;
     const std::size_t stop = next == cuts.end() ? text.size() : next->position;
     std::optional<Partial> part =
-        parse_stretch(text.substr(start, stop - start), first->line, start == 0);
-    if (check) check_rows(*part);
+        parse_stretch(text.substr(start, stop - start), first->line, start == 0, check);
     if (after == AfterReading::ReleaseText)
         release_read_text(text.data() + start, text.data() + stop);
     return part;
@@ -521,7 +579,7 @@ Result<TextGrid> read_in_pieces(std::string_view text, bool strict, std::size_t 
 }  // namespace
 
 Result<TextGrid> parse_long_text_one_pass(std::string_view text, bool strict) {
-    Partial whole = parse_stretch(text, 1, true);
+    Partial whole = parse_stretch(text, 1, true, false);
     if (whole.error) return std::move(*whole.error);
     if (strict) {
         if (auto status = whole.grid.validate(); !status) return std::move(status).error();

@@ -235,3 +235,66 @@ TEST(LongInPiecesLarge, LargeTextsTakeThePiecewisePathAndMatch) {
     EXPECT_EQ(loaded.value().piece_counts().empty(), logical_processors() < 2);
     EXPECT_TRUE(same_results(parse_long(path, false), one_pass));
 }
+
+// Stretches long enough that strict reading checks their rows while it reads
+// them, a few thousand at a time: the checks must come out as one whole pass's.
+// A line the quick way does not take ("xmin =  1", two blanks) makes later
+// runs of quick lines stop inside an item, whose row is then still incomplete.
+struct CheckedCase {
+    const char* title;
+    std::size_t odd_shape_at;  // the item whose xmin line has two blanks
+    std::size_t fault_at;      // the item that starts before the previous ends, or 0
+    bool points;               // the second tier is a point tier
+};
+
+class LongInPiecesChecked : public ::testing::TestWithParam<CheckedCase> {};
+
+TEST_P(LongInPiecesChecked, MatchesOnePass) {
+    const CheckedCase& c = GetParam();
+    constexpr std::size_t ITEMS = 12000;
+    std::string text =
+        "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0 \nxmax = 1200 \n"
+        "tiers? <exists> \nsize = 2 \nitem []: \n";
+    const auto time = [](std::size_t i) {
+        return std::to_string(i / 10) + "." + std::to_string(i % 10);
+    };
+    text +=
+        "    item [1]:\n        class = \"IntervalTier\" \n        name = \"a\" \n"
+        "        xmin = 0 \n        xmax = 1200 \n        intervals: size = 12000 \n";
+    for (std::size_t i = 1; i <= ITEMS; ++i) {
+        const std::size_t start = i == c.fault_at ? i - 2 : i - 1;
+        text += "        intervals [" + std::to_string(i) +
+                "]:\n            xmin = " + (i == c.odd_shape_at ? " " : "") + time(start) +
+                " \n            xmax = " + time(i) + " \n            text = \"w" +
+                std::to_string(i % 7) + "\" \n";
+    }
+    text += std::string("    item [2]:\n        class = \"") +
+            (c.points ? "TextTier" : "IntervalTier") +
+            "\" \n        name = \"b\" \n        xmin = 0 \n        xmax = 1200 \n        " +
+            (c.points ? "points" : "intervals") + ": size = 12000 \n";
+    for (std::size_t i = 1; i <= ITEMS; ++i) {
+        if (c.points) {
+            text += "        points [" + std::to_string(i) + "]:\n            number = " + time(i) +
+                    " \n            mark = \"p\" \n";
+        } else {
+            text += "        intervals [" + std::to_string(i) +
+                    "]:\n            xmin = " + time(i - 1) + " \n            xmax = " + time(i) +
+                    " \n            text = \"\" \n";
+        }
+    }
+    const auto one_pass = parse_long_text_one_pass(text, true);
+    ASSERT_EQ(bool(one_pass), c.fault_at == 0) << render(one_pass);
+    for (const std::size_t processors : {2u, 3u}) {
+        EXPECT_TRUE(same_results(parse_long_text_in_pieces(text, true, processors), one_pass))
+            << "P = " << processors << "\nin pieces: "
+            << render(parse_long_text_in_pieces(text, true, processors)).substr(0, 300)
+            << "\none pass: " << render(one_pass).substr(0, 300);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LongInPiecesChecked,
+    ::testing::Values(CheckedCase{"sound", 3, 0, false}, CheckedCase{"sound_points", 3, 0, true},
+                      CheckedCase{"fault_deep_in_a_stretch", 3, 7001, false},
+                      CheckedCase{"fault_before_the_odd_line", 9000, 5000, true}),
+    [](const auto& info) { return std::string(info.param.title); });
