@@ -52,8 +52,3 @@ Timing median_timing(int runs, Run&& run) {
     std::nth_element(cpus.begin(), cpus.begin() + middle, cpus.end());
     return Timing{walls[middle], cpus[middle]};
 }
-
-template <class Run>
-double median_seconds(int runs, Run&& run) {
-    return median_timing(runs, run).wall_seconds;
-}

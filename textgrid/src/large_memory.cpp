@@ -71,24 +71,20 @@ void* take_kept(std::size_t c) {
     return nullptr;
 }
 
-// Whether a block of class c may be kept without marking its pages, counted
-// as such if so.
-bool leave_unmarked(std::size_t c) {
-    if (class_size(c) >= HUGE_PAGES_FROM_BYTES) return false;
-    auto& unmarked = kept().unmarked_bytes;
-    if (unmarked.fetch_add(class_size(c), std::memory_order_relaxed) + class_size(c) <=
-        UNMARKED_UP_TO_BYTES)
-        return true;
-    unmarked.fetch_sub(class_size(c), std::memory_order_relaxed);
+// Adds `bytes` to `total` if it stays within `bound`; true if it did.
+bool count_within(std::atomic<std::size_t>& total, std::size_t bytes, std::size_t bound) {
+    if (total.fetch_add(bytes, std::memory_order_relaxed) + bytes <= bound) return true;
+    total.fetch_sub(bytes, std::memory_order_relaxed);
     return false;
 }
 
 bool keep([[maybe_unused]] void* block, [[maybe_unused]] std::size_t c) {
 #ifdef MADV_FREE
     auto& total = kept().bytes;
-    if (total.fetch_add(class_size(c), std::memory_order_relaxed) + class_size(c) <=
-        KEPT_UP_TO_BYTES) {
-        const bool unmarked = leave_unmarked(c);
+    if (count_within(total, class_size(c), KEPT_UP_TO_BYTES)) {
+        const bool unmarked =
+            class_size(c) < HUGE_PAGES_FROM_BYTES &&
+            count_within(kept().unmarked_bytes, class_size(c), UNMARKED_UP_TO_BYTES);
         if (unmarked || ::madvise(block, class_size(c), MADV_FREE) == 0) {
             void* const tagged = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(block) |
                                                          (unmarked ? UNMARKED : 0));
@@ -99,8 +95,8 @@ bool keep([[maybe_unused]] void* block, [[maybe_unused]] std::size_t c) {
             }
         }
         if (unmarked) kept().unmarked_bytes.fetch_sub(class_size(c), std::memory_order_relaxed);
+        total.fetch_sub(class_size(c), std::memory_order_relaxed);
     }
-    total.fetch_sub(class_size(c), std::memory_order_relaxed);
 #endif
     return false;
 }
