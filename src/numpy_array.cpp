@@ -1,10 +1,8 @@
 #define PY_SSIZE_T_CLEAN
 #include "numpy_array.hpp"
 
-#include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <string>
 #include <utility>
 
@@ -99,35 +97,18 @@ OnceCell<void**> array_api_cell;
 void** array_api() { return array_api_cell.get(load_array_api); }
 
 // ---------------------------------------------------------------------------
-// PySliceContainer: owns one moved-in std::vector<T> and destroys it when the
-// last array or view over it is gone.
+// PySliceContainer: owns one column's block, handed over by its NativeColumn,
+// and frees it when the last array or view over it is gone. `data` is null in
+// an instance that holds nothing; such an instance is harmless.
 
 struct SliceContainer {
     PyObject_HEAD void* data;
     Py_ssize_t length;
-    Py_ssize_t capacity;
-    // Null in an instance that holds nothing; such an instance is harmless.
-    void (*release)(SliceContainer*);
-    alignas(std::vector<double>) unsigned char column[sizeof(std::vector<double>)];
 };
-
-template <class T>
-constexpr bool fits_container = sizeof(std::vector<T>) <= sizeof(std::vector<double>) &&
-                                alignof(std::vector<T>) <= alignof(std::vector<double>);
-
-template <class T>
-std::vector<T>* stored_column(SliceContainer* self) {
-    return std::launder(reinterpret_cast<std::vector<T>*>(self->column));
-}
-
-template <class T>
-void release_column(SliceContainer* self) {
-    std::destroy_at(stored_column<T>(self));
-}
 
 void container_dealloc(PyObject* object) {
     auto* self = reinterpret_cast<SliceContainer*>(object);
-    if (auto release = std::exchange(self->release, nullptr)) release(self);
+    std::free(std::exchange(self->data, nullptr));
     PyTypeObject* type = Py_TYPE(object);
     type->tp_free(object);
     Py_DECREF(type);
@@ -165,29 +146,22 @@ OnceCell<PyTypeObject*> container_type_cell;
 PyTypeObject* container_type() { return container_type_cell.get(create_container_type); }
 
 template <class T>
-PyRef make_container(std::vector<T>& column) {
-    static_assert(fits_container<T>);
+PyRef make_container(NativeColumn<T>& column) {
     PyTypeObject* type = container_type();
     PyRef object = PyRef::steal(type->tp_alloc(type, 0));
     if (!object) {
         throw InternalFailure("Failed to create slice container: " + take_error_text());
     }
-    // The array keeps the buffer as long as it lives: no room beyond its length.
-    if (column.capacity() > column.size()) column = std::vector<T>(column.begin(), column.end());
-    // A zero-length array still needs a real, aligned buffer: given null,
-    // NumPy would allocate and own one of its own.
-    if (column.capacity() == 0) column.reserve(1);
     auto* self = reinterpret_cast<SliceContainer*>(object.get());
-    std::vector<T>* stored = ::new (self->column) std::vector<T>(std::move(column));
-    self->release = release_column<T>;
-    self->data = stored->data();
-    self->length = static_cast<Py_ssize_t>(stored->size());
-    self->capacity = static_cast<Py_ssize_t>(stored->capacity());
+    self->length = static_cast<Py_ssize_t>(column.size());
+    // Never null, even for no values: given null, NumPy would allocate and own
+    // a buffer of its own.
+    self->data = column.take_block();
     return object;
 }
 
 template <class T>
-PyRef array_over(std::vector<T>&& column, int type_number) {
+PyRef array_over(NativeColumn<T>&& column, int type_number) {
     void** api = array_api();
     PyRef owner = make_container(column);
     auto* container = reinterpret_cast<SliceContainer*>(owner.get());
@@ -216,15 +190,15 @@ bool is_exact_numpy_array(PyObject* object) {
     return type == static_cast<PyTypeObject*>(array_api()[SLOT_ARRAY_TYPE]);
 }
 
-PyRef array_from_buffer(std::vector<double> column) {
+PyRef array_from_buffer(NativeColumn<double>&& column) {
     return array_over(std::move(column), NPY_DOUBLE);
 }
 
-PyRef array_from_buffer(std::vector<std::uint8_t> flags) {
+PyRef array_from_buffer(NativeColumn<std::uint8_t>&& flags) {
     return array_over(std::move(flags), NPY_BOOL);
 }
 
-PyRef array_from_buffer(std::vector<std::uint32_t> column) {
+PyRef array_from_buffer(NativeColumn<std::uint32_t>&& column) {
     return array_over(std::move(column), NPY_UINT32);
 }
 

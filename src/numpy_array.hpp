@@ -6,20 +6,20 @@
 #include <Python.h>
 
 #include <cstdint>
-#include <vector>
 
+#include "native_column.hpp"
 #include "pyref.hpp"
 
 namespace velmar {
 
-// Each overload moves the column into a PySliceContainer that becomes the
+// Each overload moves the column's block into a PySliceContainer that becomes the
 // array's base, so the array views the buffer without copying it and the
 // buffer is freed once, with the last view. uint8_t columns hold 0/1 flags
 // and become bool arrays. An InternalFailure if NumPy is unavailable or
 // refuses the array.
-PyRef array_from_buffer(std::vector<double> column);
-PyRef array_from_buffer(std::vector<std::uint8_t> flags);
-PyRef array_from_buffer(std::vector<std::uint32_t> column);
+PyRef array_from_buffer(NativeColumn<double>&& column);
+PyRef array_from_buffer(NativeColumn<std::uint8_t>&& flags);
+PyRef array_from_buffer(NativeColumn<std::uint32_t>&& column);
 
 // An instance of numpy.ndarray itself, not of a subclass (whose elements may
 // mean something else than its memory). Other objects never load NumPy.

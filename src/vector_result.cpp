@@ -20,8 +20,8 @@ void VectorColumns::make_room(std::size_t more) {
     const std::size_t rows = tmins_.size() + more;
     if (rows <= tmins_.capacity()) return;
     // Room for the rows at hand only, never for counts a file declares, and
-    // doubling, so that one-row tiers by the million cost linear time.
-    // make_container trims what is left over.
+    // doubling, so that one-row tiers by the million cost linear time. The
+    // numeric columns are trimmed where they become arrays.
     const std::size_t room = std::max(rows, 2 * tmins_.capacity());
     tmins_.reserve(room);
     tmaxs_.reserve(room);
@@ -40,17 +40,17 @@ void VectorColumns::add(const textgrid::Tier& tier, std::span<const textgrid::It
         labels_.push_back(texts_.text(item.label));
         tier_names_.push_back(PyRef::borrow(name.get()));
     }
-    is_intervals_.insert(is_intervals_.end(), items.size(), tier.is_interval ? 1 : 0);
+    is_intervals_.append_copies(items.size(), tier.is_interval ? 1 : 0);
 }
 
 void VectorColumns::add(std::uint32_t file_id, const textgrid::TextGridVectors& file) {
     const std::size_t rows = file.tmins.size();
     make_room(rows);
     file_ids_.reserve(tmins_.capacity());
-    tmins_.insert(tmins_.end(), file.tmins.begin(), file.tmins.end());
-    tmaxs_.insert(tmaxs_.end(), file.tmaxs.begin(), file.tmaxs.end());
-    is_intervals_.insert(is_intervals_.end(), file.is_intervals.begin(), file.is_intervals.end());
-    file_ids_.insert(file_ids_.end(), rows, file_id);
+    tmins_.append(file.tmins.data(), rows);
+    tmaxs_.append(file.tmaxs.data(), rows);
+    is_intervals_.append(file.is_intervals.data(), rows);
+    file_ids_.append_copies(rows, file_id);
     for (std::size_t row = 0; row < rows; ++row) {
         labels_.push_back(texts_.text(file.labels[row]));
         tier_names_.push_back(name_of_next(file.tier_names[row]));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "converter.hpp"
+#include "native_column.hpp"
 #include "pyref.hpp"
 #include "results.hpp"
 #include "textgrid.hpp"
@@ -41,10 +42,10 @@ private:
     // Room for `more` rows in every column.
     void make_room(std::size_t more);
 
-    std::vector<double> tmins_;
-    std::vector<double> tmaxs_;
-    std::vector<std::uint8_t> is_intervals_;
-    std::vector<std::uint32_t> file_ids_;
+    NativeColumn<double> tmins_;
+    NativeColumn<double> tmaxs_;
+    NativeColumn<std::uint8_t> is_intervals_;
+    NativeColumn<std::uint32_t> file_ids_;
     PyRefColumn labels_;
     PyRefColumn tier_names_;
     TextCache texts_;
