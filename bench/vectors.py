@@ -7,7 +7,8 @@ syllables, phones and a point tier; the file bench/peers.py times) and the same
 data as JSON, then prints, median of --runs runs taken in turns:
 
   read    textgrid2data, textgrid2vectors, orjson.loads and json.loads of the
-          JSON (file read included); the goal line of textgrid2vectors
+          JSON (file read included); textgrid2vectors held to one processor,
+          and the bound that sets on all of them; the goal line
   write   data2textgrid, vectors2textgrid from the columns just read
   memory  resident size before and after --rounds rounds of textgrid2vectors
           whose arrays and views are dropped (should stay flat)
@@ -32,18 +33,53 @@ def rss():
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+def on_one_processor(action):
+    """`action` with the calling thread allowed one processor: velmar then does
+    all of a call's work there, in one pass, with nothing side by side."""
+    def pinned():
+        allowed = os.sched_getaffinity(0)
+        os.sched_setaffinity(0, {min(allowed)})
+        try:
+            return action()
+        finally:
+            os.sched_setaffinity(0, allowed)
+    return pinned
+
+
+def print_bound(reads, one_core, figure):
+    """The least wall time textgrid2vectors can take on this machine's
+    processors: one processor's work spread evenly over all of them (reading
+    side by side only adds work), next to the time the goal needs."""
+    if isinstance(reads[one_core], str) or isinstance(reads["orjson.loads"], str):
+        return
+    cores = len(os.sched_getaffinity(0))
+    print(f"  bound on {cores} processors: {reads[one_core][1] * 1e3 / cores:.2f} ms "
+          f"(processor time on one, spread evenly); the goal needs "
+          f"{reads['orjson.loads'][figure] * 1e3 / 4:.2f} ms")
+
+
 def read_goal(path, json_path, runs, figure):
     source = str(path)
-    reads = median_times({
-        "velmar textgrid2vectors": lambda: velmar.textgrid2vectors(source, True, "auto"),
+
+    def vectors():
+        return velmar.textgrid2vectors(source, True, "auto")
+
+    actions = {
+        "velmar textgrid2vectors": vectors,
         "velmar textgrid2data": lambda: velmar.textgrid2data(source, True, "auto"),
         "orjson.loads": lambda: read_orjson(json_path),
         "json.loads": lambda: json.loads(json_path.read_text(encoding="utf-8")),
-    }, runs)
+    }
+    one_core = "textgrid2vectors, 1 core"
+    if hasattr(os, "sched_setaffinity"):
+        actions[one_core] = on_one_processor(vectors)
+    reads = median_times(actions, runs)
     print_table("read", reads, "velmar textgrid2vectors", figure)
     value = ratio(reads, "velmar textgrid2data", "velmar textgrid2vectors", figure)
     if isinstance(value, float):
         print(f"  textgrid2vectors vs textgrid2data: {value:.2f}x")
+    if one_core in reads:
+        print_bound(reads, one_core, figure)
     return goal_line("textgrid2vectors vs orjson.loads, large file",
                      ratio(reads, "orjson.loads", "velmar textgrid2vectors", figure), 4)
 
