@@ -154,10 +154,15 @@ def test_repeated_calls_do_not_grow_memory(files, name):
     # Python objects: one leaked result or message per call would show at once.
     assert python_memory_growth(function, args, kwargs, expected, 30) < 64 * 1024
     # Native memory is invisible to tracemalloc: each call handles about 200 kB
-    # of text, so a leak of it would grow the resident size by 40 MB.
+    # of text, so a leak of it would grow the resident size by 40 MB in each of
+    # two rounds of 200 calls. A one-off rise (the allocator or the system
+    # settling, as the full suite on a busy machine has shown) falls in one.
     run(function, args, kwargs, expected, 50)
-    gc.collect()
-    start = resident_bytes()
-    run(function, args, kwargs, expected, 200)
-    gc.collect()
-    assert resident_bytes() - start < 8 * 1024 * 1024
+    growth = []
+    for _ in range(2):
+        gc.collect()
+        start = resident_bytes()
+        run(function, args, kwargs, expected, 200)
+        gc.collect()
+        growth.append(resident_bytes() - start)
+    assert min(growth) < 8 * 1024 * 1024, growth
