@@ -12,11 +12,11 @@
 
 namespace velmar {
 
-// Each overload moves the column's block into a PySliceContainer that becomes the
-// array's base, so the array views the buffer without copying it and the
-// buffer is freed once, with the last view. uint8_t columns hold 0/1 flags
-// and become bool arrays. An InternalFailure if NumPy is unavailable or
-// refuses the array.
+// Each overload moves the column's block into a PySliceContainer that becomes
+// the array's base, so the array views the block without copying it and the
+// block is freed once, with the last view. uint8_t columns hold 0/1 flags and
+// become bool arrays. An InternalFailure if NumPy is unavailable or refuses
+// the array.
 PyRef array_from_buffer(NativeColumn<double>&& column);
 PyRef array_from_buffer(NativeColumn<std::uint8_t>&& flags);
 PyRef array_from_buffer(NativeColumn<std::uint32_t>&& column);

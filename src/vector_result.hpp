@@ -8,7 +8,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "converter.hpp"
 #include "native_column.hpp"
