@@ -68,25 +68,32 @@ TextCache::TextCache()
     : short_slots_(std::size_t{1} << SHORT_SLOT_BITS),
       long_slots_(std::size_t{1} << LONG_SLOT_BITS) {}
 
+PyRef TextCache::make_kept(std::string_view text) {
+    PyRef str = make_text(text);
+    made_.push_back(PyRef::borrow(str.get()));
+    return str;
+}
+
 PyRef TextCache::short_text(std::string_view text) {
     const auto [head, tail] = short_text_words(text);
     const auto size = static_cast<std::uint32_t>(text.size());
     const std::uint64_t hash = (head ^ std::rotl(tail, 29) ^ size) * 0x9E3779B97F4A7C15ULL;
     ShortSlot& slot = short_slots_[hash >> (64 - SHORT_SLOT_BITS)];
-    if (slot.size != size || slot.head != head || slot.tail != tail)
-        slot = {head, tail, make_text(text), size};
-    return PyRef::borrow(slot.str.get());
+    if (slot.size == size && slot.head == head && slot.tail == tail) return PyRef::borrow(slot.str);
+    PyRef str = make_kept(text);
+    slot = {head, tail, str.get(), size};
+    return str;
 }
 
 PyRef TextCache::long_text(std::string_view text) {
     if (text.size() > LONGEST_SHARED) return make_text(text);
     const std::size_t hash = std::hash<std::string_view>{}(text);
     LongSlot& slot = long_slots_[hash & ((std::size_t{1} << LONG_SLOT_BITS) - 1)];
-    if (!slot.str || slot.text != text) {
-        slot.str = make_text(text);
-        slot.text.assign(text);
-    }
-    return PyRef::borrow(slot.str.get());
+    if (slot.str && slot.text == text) return PyRef::borrow(slot.str);
+    PyRef str = make_kept(text);
+    slot.text.assign(text);  // may throw: the slot then still holds its old pair
+    slot.str = str.get();
+    return str;
 }
 
 PyRef FloatReuse::number(double value) {

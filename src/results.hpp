@@ -26,7 +26,9 @@ inline PyRef make_bool(bool value) { return PyRef::borrow(value ? Py_True : Py_F
 // the time to free it. A direct-mapped table of recent short texts finds most
 // repeats for the price of one hash. The cache keeps copies of its keys (the
 // texts may be freed while it lives on, as in a batch) and a reference to
-// each str it keeps.
+// every str it made, until it goes: releasing a str when its slot is taken
+// over would touch an object made thousands of labels before, long out of
+// the processor's cache, and the result holds each of them anyway.
 class TextCache {
 public:
     TextCache();
@@ -43,21 +45,25 @@ private:
     static constexpr std::size_t LONGEST_SHARED = 64;
     static constexpr int SHORT_SLOT_BITS = 12;
     static constexpr int LONG_SLOT_BITS = 8;
+    // A slot's str is one of made_.
     struct ShortSlot {
         std::uint64_t head = 0;
         std::uint64_t tail = 0;
-        PyRef str;
+        PyObject* str = nullptr;
         std::uint32_t size = UINT32_MAX;  // none yet
     };
     struct LongSlot {
         std::string text;
-        PyRef str;
+        PyObject* str = nullptr;
     };
+    PyRefColumn made_;
     std::vector<ShortSlot> short_slots_;
     std::vector<LongSlot> long_slots_;
 
     PyRef short_text(std::string_view text);
     PyRef long_text(std::string_view text);
+    // A new str for `text`, kept in made_ as well.
+    PyRef make_kept(std::string_view text);
 };
 
 // In an interval tier one item's end is usually the next one's start, and a

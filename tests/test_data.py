@@ -312,16 +312,21 @@ def test_random_documents_come_back_identical(tmp_path, document):
 
 @pytest.mark.parametrize("layout", LAYOUTS)
 def test_large_tiers_come_back_identical(tmp_path, layout):
-    """Large enough for the items to be mapped on the worker pool both ways."""
+    """Large enough for the items to be mapped on the worker pool both ways, with
+    more distinct labels of every length than the readers keep shared."""
     rng = random.Random(5)
     boundaries = sorted({round(rng.uniform(0, 1e4), rng.randrange(1, 9)) for _ in range(20000)})
     labels = ["".join(rng.choices(AWKWARD + ["a", "b", " "], k=rng.randrange(4)))
+              if rng.random() < 0.4 else f"{rng.randrange(12000)}" + "y" * rng.randrange(70)
               for _ in boundaries]
     data = [("words", True, interval_items(boundaries, labels)),
             ("marks", False, [(t, t, label) for t, label in zip(boundaries[::3], labels)])]
     path = tmp_path / "large.TextGrid"
     velmar.data2textgrid(data, 0.0, 1e4, str(path), layout)
     assert velmar.textgrid2data(str(path), True, layout) == (0.0, 1e4, data)
+    assert velmar.textgrids2data([str(path)] * 2, True, layout) == [(0.0, 1e4, data)] * 2
+    rows = [label for _, _, items in data for _, _, label in items]
+    assert velmar.textgrid2vectors(str(path), True, layout)[2] == rows
 
 
 # --- Praat's files and Praat reading ours ---------------------------------------------

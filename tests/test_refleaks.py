@@ -35,7 +35,11 @@ def files(tmp_path_factory):
     with open(big, encoding="utf-8", newline="") as text:
         invalid.write_bytes(text.read().replace(f"xmin = {ITEM_COUNT - 1} \r\n",
                                                 f"xmin = {ITEM_COUNT - 2} \r\n").encode())
-    return {"big": big, "short": short, "invalid": str(invalid),
+    # More distinct short labels than the readers keep shared at once.
+    labels = str(directory / "labels.TextGrid")
+    velmar.data2textgrid([("w", True, [(float(i), i + 1.0, f"w{i}" + "y" * (i % 40))
+                                       for i in range(6000)])], None, None, labels, "long")
+    return {"big": big, "short": short, "invalid": str(invalid), "labels": labels,
             "out": str(directory / "out.TextGrid"), "missing": str(directory / "missing.TextGrid"),
             "unwritable": str(directory / "no-such-directory" / "out.TextGrid")}
 
@@ -88,13 +92,15 @@ def call_cases(files):
                        {}, None),
         "batch vectors": (velmar.textgrids2vectors,
                           ([files["big"], files["missing"]] * 20, True, "auto"), {}, None),
+        "batch of many labels": (velmar.textgrids2data, ([files["labels"]] * 4, True, "auto"),
+                                 {}, None),
         "batch unknown file type": (velmar.textgrids2vectors, ([files["big"]] * 40, True, "LONG"),
                                     {}, BaseException),
     }
 
 
 CASE_NAMES = list(call_cases(dict.fromkeys(
-    ["big", "short", "invalid", "out", "missing", "unwritable"], "")))
+    ["big", "short", "invalid", "labels", "out", "missing", "unwritable"], "")))
 
 
 def run(function, args, kwargs, expected, times):
