@@ -1,7 +1,8 @@
 // Read throughput: generates a long-layout and a short-layout TextGrid of at
 // least 56 MB (or --mb N) in /tmp and times read_textgrid on each (median of
 // five runs), with one goal line per layout; or times the files given as
-// arguments.
+// arguments. For the long layout it also times the least a line-by-line
+// reader does (least_reading.hpp), as a yardstick for the parse.
 //
 //   read_bench [--mb N] [file...]
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "least_reading.hpp"
 #include "lib.hpp"
 #include "loading.hpp"
 #include "parallel.hpp"
@@ -151,6 +153,13 @@ double measure_file(const std::string& path, bool long_layout) {
             if (!textgrid::parse_long_text_one_pass(text.value().view(), false)) std::abort();
         });
         report("parse only, one pass", megabytes, one_pass);
+        LeastReading least;
+        const Timing yardstick =
+            median_timing(RUNS, [&] { read_least(text.value().view(), least); });
+        std::printf("  %-34s %8.1f ms  %8.0f MB/s  (one pass costs %.2fx this)\n",
+                    "least line-by-line reading", yardstick.wall_seconds * 1e3,
+                    megabytes / yardstick.wall_seconds,
+                    one_pass.wall_seconds / yardstick.wall_seconds);
         // However the work is shared out, a read costs at least the CPU of
         // loading plus that of parsing in one pass, spread over every core.
         const auto cores = static_cast<double>(textgrid::logical_processors());
