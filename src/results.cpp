@@ -68,10 +68,18 @@ TextCache::TextCache()
     : short_slots_(std::size_t{1} << SHORT_SLOT_BITS),
       long_slots_(std::size_t{1} << LONG_SLOT_BITS) {}
 
-PyRef TextCache::make_kept(std::string_view text) {
-    PyRef str = make_text(text);
-    made_.push_back(PyRef::borrow(str.get()));
-    return str;
+TextCache::~TextCache() { release_taken_over(); }
+
+void TextCache::release_later(PyRef str) noexcept {
+    if (!str) return;
+    taken_over_[taken_over_count_++] = str.release();
+    if (taken_over_count_ == RELEASED_TOGETHER) release_taken_over();
+}
+
+void TextCache::release_taken_over() noexcept {
+    const std::size_t count = std::exchange(taken_over_count_, 0);
+    for (std::size_t k = 0; k < count; ++k) __builtin_prefetch(taken_over_[k], 1);
+    for (std::size_t k = 0; k < count; ++k) Py_DECREF(taken_over_[k]);
 }
 
 PyRef TextCache::short_text(std::string_view text) {
@@ -79,9 +87,11 @@ PyRef TextCache::short_text(std::string_view text) {
     const auto size = static_cast<std::uint32_t>(text.size());
     const std::uint64_t hash = (head ^ std::rotl(tail, 29) ^ size) * 0x9E3779B97F4A7C15ULL;
     ShortSlot& slot = short_slots_[hash >> (64 - SHORT_SLOT_BITS)];
-    if (slot.size == size && slot.head == head && slot.tail == tail) return PyRef::borrow(slot.str);
-    PyRef str = make_kept(text);
-    slot = {head, tail, str.get(), size};
+    if (slot.size == size && slot.head == head && slot.tail == tail)
+        return PyRef::borrow(slot.str.get());
+    PyRef str = make_text(text);
+    release_later(std::move(slot.str));
+    slot = {head, tail, PyRef::borrow(str.get()), size};
     return str;
 }
 
@@ -89,10 +99,11 @@ PyRef TextCache::long_text(std::string_view text) {
     if (text.size() > LONGEST_SHARED) return make_text(text);
     const std::size_t hash = std::hash<std::string_view>{}(text);
     LongSlot& slot = long_slots_[hash & ((std::size_t{1} << LONG_SLOT_BITS) - 1)];
-    if (slot.str && slot.text == text) return PyRef::borrow(slot.str);
-    PyRef str = make_kept(text);
+    if (slot.str && slot.text == text) return PyRef::borrow(slot.str.get());
+    PyRef str = make_text(text);
     slot.text.assign(text);  // may throw: the slot then still holds its old pair
-    slot.str = str.get();
+    release_later(std::move(slot.str));
+    slot.str = PyRef::borrow(str.get());
     return str;
 }
 

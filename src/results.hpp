@@ -5,6 +5,7 @@
 
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,12 +27,13 @@ inline PyRef make_bool(bool value) { return PyRef::borrow(value ? Py_True : Py_F
 // the time to free it. A direct-mapped table of recent short texts finds most
 // repeats for the price of one hash. The cache keeps copies of its keys (the
 // texts may be freed while it lives on, as in a batch) and a reference to
-// every str it made, until it goes: releasing a str when its slot is taken
-// over would touch an object made thousands of labels before, long out of
-// the processor's cache, and the result holds each of them anyway.
+// each str it keeps.
 class TextCache {
 public:
     TextCache();
+    ~TextCache();
+    TextCache(const TextCache&) = delete;
+    TextCache& operator=(const TextCache&) = delete;
     // Inline: the dispatch is all there is, on every label of a result.
     PyRef text(std::string_view text) {
         return text.size() <= SHORT ? short_text(text) : long_text(text);
@@ -45,25 +47,30 @@ private:
     static constexpr std::size_t LONGEST_SHARED = 64;
     static constexpr int SHORT_SLOT_BITS = 12;
     static constexpr int LONG_SLOT_BITS = 8;
-    // A slot's str is one of made_.
+    // A str whose slot is taken over was made thousands of labels before and
+    // is long out of the processor's cache: releasing it touches its count.
+    // So such strs are released RELEASED_TOGETHER at a time, all fetched
+    // first, and their misses overlap instead of coming one by one.
+    static constexpr std::size_t RELEASED_TOGETHER = 32;
     struct ShortSlot {
         std::uint64_t head = 0;
         std::uint64_t tail = 0;
-        PyObject* str = nullptr;
+        PyRef str;
         std::uint32_t size = UINT32_MAX;  // none yet
     };
     struct LongSlot {
         std::string text;
-        PyObject* str = nullptr;
+        PyRef str;
     };
-    PyRefColumn made_;
     std::vector<ShortSlot> short_slots_;
     std::vector<LongSlot> long_slots_;
+    std::array<PyObject*, RELEASED_TOGETHER> taken_over_{};  // owned, the first ..._count_
+    std::size_t taken_over_count_ = 0;
 
     PyRef short_text(std::string_view text);
     PyRef long_text(std::string_view text);
-    // A new str for `text`, kept in made_ as well.
-    PyRef make_kept(std::string_view text);
+    void release_later(PyRef str) noexcept;
+    void release_taken_over() noexcept;
 };
 
 // In an interval tier one item's end is usually the next one's start, and a
