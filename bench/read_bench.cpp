@@ -153,13 +153,16 @@ double measure_file(const std::string& path, bool long_layout) {
             if (!textgrid::parse_long_text_one_pass(text.value().view(), false)) std::abort();
         });
         report("parse only, one pass", megabytes, one_pass);
-        LeastReading least;
-        const Timing yardstick =
-            median_timing(RUNS, [&] { read_least(text.value().view(), least); });
-        std::printf("  %-34s %8.1f ms  %8.0f MB/s  (one pass costs %.2fx this)\n",
-                    "least line-by-line reading", yardstick.wall_seconds * 1e3,
-                    megabytes / yardstick.wall_seconds,
-                    one_pass.wall_seconds / yardstick.wall_seconds);
+        // The yardstick lists line feeds as 32-bit offsets.
+        if (text.value().view().size() < (std::size_t{1} << 32)) {
+            LeastReading least;
+            const Timing yardstick =
+                median_timing(RUNS, [&] { read_least(text.value().view(), least); });
+            std::printf("  %-34s %8.1f ms  %8.0f MB/s  (one pass costs %.2fx this)\n",
+                        "least line-by-line reading", yardstick.wall_seconds * 1e3,
+                        megabytes / yardstick.wall_seconds,
+                        one_pass.wall_seconds / yardstick.wall_seconds);
+        }
         // However the work is shared out, a read costs at least the CPU of
         // loading plus that of parsing in one pass, spread over every core.
         const auto cores = static_cast<double>(textgrid::logical_processors());
