@@ -76,6 +76,11 @@ void TextCache::release_later(PyRef str) noexcept {
     if (taken_over_count_ == RELEASED_TOGETHER) release_taken_over();
 }
 
+void TextCache::hold(PyRef& held, const PyRef& str) noexcept {
+    release_later(std::move(held));
+    held = PyRef::borrow(str.get());
+}
+
 void TextCache::release_taken_over() noexcept {
     const std::size_t count = std::exchange(taken_over_count_, 0);
     for (std::size_t k = 0; k < count; ++k) __builtin_prefetch(taken_over_[k], 1);
@@ -90,8 +95,10 @@ PyRef TextCache::short_text(std::string_view text) {
     if (slot.size == size && slot.head == head && slot.tail == tail)
         return PyRef::borrow(slot.str.get());
     PyRef str = make_text(text);
-    release_later(std::move(slot.str));
-    slot = {head, tail, PyRef::borrow(str.get()), size};
+    hold(slot.str, str);
+    slot.head = head;
+    slot.tail = tail;
+    slot.size = size;
     return str;
 }
 
@@ -102,8 +109,7 @@ PyRef TextCache::long_text(std::string_view text) {
     if (slot.str && slot.text == text) return PyRef::borrow(slot.str.get());
     PyRef str = make_text(text);
     slot.text.assign(text);  // may throw: the slot then still holds its old pair
-    release_later(std::move(slot.str));
-    slot.str = PyRef::borrow(str.get());
+    hold(slot.str, str);
     return str;
 }
 

@@ -64,11 +64,14 @@ private:
     };
     std::vector<ShortSlot> short_slots_;
     std::vector<LongSlot> long_slots_;
-    std::array<PyObject*, RELEASED_TOGETHER> taken_over_{};  // owned, the first ..._count_
+    // The first taken_over_count_ are references of our own, not yet released.
+    std::array<PyObject*, RELEASED_TOGETHER> taken_over_{};
     std::size_t taken_over_count_ = 0;
 
     PyRef short_text(std::string_view text);
     PyRef long_text(std::string_view text);
+    // A slot's str becomes `str`; the one it held is released later.
+    void hold(PyRef& held, const PyRef& str) noexcept;
     void release_later(PyRef str) noexcept;
     void release_taken_over() noexcept;
 };
