@@ -1,21 +1,21 @@
-// The least the calling thread must do to hand over textgrid2data's result:
-// build its tuples, floats and lists from columns already read, with labels
-// already made. No file, no parse, no label decoded: what is left is the cost
-// of the objects alone, which on an interpreter with a GIL only one thread at
-// a time can pay. bench/object_floor.py times it against textgrid2data.
+// The least the calling thread must do to hand over textgrid2data's or
+// textgrids2data's result: build its tuples, floats and lists from columns
+// already read, with labels already made. No file, no parse, no label decoded:
+// what is left is the cost of the objects alone, which on an interpreter with
+// a GIL only one thread at a time can pay. peers.py and batch.py time it.
 //
-//   build_data(tmin, tmax, tmins, tmaxs, labels, tier_names, is_intervals)
+//   build(shapes, tmins, tmaxs, labels)
 //
-// takes textgrid2vectors' columns and returns what textgrid2data returns for
-// the same file, built with the calls and the sharing the module uses (equal
-// consecutive times share a float, every label str is shared, tuples left
-// untracked, the collector paused).
+// takes each document's shape, (tmin, tmax, [(name, is_interval, count), ...]),
+// and textgrids2vectors' columns, and returns the list textgrids2data returns
+// for the same files, built with the calls and the sharing the module uses
+// (equal consecutive times share a float, every label str is shared, tuples
+// left untracked, the collector paused).
 
 #include <Python.h>
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 
 #include "../src/pyref.hpp"
@@ -41,6 +41,13 @@ private:
     bool opened_ = false;
 };
 
+struct Columns {
+    const double* tmins;
+    const double* tmaxs;
+    PyObject* labels;  // list of str
+    Py_ssize_t count;
+};
+
 class Floats {
 public:
     PyObject* next(double value) {
@@ -57,90 +64,100 @@ private:
     PyRef last_;
 };
 
-// Rows [first, end) as a list of (tmin, tmax, label) tuples.
-PyRef rows(Floats& floats, const double* tmins, const double* tmaxs, PyObject* labels,
-           Py_ssize_t first, Py_ssize_t end) {
-    PyRef list = PyRef::steal(PyList_New(end - first));
+// `count` rows from `first` on as a list of (tmin, tmax, label) tuples.
+PyRef rows(Floats& floats, const Columns& columns, Py_ssize_t first, Py_ssize_t count) {
+    PyRef list = PyRef::steal(PyList_New(count));
     if (!list) return list;
-    for (Py_ssize_t row = first; row < end; ++row) {
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        const Py_ssize_t row = first + k;
         PyObject* tuple = PyTuple_New(3);
         if (!tuple) return PyRef();
-        PyList_SET_ITEM(list.get(), row - first, tuple);
-        PyObject* start = floats.next(tmins[row]);
-        PyObject* stop = start ? floats.next(tmaxs[row]) : nullptr;
+        PyList_SET_ITEM(list.get(), k, tuple);
+        PyObject* start = floats.next(columns.tmins[row]);
+        PyObject* stop = start ? floats.next(columns.tmaxs[row]) : nullptr;
         if (!stop) {
             Py_XDECREF(start);
             return PyRef();
         }
         PyTuple_SET_ITEM(tuple, 0, start);
         PyTuple_SET_ITEM(tuple, 1, stop);
-        PyTuple_SET_ITEM(tuple, 2, Py_NewRef(PyList_GET_ITEM(labels, row)));
+        PyTuple_SET_ITEM(tuple, 2, Py_NewRef(PyList_GET_ITEM(columns.labels, row)));
         PyObject_GC_UnTrack(tuple);
     }
     return list;
 }
 
-PyRef tier(PyObject* name, PyObject* is_interval, PyRef items) {
+PyRef triple(PyRef first, PyRef second, PyRef third) {
     PyRef tuple = PyRef::steal(PyTuple_New(3));
-    if (!tuple || !items) return PyRef();
-    PyTuple_SET_ITEM(tuple.get(), 0, Py_NewRef(name));
-    PyTuple_SET_ITEM(tuple.get(), 1, PyBool_FromLong(PyObject_IsTrue(is_interval)));
-    PyTuple_SET_ITEM(tuple.get(), 2, items.release());
+    if (!tuple || !first || !second || !third) return PyRef();
+    PyTuple_SET_ITEM(tuple.get(), 0, first.release());
+    PyTuple_SET_ITEM(tuple.get(), 1, second.release());
+    PyTuple_SET_ITEM(tuple.get(), 2, third.release());
     return tuple;
 }
 
-PyRef build_tiers(const double* tmins, const double* tmaxs, PyObject* labels, PyObject* tier_names,
-                  const bool* is_intervals, Py_ssize_t count) {
-    PyRef tiers = PyRef::steal(PyList_New(0));
+// One document from its shape, (tmin, tmax, [(name, is_interval, count), ...]),
+// taking its rows from `next_row` on.
+PyRef document(PyObject* shape, const Columns& columns, Py_ssize_t& next_row) {
+    PyObject* tier_shapes = PyTuple_GET_ITEM(shape, 2);
+    const Py_ssize_t tier_count = PyList_GET_SIZE(tier_shapes);
+    PyRef tiers = PyRef::steal(PyList_New(tier_count));
+    if (!tiers) return tiers;
     Floats floats;
-    Py_ssize_t first = 0;
-    while (tiers && first < count) {
-        PyObject* name = PyList_GET_ITEM(tier_names, first);
-        Py_ssize_t end = first + 1;
-        while (end < count && PyList_GET_ITEM(tier_names, end) == name) ++end;
-        PyRef one = tier(name, is_intervals[first] ? Py_True : Py_False,
-                         rows(floats, tmins, tmaxs, labels, first, end));
-        if (!one || PyList_Append(tiers.get(), one.get()) != 0) return PyRef();
-        first = end;
+    for (Py_ssize_t t = 0; t < tier_count; ++t) {
+        PyObject* tier_shape = PyList_GET_ITEM(tier_shapes, t);
+        const Py_ssize_t count = PyLong_AsSsize_t(PyTuple_GET_ITEM(tier_shape, 2));
+        if (count < 0 || next_row + count > columns.count) {
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "shapes and columns differ");
+            return PyRef();
+        }
+        PyRef tier = triple(PyRef::borrow(PyTuple_GET_ITEM(tier_shape, 0)),
+                            PyRef::borrow(PyTuple_GET_ITEM(tier_shape, 1)),
+                            rows(floats, columns, next_row, count));
+        if (!tier) return PyRef();
+        PyList_SET_ITEM(tiers.get(), t, tier.release());
+        next_row += count;
     }
-    return tiers;
+    return triple(PyRef::steal(PyFloat_FromDouble(PyFloat_AsDouble(PyTuple_GET_ITEM(shape, 0)))),
+                  PyRef::steal(PyFloat_FromDouble(PyFloat_AsDouble(PyTuple_GET_ITEM(shape, 1)))),
+                  std::move(tiers));
 }
 
-PyObject* build_data(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs != 7) {
-        PyErr_SetString(PyExc_TypeError, "build_data takes 7 arguments");
+PyRef documents(PyObject* shapes, const Columns& columns) {
+    PyRef list = PyRef::steal(PyList_New(PyList_GET_SIZE(shapes)));
+    Py_ssize_t next_row = 0;
+    for (Py_ssize_t k = 0; list && k < PyList_GET_SIZE(shapes); ++k) {
+        PyRef one = document(PyList_GET_ITEM(shapes, k), columns, next_row);
+        if (!one) return PyRef();
+        PyList_SET_ITEM(list.get(), k, one.release());
+    }
+    return list;
+}
+
+PyObject* build(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 4 || !PyList_Check(args[0]) || !PyList_Check(args[3])) {
+        PyErr_SetString(PyExc_TypeError, "build(shapes, tmins, tmaxs, labels)");
         return nullptr;
     }
-    Buffer tmins, tmaxs, is_intervals;
-    if (!tmins.open(args[2]) || !tmaxs.open(args[3]) || !is_intervals.open(args[6])) return nullptr;
-    PyObject* labels = args[4];
-    PyObject* tier_names = args[5];
-    const Py_ssize_t count = tmins.count(sizeof(double));
-    if (!PyList_Check(labels) || !PyList_Check(tier_names) || PyList_GET_SIZE(labels) != count ||
-        PyList_GET_SIZE(tier_names) != count || tmaxs.count(sizeof(double)) != count ||
-        is_intervals.count(sizeof(bool)) != count) {
-        PyErr_SetString(PyExc_ValueError, "build_data needs textgrid2vectors' columns");
+    Buffer tmins, tmaxs;
+    if (!tmins.open(args[1]) || !tmaxs.open(args[2])) return nullptr;
+    const Columns columns{static_cast<const double*>(tmins.data()),
+                          static_cast<const double*>(tmaxs.data()), args[3],
+                          PyList_GET_SIZE(args[3])};
+    if (tmins.count(sizeof(double)) != columns.count ||
+        tmaxs.count(sizeof(double)) != columns.count) {
+        PyErr_SetString(PyExc_ValueError, "columns of different lengths");
         return nullptr;
     }
     const int collector_was_on = PyGC_Disable();
-    PyRef tiers = build_tiers(static_cast<const double*>(tmins.data()),
-                              static_cast<const double*>(tmaxs.data()), labels, tier_names,
-                              static_cast<const bool*>(is_intervals.data()), count);
+    PyRef result = documents(args[0], columns);
     if (collector_was_on) PyGC_Enable();
-    if (!tiers) return nullptr;
-    PyRef tmin = PyRef::steal(PyFloat_FromDouble(PyFloat_AsDouble(args[0])));
-    PyRef tmax = PyRef::steal(PyFloat_FromDouble(PyFloat_AsDouble(args[1])));
-    PyRef document = PyRef::steal(PyTuple_New(3));
-    if (!tmin || !tmax || !document || PyErr_Occurred()) return nullptr;
-    PyTuple_SET_ITEM(document.get(), 0, tmin.release());
-    PyTuple_SET_ITEM(document.get(), 1, tmax.release());
-    PyTuple_SET_ITEM(document.get(), 2, tiers.release());
-    return document.release();
+    return result.release();
 }
 
 PyMethodDef methods[] = {
-    {"build_data", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(build_data)),
-     METH_FASTCALL, "textgrid2data's result from textgrid2vectors' columns, objects only."},
+    {"build", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(build)), METH_FASTCALL,
+     "textgrids2data's result from its shapes and textgrids2vectors' columns."},
     {nullptr, nullptr, 0, nullptr},
 };
 

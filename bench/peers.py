@@ -141,27 +141,28 @@ def budgets(names):
     return {name: PEER_BUDGET_SECONDS for name in names if name not in GOAL_PEERS}
 
 
-OBJECTS_ALONE = "textgrid2data objects only"
+OBJECTS_ONLY = "textgrid2data objects only"
 
 
-def build_objects_alone(path):
-    """textgrid2data's result built from textgrid2vectors' columns, read
+def objects_only(files):
+    """A call that builds what textgrids2data(files) returns from columns read
     beforehand, with the module's calls and sharing (bench/object_floor.cpp):
-    the calling thread's share of a read, which no parse can take off it. None
-    where that extension is not built (it comes with the build tree only)."""
+    the calling thread's share of the read, which no parse can take off it.
+    None where that extension is not built (it comes with the build tree only)."""
     try:
         import _object_floor
     except ImportError:
         return None
-    data = velmar.textgrid2data(str(path), True, "auto")
-    columns = velmar.textgrid2vectors(str(path), True, "auto")
-    tmin, tmax = data[:2]
+    documents = velmar.textgrids2data(files, True, "auto")
+    shapes = [(tmin, tmax, [(name, is_interval, len(items)) for name, is_interval, items in tiers])
+              for tmin, tmax, tiers in documents]
+    tmins, tmaxs, labels = velmar.textgrids2vectors(files, True, "auto")[:3]
 
     def build():
-        return _object_floor.build_data(tmin, tmax, *columns)
+        return _object_floor.build(shapes, tmins, tmaxs, labels)
 
-    if build() != data:
-        raise SystemExit("object_floor built something else than textgrid2data reads")
+    if build() != documents:
+        raise SystemExit("object_floor built something else than velmar reads")
     return build
 
 
@@ -172,8 +173,8 @@ def read_times(path, json_path, runs):
         "orjson.loads": lambda: read_orjson(json_path),
         "json.loads": lambda: json.loads(json_path.read_text(encoding="utf-8")),
     }
-    if objects_alone := build_objects_alone(path):
-        reads[OBJECTS_ALONE] = objects_alone
+    if build_objects := objects_only([str(path)]):
+        reads[OBJECTS_ONLY] = build_objects
     for name, read, _ in PEERS:
         reads[name] = partial(read, path)
     return median_times(reads, runs, budgets(reads))
@@ -212,16 +213,15 @@ def print_table(title, times, reference, figure=0):
         print(f"  {name:<28}{times_[figure] * 1e3:>9.2f} ms{shown:>10}")
 
 
-def print_objects_alone(reads, figure):
+def print_objects_only(reads, figure):
     """The caller's share against the time the orjson goal leaves the whole
     read: on an interpreter with a GIL one thread at a time makes objects."""
-    names = (OBJECTS_ALONE, "velmar textgrid2data", "orjson.loads")
+    names = (OBJECTS_ONLY, "velmar textgrid2data", "orjson.loads")
     if any(isinstance(reads.get(name, "not run"), str) for name in names):
         return
-    alone, whole = reads[OBJECTS_ALONE][figure], reads["velmar textgrid2data"][figure]
-    print(f"  textgrid2data's objects alone: {alone * 1e3:.2f} ms of its {whole * 1e3:.2f} ms "
-          f"(the rest is reading, decoding labels and waiting); the goal needs "
-          f"{reads['orjson.loads'][figure] * 1e3 / 2.5:.2f} ms in all")
+    alone, whole = reads[OBJECTS_ONLY][figure], reads["velmar textgrid2data"][figure]
+    print(f"  textgrid2data's objects alone: {alone * 1e3:.2f} ms of its {whole * 1e3:.2f} ms; "
+          f"the goal needs {reads['orjson.loads'][figure] * 1e3 / 2.5:.2f} ms in all")
 
 
 def run_case(label, path, json_path, data, runs, figure=0):
@@ -232,7 +232,7 @@ def run_case(label, path, json_path, data, runs, figure=0):
           f"{path.stat().st_size / 1e6:.1f} MB long layout, median of {runs}")
     reads = read_times(path, json_path, runs)
     print_table("read", reads, "velmar textgrid2data", figure)
-    print_objects_alone(reads, figure)
+    print_objects_only(reads, figure)
     writes = write_times(path, data, out_dir, runs)
     print_table("write", writes, "velmar data2textgrid", figure)
     return [
