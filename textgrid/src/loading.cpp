@@ -389,44 +389,12 @@ LoadedText::~LoadedText() {
     if (mapped_) large_memory::give_back(mapped_, capacity_);
 }
 
-TextRelease::TextRelease(std::string_view text)
-    : text_(text), first_span_offset_(reinterpret_cast<std::uintptr_t>(text.data()) % SPAN_BYTES) {
-    const std::size_t spans = text.empty() ? 0 : span_of(text.size() - 1) + 1;
-    unread_ = std::make_unique<std::atomic<std::size_t>[]>(spans);
-    for (std::size_t span = 0; span < spans; ++span)
-        unread_[span].store(span_end(span) - span_begin(span), std::memory_order_relaxed);
-}
-
-std::size_t TextRelease::span_of(std::size_t offset) const noexcept {
-    return (first_span_offset_ + offset) / SPAN_BYTES;
-}
-
-std::size_t TextRelease::span_begin(std::size_t span) const noexcept {
-    return span == 0 ? 0 : span * SPAN_BYTES - first_span_offset_;
-}
-
-std::size_t TextRelease::span_end(std::size_t span) const noexcept {
-    return std::min(text_.size(), (span + 1) * SPAN_BYTES - first_span_offset_);
-}
-
-void TextRelease::read(std::size_t begin, std::size_t end) noexcept {
+void release_read_text(const char* begin, const char* end) noexcept {
     static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    for (std::size_t at = begin; at < end;) {
-        const std::size_t span = span_of(at);
-        const std::size_t upto = std::min(end, span_end(span));
-        // The reader that finishes a span gives it back.
-        if (unread_[span].fetch_sub(upto - at, std::memory_order_acq_rel) == upto - at) {
-            const auto first =
-                (reinterpret_cast<std::uintptr_t>(text_.data() + span_begin(span)) + page - 1) /
-                page * page;
-            const auto last =
-                reinterpret_cast<std::uintptr_t>(text_.data() + span_end(span)) / page * page;
-            // Advice only: if the system declines, the pages simply stay.
-            if (first < last)
-                ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
-        }
-        at = upto;
-    }
+    const auto first = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) / page * page;
+    const auto last = reinterpret_cast<std::uintptr_t>(end) / page * page;
+    // Advice only: if the system declines, the pages simply stay.
+    if (first < last) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
 Result<LoadedText> load_text(std::string_view path, AfterReading after) {

@@ -1,7 +1,6 @@
 #pragma once
 // Reading a file into memory as UTF-8 text, the way the readers take it.
 
-#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -77,32 +76,10 @@ inline constexpr std::size_t CHECKED_AFTER_BYTES = std::size_t{256} << 10;
 // to the system as it goes (only text loaded for that one reading).
 enum class AfterReading { KeepText, ReleaseText };
 
-// Gives a text loaded for release back to the system as its readers finish
-// with it, so a large text shrinks while it is read. Its memory goes back a
-// huge page's span at a time, once every byte of that span is read: a span
-// given back whole leaves room for a huge page at the next reading into the
-// same block, where pages given back one by one would be faulted in one by
-// one, several thousand times per file. Given-back bytes read as zeros.
-// read() may be called from any thread, once for each byte of the text.
-class TextRelease {
-public:
-    explicit TextRelease(std::string_view text);
-    TextRelease(const TextRelease&) = delete;
-    TextRelease& operator=(const TextRelease&) = delete;
-
-    // [begin, end) of the text has been read and is no longer needed.
-    void read(std::size_t begin, std::size_t end) noexcept;
-
-private:
-    static constexpr std::size_t SPAN_BYTES = std::size_t{2} << 20;
-    std::size_t span_of(std::size_t offset) const noexcept;
-    std::size_t span_begin(std::size_t span) const noexcept;
-    std::size_t span_end(std::size_t span) const noexcept;
-
-    std::string_view text_;
-    std::size_t first_span_offset_;                       // the text's offset within its first span
-    std::unique_ptr<std::atomic<std::size_t>[]> unread_;  // bytes per span
-};
+// Gives the whole pages inside [begin, end) of a text loaded for release back
+// to the system, so a large text shrinks while it is read; those bytes then
+// read as zeros.
+void release_read_text(const char* begin, const char* end) noexcept;
 
 // Whole file as UTF-8. UTF-16 with a byte-order mark is decoded to UTF-8 (mark
 // dropped); anything else must be valid UTF-8. A path with a NUL byte is refused.

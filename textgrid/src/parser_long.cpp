@@ -520,11 +520,11 @@ private:
 
 // Reads the text from the first cut inside the pool piece [begin, end) up to
 // the first cut past the piece as one stretch (none if no cut is inside),
-// checking its rows if `check`; with `release` the text read goes back to the
+// checking its rows if `check`; with ReleaseText the text read goes back to the
 // system (the stretch keeps copies of what it needs).
 std::optional<Partial> parse_stretch_from(std::string_view text, const std::vector<Cut>& cuts,
                                           std::size_t begin, std::size_t end, bool check,
-                                          TextRelease* release) {
+                                          AfterReading after) {
     const auto before = [](const Cut& c, std::size_t at) { return c.position < at; };
     const auto first = std::lower_bound(cuts.begin(), cuts.end(), begin, before);
     const auto next = std::lower_bound(first, cuts.end(), end, before);
@@ -533,7 +533,8 @@ std::optional<Partial> parse_stretch_from(std::string_view text, const std::vect
     const std::size_t stop = next == cuts.end() ? text.size() : next->position;
     std::optional<Partial> part =
         parse_stretch(text.substr(start, stop - start), first->line, start == 0, check);
-    if (release) release->read(start, stop);
+    if (after == AfterReading::ReleaseText)
+        release_read_text(text.data() + start, text.data() + stop);
     return part;
 }
 
@@ -563,13 +564,10 @@ Result<TextGrid> read_in_pieces(std::string_view text, bool strict, std::size_t 
     const auto pieces = counted_pieces(text, processors, piece_counts);
     const std::vector<Cut> cuts = find_cuts(text, pieces);
     StretchJoin join(observe, strict);
-    std::optional<TextRelease> release;
-    if (after == AfterReading::ReleaseText) release.emplace(text);
     parallel_map_pieces_ordered(
         text.size(),
         [&](std::size_t begin, std::size_t end) {
-            return parse_stretch_from(text, cuts, begin, end, strict,
-                                      release ? &*release : nullptr);
+            return parse_stretch_from(text, cuts, begin, end, strict, after);
         },
         [&](std::size_t, std::optional<Partial>&& part) {
             if (part) join.take(*part);

@@ -2,14 +2,12 @@
 // system's errors.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -269,41 +267,3 @@ TEST_P(SkipAscii, StopsAtTheFirstByteBeyondAscii) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bytes, SkipAscii, ::testing::Values(0x80, 0xC3, 0xFF));
-
-// A span's memory may go back only once every byte of it is read: given back
-// early, a stretch still being read would see zeros. Ranges come in shuffled
-// order, as workers finish them, over a text that starts and ends mid-page.
-TEST(TextRelease, GivesBackEachSpanOnlyOnceAllOfItIsRead) {
-    constexpr std::size_t SPAN = std::size_t{2} << 20, PAGE = 4096;
-    const std::size_t block_size = 5 * SPAN;
-    void* block =
-        ::mmap(nullptr, block_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(block, MAP_FAILED);
-    char* const bytes = static_cast<char*>(block);
-    std::fill(bytes, bytes + block_size, 'x');
-    const std::string_view text(bytes + 3000, block_size - 8000);
-    const auto span_of = [&](std::size_t offset) {
-        return (reinterpret_cast<std::uintptr_t>(text.data()) + offset) / SPAN -
-               reinterpret_cast<std::uintptr_t>(text.data()) / SPAN;
-    };
-    std::vector<std::size_t> unread(span_of(text.size() - 1) + 1, 0);
-    for (std::size_t at = 0; at < text.size(); ++at) ++unread[span_of(at)];
-    std::vector<std::pair<std::size_t, std::size_t>> ranges;
-    for (std::size_t at = 0; at < text.size(); at += 700'001)
-        ranges.emplace_back(at, std::min(text.size(), at + 700'001));
-    std::mt19937 random(5);
-    std::shuffle(ranges.begin(), ranges.end(), random);
-
-    TextRelease release(text);
-    // Pages wholly inside the text, by their offset in it.
-    const std::size_t first_page = PAGE - 3000;
-    for (const auto& [begin, end] : ranges) {
-        release.read(begin, end);
-        for (std::size_t at = begin; at < end; ++at) --unread[span_of(at)];
-        for (std::size_t page = first_page; page + PAGE <= text.size(); page += PAGE) {
-            const bool given_back = text[page] == 0;
-            ASSERT_EQ(given_back, unread[span_of(page)] == 0) << "page at " << page;
-        }
-    }
-    ::munmap(block, block_size);
-}
