@@ -2,9 +2,12 @@
 // least 56 MB (or --mb N) in /tmp and times read_textgrid on each (median of
 // five runs), with one goal line per layout; or times the files given as
 // arguments. For the long layout it also times the least a line-by-line
-// reader does (least_reading.hpp), as a yardstick for the parse.
+// reader does (least_reading.hpp), as a yardstick for the parse. With
+// --corpus, the files given are one batch: the same figures for all of them
+// together, each file read in turn on one thread.
 //
 //   read_bench [--mb N] [file...]
+//   read_bench --corpus file...
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "least_reading.hpp"
 #include "lib.hpp"
@@ -173,6 +177,40 @@ double measure_file(const std::string& path, bool long_layout) {
     return megabytes / strict.wall_seconds;
 }
 
+// The CPU a batch of long-layout files costs on one thread: loading them,
+// reading them in one pass, and the yardstick on their loaded texts.
+int measure_corpus(const std::vector<std::string>& paths) {
+    std::vector<textgrid::LoadedText> texts;
+    double megabytes = 0;
+    for (const std::string& path : paths) {
+        auto text = textgrid::load_text(path);
+        if (!text) {
+            std::fprintf(stderr, "%s: %s\n", path.c_str(), text.error().to_string().c_str());
+            return 1;
+        }
+        megabytes += static_cast<double>(text.value().view().size()) / 1e6;
+        texts.push_back(std::move(text).value());
+    }
+    std::printf("corpus: %zu files, %.1f MB, one thread\n", paths.size(), megabytes);
+    const auto report_cpu = [&](const char* what, const Timing& timing) {
+        std::printf("  %-34s %8.1f ms  %8.0f MB/s  cpu %8.1f ms\n", what, timing.wall_seconds * 1e3,
+                    megabytes / timing.wall_seconds, timing.cpu_seconds * 1e3);
+    };
+    report_cpu("load_text of each", median_timing(RUNS, [&] {
+                   for (const std::string& path : paths)
+                       if (!textgrid::load_text(path)) std::abort();
+               }));
+    report_cpu("parse of each, one pass", median_timing(RUNS, [&] {
+                   for (const auto& text : texts)
+                       if (!textgrid::parse_long_text_one_pass(text.view(), true)) std::abort();
+               }));
+    LeastReading least;
+    report_cpu("least line-by-line reading of each", median_timing(RUNS, [&] {
+                   for (const auto& text : texts) read_least(text.view(), least);
+               }));
+    return 0;
+}
+
 }  // namespace
 
 // With file arguments, measures those (layout told by "item []") instead of
@@ -185,6 +223,8 @@ int main(int argc, char** argv) {
         first_file = 3;
     }
     std::printf("read_textgrid throughput, median of %d runs (1 MB = 10^6 bytes)\n", RUNS);
+    if (argc > 1 && std::strcmp(argv[1], "--corpus") == 0)
+        return measure_corpus(std::vector<std::string>(argv + 2, argv + argc));
     if (argc <= first_file) {
         double throughput[2] = {};
         for (const bool long_layout : {true, false}) {
