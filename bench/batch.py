@@ -23,7 +23,8 @@ from pathlib import Path
 
 import velmar
 from common import goal_line, make_data, median_times, ratio
-from peers import PEER_BUDGET_SECONDS, PEERS, objects_only, praat_long_text, print_table
+from peers import (PEER_BUDGET_SECONDS, PEERS, objects_only, praat_long_text, print_objects_only,
+                   print_table)
 
 
 def write_corpus(directory, count, seed=11):
@@ -65,25 +66,14 @@ def run(paths, runs, figure=0):
     vectors = ratio(times, "loop of textgrid2vectors", "velmar textgrids2vectors", figure)
     if isinstance(vectors, float):
         print(f"  textgrids2vectors vs its loop: {vectors:.2f}x")
-    print_objects_only(times, figure)
+    print_objects_only(times, "textgrids2data objects only", "velmar textgrids2data",
+                       "loop of tgt", 50, figure)
     return [
         goal_line("textgrids2data vs a loop of textgrid2data",
                   ratio(times, "loop of textgrid2data", "velmar textgrids2data", figure), 1.9),
         goal_line("textgrids2data vs a loop of tgt",
                   ratio(times, "loop of tgt", "velmar textgrids2data", figure), 50),
     ]
-
-
-def print_objects_only(times, figure):
-    """The caller's share against the time the tgt goal leaves the whole batch:
-    on an interpreter with a GIL one thread at a time makes objects."""
-    names = ("textgrids2data objects only", "velmar textgrids2data", "loop of tgt")
-    if any(isinstance(times.get(name, "not run"), str) for name in names):
-        return
-    alone = times["textgrids2data objects only"][figure]
-    print(f"  textgrids2data's objects alone: {alone * 1e3:.2f} ms of its "
-          f"{times['velmar textgrids2data'][figure] * 1e3:.2f} ms; the goal against tgt needs "
-          f"{times['loop of tgt'][figure] * 1e3 / 50:.2f} ms in all")
 
 
 def main():

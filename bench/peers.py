@@ -213,15 +213,15 @@ def print_table(title, times, reference, figure=0):
         print(f"  {name:<28}{times_[figure] * 1e3:>9.2f} ms{shown:>10}")
 
 
-def print_objects_only(reads, figure):
-    """The caller's share against the time the orjson goal leaves the whole
-    read: on an interpreter with a GIL one thread at a time makes objects."""
-    names = (OBJECTS_ONLY, "velmar textgrid2data", "orjson.loads")
-    if any(isinstance(reads.get(name, "not run"), str) for name in names):
+def print_objects_only(times, objects, whole, peer, goal, figure):
+    """The caller's share (`objects`) of the call `whole`, against the time the
+    goal against `peer` leaves the whole call: on an interpreter with a GIL one
+    thread at a time makes objects."""
+    if any(isinstance(times.get(name, "not run"), str) for name in (objects, whole, peer)):
         return
-    alone, whole = reads[OBJECTS_ONLY][figure], reads["velmar textgrid2data"][figure]
-    print(f"  textgrid2data's objects alone: {alone * 1e3:.2f} ms of its {whole * 1e3:.2f} ms; "
-          f"the goal needs {reads['orjson.loads'][figure] * 1e3 / 2.5:.2f} ms in all")
+    print(f"  {whole.removeprefix('velmar ')}'s objects alone: {times[objects][figure] * 1e3:.2f} "
+          f"ms of its {times[whole][figure] * 1e3:.2f} ms; the goal against {peer} needs "
+          f"{times[peer][figure] * 1e3 / goal:.2f} ms in all")
 
 
 def run_case(label, path, json_path, data, runs, figure=0):
@@ -232,7 +232,7 @@ def run_case(label, path, json_path, data, runs, figure=0):
           f"{path.stat().st_size / 1e6:.1f} MB long layout, median of {runs}")
     reads = read_times(path, json_path, runs)
     print_table("read", reads, "velmar textgrid2data", figure)
-    print_objects_only(reads, figure)
+    print_objects_only(reads, OBJECTS_ONLY, "velmar textgrid2data", "orjson.loads", 2.5, figure)
     writes = write_times(path, data, out_dir, runs)
     print_table("write", writes, "velmar data2textgrid", figure)
     return [
