@@ -3,8 +3,8 @@
 // five runs), with one goal line per layout; or times the files given as
 // arguments. For the long layout it also times the least a line-by-line
 // reader does (least_reading.hpp), as a yardstick for the parse. With
-// --corpus, the files given are one batch: the same figures for all of them
-// together, each file read in turn on one thread.
+// --corpus, the files given are one batch: loading, one-pass parsing and the
+// yardstick for all of them together, each file in turn on one thread.
 //
 //   read_bench [--mb N] [file...]
 //   read_bench --corpus file...
@@ -192,22 +192,18 @@ int measure_corpus(const std::vector<std::string>& paths) {
         texts.push_back(std::move(text).value());
     }
     std::printf("corpus: %zu files, %.1f MB, one thread\n", paths.size(), megabytes);
-    const auto report_cpu = [&](const char* what, const Timing& timing) {
-        std::printf("  %-34s %8.1f ms  %8.0f MB/s  cpu %8.1f ms\n", what, timing.wall_seconds * 1e3,
-                    megabytes / timing.wall_seconds, timing.cpu_seconds * 1e3);
-    };
-    report_cpu("load_text of each", median_timing(RUNS, [&] {
-                   for (const std::string& path : paths)
-                       if (!textgrid::load_text(path)) std::abort();
-               }));
-    report_cpu("parse of each, one pass", median_timing(RUNS, [&] {
-                   for (const auto& text : texts)
-                       if (!textgrid::parse_long_text_one_pass(text.view(), true)) std::abort();
-               }));
+    report("load_text of each", megabytes, median_timing(RUNS, [&] {
+               for (const std::string& path : paths)
+                   if (!textgrid::load_text(path)) std::abort();
+           }));
+    report("parse of each, one pass", megabytes, median_timing(RUNS, [&] {
+               for (const auto& text : texts)
+                   if (!textgrid::parse_long_text_one_pass(text.view(), true)) std::abort();
+           }));
     LeastReading least;
-    report_cpu("least line-by-line reading of each", median_timing(RUNS, [&] {
-                   for (const auto& text : texts) read_least(text.view(), least);
-               }));
+    report("least line-by-line reading of each", megabytes, median_timing(RUNS, [&] {
+               for (const auto& text : texts) read_least(text.view(), least);
+           }));
     return 0;
 }
 
