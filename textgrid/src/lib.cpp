@@ -3,6 +3,7 @@
 #include <string>
 
 #include "loading.hpp"
+#include "long_stream.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
 
@@ -30,6 +31,10 @@ Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_v
     const FileType type = file_type_of(file_type);
     // Only rows handed over leave nothing that needs the text.
     if (!observe) after = AfterReading::KeepText;
+    if (observe) {
+        if (auto streamed = read_long_streamed(path, strict, type, observe))
+            return std::move(*streamed);
+    }
     auto text = load_text(path, after);
     if (!text) return std::move(text).error();
     const std::string_view content = text.value().view();

@@ -12,9 +12,10 @@ namespace textgrid {
 // InternalFailure("Unknown file type: " + file_type) before the file is touched.
 // observe, if given, is handed every row of the document on the calling thread,
 // some of them perhaps while the rest is still being read; the document
-// returned then holds its tiers without items. Then, with ReleaseText, the text
-// of a large file goes back to the system as it is read: less memory at once,
-// for the price of fresh pages at every read.
+// returned then holds its tiers without items. A large long-layout file is
+// then read straight from the file a piece at a time (long_stream.hpp); with
+// ReleaseText, the text of any other large file goes back to the system as it
+// is read: less memory at once, for the price of fresh pages at every read.
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
                                const RowObserver& observe = {},
                                AfterReading after = AfterReading::KeepText);

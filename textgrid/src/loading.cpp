@@ -17,6 +17,10 @@
 
 namespace textgrid {
 
+using detail::CheckedPiece;
+using detail::is_valid_utf8;
+using detail::PieceChecker;
+
 namespace {
 
 // From this size on a file gets a large block; below it the heap's
@@ -70,11 +74,6 @@ std::optional<std::size_t> valid_utf8_before_cut(std::string_view text) {
     return text.size();
 }
 
-bool is_valid_utf8(std::string_view text) {
-    const auto valid = valid_utf8_before_cut(text);
-    return valid && *valid == text.size();
-}
-
 // Large files are read, and checked for UTF-8, a stretch per worker: copying
 // them out of the page cache is a good part of reading them. Not on a pool
 // worker, which is busy with one file of a batch already.
@@ -83,56 +82,6 @@ constexpr std::size_t SPREAD_FROM_BYTES = std::size_t{2} << 20;
 bool spread_over_pool(std::size_t bytes) {
     return bytes >= SPREAD_FROM_BYTES && !on_pool_worker() && logical_processors() > 1;
 }
-
-// A piece of a large text, checked for UTF-8 and counted while its bytes are
-// in the cache of the processor that has it. Its characters are checked from
-// the first that starts in it (`head` continuation bytes in) to the one its end
-// cuts off (`cut`); the few bytes around each cut are checked once all pieces
-// are.
-struct CheckedPiece {
-    bool valid = false;
-    std::size_t head = 0;
-    std::size_t cut = 0;
-    QuoteAndLineCount count;
-};
-
-// Checks a piece as its bytes arrive, each run while it is still in the cache.
-class PieceChecker {
-public:
-    PieceChecker(std::string_view text, std::size_t begin)
-        : text_(text), begin_(begin), counted_(begin) {}
-
-    // Bytes up to `end` have arrived.
-    void arrived(std::size_t end) {
-        const std::string_view fresh = text_.substr(counted_, end - counted_);
-        const auto count = count_quotes_and_line_feeds(fresh);
-        piece_.count.quotes += count.quotes;
-        piece_.count.line_feeds += count.line_feeds;
-        if (counted_ == begin_) {
-            // A valid text has at most three, ending a character begun before.
-            if (begin_ > 0) {
-                while (piece_.head < std::min<std::size_t>(3, fresh.size()) &&
-                       is_continuation(fresh[piece_.head]))
-                    ++piece_.head;
-            }
-            piece_.valid = true;
-            piece_.cut = begin_ + piece_.head;
-        }
-        counted_ = end;
-        if (!piece_.valid) return;
-        const auto valid = valid_utf8_before_cut(text_.substr(piece_.cut, end - piece_.cut));
-        piece_.valid = valid.has_value();
-        piece_.cut += valid.value_or(0);
-    }
-
-    const CheckedPiece& piece() const { return piece_; }
-
-private:
-    std::string_view text_;
-    std::size_t begin_;
-    std::size_t counted_;
-    CheckedPiece piece_;
-};
 
 CheckedPiece check_piece(std::string_view text, std::size_t begin, std::size_t end) {
     PieceChecker checker(text, begin);
@@ -370,6 +319,37 @@ LoadedText with_mac_line_breaks_as_line_feeds(LoadedText loaded) {
 }
 
 }  // namespace
+
+namespace detail {
+
+bool is_valid_utf8(std::string_view text) {
+    const auto valid = valid_utf8_before_cut(text);
+    return valid && *valid == text.size();
+}
+
+void PieceChecker::arrived(std::size_t end) {
+    const std::string_view fresh = text_.substr(counted_, end - counted_);
+    const auto count = count_quotes_and_line_feeds(fresh);
+    piece_.count.quotes += count.quotes;
+    piece_.count.line_feeds += count.line_feeds;
+    if (counted_ == begin_) {
+        // A valid text has at most three, ending a character begun before.
+        if (begin_ > 0) {
+            while (piece_.head < std::min<std::size_t>(3, fresh.size()) &&
+                   is_continuation(fresh[piece_.head]))
+                ++piece_.head;
+        }
+        piece_.valid = true;
+        piece_.cut = begin_ + piece_.head;
+    }
+    counted_ = end;
+    if (!piece_.valid) return;
+    const auto valid = valid_utf8_before_cut(text_.substr(piece_.cut, end - piece_.cut));
+    piece_.valid = valid.has_value();
+    piece_.cut += valid.value_or(0);
+}
+
+}  // namespace detail
 
 LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
     if (this != &other) {

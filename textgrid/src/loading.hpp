@@ -70,6 +70,41 @@ namespace detail {
 // A large file's pieces are checked as they arrive, this many bytes at a time,
 // while those bytes are still in the cache.
 inline constexpr std::size_t CHECKED_AFTER_BYTES = std::size_t{256} << 10;
+
+// A piece of a large text, checked for UTF-8 and counted while its bytes are
+// in the cache of the processor that has it. Its characters are checked from
+// the first that starts in it (`head` continuation bytes in) to the one its end
+// cuts off (`cut`); the few bytes around each cut are checked once all pieces
+// are.
+struct CheckedPiece {
+    bool valid = false;
+    std::size_t head = 0;
+    std::size_t cut = 0;
+    QuoteAndLineCount count;
+};
+
+// Checks a piece as its bytes arrive, each run while it is still in the cache.
+// `text` holds the piece from `begin` on; a byte before it tells nothing.
+class PieceChecker {
+public:
+    PieceChecker(std::string_view text, std::size_t begin)
+        : text_(text), begin_(begin), counted_(begin) {}
+
+    // Bytes up to `end` have arrived.
+    void arrived(std::size_t end);
+    // The text moved (the same bytes at the same offsets, more room after).
+    void moved_to(std::string_view text) { text_ = text; }
+
+    const CheckedPiece& piece() const { return piece_; }
+
+private:
+    std::string_view text_;
+    std::size_t begin_;
+    std::size_t counted_;
+    CheckedPiece piece_;
+};
+
+bool is_valid_utf8(std::string_view text);
 }  // namespace detail
 
 // What a reader may do with text it has read: keep it, or hand its memory back

@@ -1,5 +1,7 @@
 #include "parser_long.hpp"
 
+#include "parser_long_stretches.hpp"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -17,6 +19,8 @@
 #include "text.hpp"
 
 namespace textgrid {
+
+using namespace long_stretches;
 
 namespace {
 
@@ -198,22 +202,6 @@ void read_items_directly(Items& items, bool& in_point, DirectRun& run) {
     }
 }
 
-// What one stretch of the text adds to the document. Every stretch but the
-// first starts at a tier or item header, so document keys only reach the first.
-struct Partial {
-    TextGrid grid;                       // document keys and the tiers begun here
-    Items leading_items;                 // items of the tier current where it begins
-    std::size_t leading_item_line = 0;   // physical line of the first of them
-    std::optional<TextGridError> error;  // first fault; reading stopped there
-    // Validation of the rows, made where the stretch was read. The kind of the
-    // tier the leading items belong to is not known there: they are checked as
-    // the kind their first header names, and checked again where joined if the
-    // tier is of the other kind.
-    bool leading_points = false;  // the first leading item began with "points ["
-    TierCheck leading_check;
-    std::vector<TierCheck> tier_checks;  // one per tier begun here
-};
-
 // With `strict`, a stretch's rows are checked as they are read, a few thousand
 // at a time while they are still in the core's cache, instead of being walked
 // again from memory once the whole stretch is read.
@@ -269,8 +257,10 @@ private:
     std::size_t checked_ = 0;
 };
 
-// Reads one stretch; with `check`, its rows are also checked (the partial's
-// leading_check and tier_checks).
+}  // namespace
+
+namespace long_stretches {
+
 Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_text_start,
                       bool check) {
     Partial part;
@@ -347,6 +337,10 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     return part;
 }
 
+}  // namespace long_stretches
+
+namespace {
+
 void append_items(Items& to, Items& from) {
     to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
 }
@@ -362,14 +356,10 @@ struct Piece {
     QuoteAndLineCount count;
 };
 
-// Where a stretch starts: a tier or item header line, and its physical number.
-struct Cut {
-    std::size_t position = 0;
-    std::size_t line = 0;
-};
+}  // namespace
 
-// The first logical line starting in [begin, limit) that is a tier or item
-// header. `in_quotes` and `line` describe the text at `begin` (begin > 0).
+namespace long_stretches {
+
 std::optional<Cut> find_cut(std::string_view text, std::size_t begin, std::size_t limit,
                             bool in_quotes, std::size_t line) {
     std::size_t position = begin;
@@ -398,6 +388,71 @@ std::optional<Cut> find_cut(std::string_view text, std::size_t begin, std::size_
         if (kind != Header::None && kind != Header::TierList) return Cut{start, current.number};
     }
 }
+
+void StretchJoin::take(Partial& part) {
+    if (error_) return;
+    if (first_) {
+        grid_.tmin = part.grid.tmin;
+        grid_.tmax = part.grid.tmax;
+        grid_.size = part.grid.size;
+        first_ = false;
+    }
+    if (!part.leading_items.empty()) {
+        if (grid_.tiers.empty()) {
+            error_ = errors::item_before_tier(part.leading_item_line);
+            return;
+        }
+        if (strict_) {
+            const bool is_interval = grid_.tiers.back().is_interval;
+            if (is_interval == part.leading_points) {
+                part.leading_check = TierCheck();
+                part.leading_check.add(is_interval, part.leading_items);
+            }
+            checks_.back().join(part.leading_check);
+        }
+        add_rows(false, part.leading_items);
+    }
+    if (part.error) {
+        error_ = std::move(part.error);
+        return;
+    }
+    for (std::size_t k = 0; k < part.grid.tiers.size(); ++k) {
+        Items items = std::move(part.grid.tiers[k].items);
+        grid_.tiers.push_back(std::move(part.grid.tiers[k]));
+        if (strict_) checks_.push_back(part.tier_checks[k]);
+        add_rows(true, items);
+    }
+}
+
+Result<TextGrid> StretchJoin::finish() && {
+    if (error_) return std::move(*error_);
+    if (strict_) {
+        if (auto status = grid_.validate_header(); !status) return std::move(status).error();
+        for (std::size_t k = 0; k < checks_.size(); ++k) {
+            if (auto status = checks_[k].result(grid_.tiers[k]); !status)
+                return std::move(status).error();
+        }
+    }
+    return std::move(grid_);
+}
+
+void StretchJoin::add_rows(bool begins, Items& items) {
+    Tier& tier = grid_.tiers.back();
+    if (observe_) {
+        observe_(tier, begins, items);
+        Items().swap(items);
+    } else if (begins) {
+        // Room for the rows later stretches add was reserved where the
+        // tier began, as far as that stretch's size allowed.
+        tier.items = std::move(items);
+    } else {
+        append_items(tier.items, items);
+    }
+}
+
+}  // namespace long_stretches
+
+namespace {
 
 std::vector<Cut> find_cuts(std::string_view text, const std::vector<Piece>& pieces) {
     std::vector<Cut> cuts{Cut{0, 1}};
@@ -437,86 +492,6 @@ std::vector<Piece> counted_pieces(std::string_view text, std::size_t processors,
         },
         processors);
 }
-
-// Joins the stretches in text order as each is read, while later ones are still
-// read. Their rows go to the observer, if any (a stretch is freed once told, and
-// the document keeps only the tiers' headers), or into the document. Faults are
-// found as joining everything and then validating would find them: the first
-// in text order, then the header's, then each tier's, from the checks made
-// where each stretch was read.
-class StretchJoin {
-public:
-    StretchJoin(const RowObserver& observe, bool strict) : observe_(observe), strict_(strict) {}
-
-    void take(Partial& part) {
-        if (error_) return;
-        if (first_) {
-            grid_.tmin = part.grid.tmin;
-            grid_.tmax = part.grid.tmax;
-            grid_.size = part.grid.size;
-            first_ = false;
-        }
-        if (!part.leading_items.empty()) {
-            if (grid_.tiers.empty()) {
-                error_ = errors::item_before_tier(part.leading_item_line);
-                return;
-            }
-            if (strict_) {
-                const bool is_interval = grid_.tiers.back().is_interval;
-                if (is_interval == part.leading_points) {
-                    part.leading_check = TierCheck();
-                    part.leading_check.add(is_interval, part.leading_items);
-                }
-                checks_.back().join(part.leading_check);
-            }
-            add_rows(false, part.leading_items);
-        }
-        if (part.error) {
-            error_ = std::move(part.error);
-            return;
-        }
-        for (std::size_t k = 0; k < part.grid.tiers.size(); ++k) {
-            Items items = std::move(part.grid.tiers[k].items);
-            grid_.tiers.push_back(std::move(part.grid.tiers[k]));
-            if (strict_) checks_.push_back(part.tier_checks[k]);
-            add_rows(true, items);
-        }
-    }
-
-    Result<TextGrid> finish() && {
-        if (error_) return std::move(*error_);
-        if (strict_) {
-            if (auto status = grid_.validate_header(); !status) return std::move(status).error();
-            for (std::size_t k = 0; k < checks_.size(); ++k) {
-                if (auto status = checks_[k].result(grid_.tiers[k]); !status)
-                    return std::move(status).error();
-            }
-        }
-        return std::move(grid_);
-    }
-
-private:
-    void add_rows(bool begins, Items& items) {
-        Tier& tier = grid_.tiers.back();
-        if (observe_) {
-            observe_(tier, begins, items);
-            Items().swap(items);
-        } else if (begins) {
-            // Room for the rows later stretches add was reserved where the
-            // tier began, as far as that stretch's size allowed.
-            tier.items = std::move(items);
-        } else {
-            append_items(tier.items, items);
-        }
-    }
-
-    const RowObserver& observe_;
-    bool strict_;
-    bool first_ = true;
-    TextGrid grid_;
-    std::vector<TierCheck> checks_;
-    std::optional<TextGridError> error_;
-};
 
 // Reads the text from the first cut inside the pool piece [begin, end) up to
 // the first cut past the piece as one stretch (none if no cut is inside),

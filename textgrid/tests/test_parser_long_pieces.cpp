@@ -3,6 +3,7 @@
 // every few bytes, so cuts land inside labels, line endings and headers.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <span>
 #include <string>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "exact.hpp"
+#include "lib.hpp"
 #include "loading.hpp"
+#include "long_stream.hpp"
 #include "parallel.hpp"
 #include "parser_long.hpp"
 #include "render.hpp"
@@ -160,6 +163,33 @@ void expect_same_in_pieces(const std::string& text) {
     }
 }
 
+// Read straight from the file a piece per worker, rows handed over as they
+// come: the same document, rows and first fault as the whole text read at
+// once. Pieces of a few bytes cut inside labels, characters and headers, and
+// labels of several lines make the workers' guess of the quotes wrong.
+void expect_same_streamed(const std::string& text, FileType type = FileType::Long) {
+    const std::string path = support::temp_file("streamed.TextGrid", text);
+    for (const bool strict : {false, true}) {
+        const auto whole = read_textgrid(path, strict, type == FileType::Long ? "long" : "auto");
+        for (const std::size_t piece_bytes : {5u, 61u, 4096u}) {
+            for (const std::size_t processors : {2u, 3u}) {
+                support::HandedRows rows;
+                auto streamed = detail::read_long_streamed(path, strict, type, rows.observer(),
+                                                           processors, piece_bytes, 1);
+                ASSERT_TRUE(streamed.has_value()) << "not read this way:\n" << text;
+                if (*streamed) {
+                    ASSERT_TRUE(rows.put_back(streamed->value()));
+                }
+                ASSERT_TRUE(same_results(*streamed, whole))
+                    << "pieces of " << piece_bytes << ", P = " << processors
+                    << ", strict = " << strict << "\nstreamed: " << render(*streamed)
+                    << "\nwhole:    " << render(whole) << "\ntext:\n"
+                    << text;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 struct PiecesCase {
@@ -175,6 +205,8 @@ TEST_P(LongInPieces, MatchesOnePass) {
         TextMaker maker(seed);
         const std::string text = GetParam().soup ? maker.soup() : maker.document(GetParam().faults);
         expect_same_in_pieces(text);
+        if (HasFatalFailure()) return;
+        if (seed % 5 == 0 && text.find('\n') != std::string::npos) expect_same_streamed(text);
         if (HasFatalFailure()) return;
     }
 }
@@ -192,7 +224,10 @@ struct EdgeCase {
 
 class LongInPiecesEdges : public ::testing::TestWithParam<EdgeCase> {};
 
-TEST_P(LongInPiecesEdges, MatchOnePass) { expect_same_in_pieces(GetParam().text); }
+TEST_P(LongInPiecesEdges, MatchOnePass) {
+    expect_same_in_pieces(GetParam().text);
+    expect_same_streamed(GetParam().text);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, LongInPiecesEdges,
@@ -298,3 +333,108 @@ INSTANTIATE_TEST_SUITE_P(
                       CheckedCase{"fault_deep_in_a_stretch", 3, 7001, false},
                       CheckedCase{"fault_before_the_odd_line", 9000, 5000, true}),
     [](const auto& info) { return std::string(info.param.title); });
+
+// Faults only the whole file shows: a character cut by a piece's end, or bad
+// UTF-8 after a fault in the rows (bad text is found first, as reading the
+// whole text would find it).
+struct StreamedCase {
+    const char* title;
+    std::string text;
+    FileType type;
+};
+
+class LongStreamed : public ::testing::TestWithParam<StreamedCase> {};
+
+TEST_P(LongStreamed, MatchesTheWholeRead) {
+    expect_same_streamed(GetParam().text, GetParam().type);
+}
+
+namespace {
+const std::string TIER_HEAD =
+    "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0\nxmax = 9\n"
+    "tiers? <exists>\nsize = 1\nitem []:\n    item [1]:\n        class = \"IntervalTier\"\n"
+    "        name = \"w\"\n        xmin = 0\n        xmax = 9\n        intervals: size = 2\n";
+std::string interval(const std::string& label) {
+    return "        intervals [1]:\n            xmin = 0\n            xmax = 1\n"
+           "            text = \"" +
+           label + "\"\n";
+}
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LongStreamed,
+    ::testing::Values(
+        StreamedCase{"characters_across_cuts",
+                     TIER_HEAD +
+                         interval("\xE3\x80\x80\xF0\x9F\x98\x80"
+                                  "caf\xC3\xA9") +
+                         interval("\xE3\x80\x80\xE3\x80\x80"),
+                     FileType::Long},
+        StreamedCase{"surrogate", TIER_HEAD + interval("a\xED\xA0\x80"), FileType::Long},
+        StreamedCase{"cut_character_at_the_end", TIER_HEAD + interval("a") + "\xF0\x9F\x98",
+                     FileType::Long},
+        StreamedCase{"bad_text_after_a_fault",
+                     "item [1]:\nintervals [1]:\nitem [2]:\nclass = \"Bad\"\n" + interval("\xC3(") +
+                         interval("b"),
+                     FileType::Long},
+        StreamedCase{"auto", TIER_HEAD + interval("a\n\"\"intervals [3]:") + interval("b"),
+                     FileType::Auto},
+        StreamedCase{"no_line_feed_at_the_end",
+                     TIER_HEAD + interval("a") + "intervals [2]:", FileType::Long}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+// A character cut short, wherever the pieces' ends fall around it.
+TEST(LongStreamed, FindsACharacterCutShortAtAnyOffset) {
+    // Lines added at the end move the pieces' ends by a fraction of a byte each.
+    for (std::size_t shift = 0; shift < 48; ++shift) {
+        expect_same_streamed(TIER_HEAD + interval("\xE3\x80") + interval("a") +
+                             std::string(shift, '\n'));
+        if (HasFatalFailure()) return;
+    }
+}
+
+// Files this way does not read are left to the whole read, untouched.
+TEST(LongStreamed, LeavesOtherFilesToTheWholeRead) {
+    const auto declined = [](const std::string& name, const std::string& text, FileType type) {
+        bool handed = false;
+        const RowObserver observe = [&](const Tier&, bool, std::span<const Item>) {
+            handed = true;
+        };
+        const auto streamed = detail::read_long_streamed(support::temp_file(name, text), false,
+                                                         type, observe, 2, 64, 16);
+        return !streamed.has_value() && !handed;
+    };
+    const std::string long_text = TIER_HEAD + interval("a");
+    EXPECT_TRUE(declined("small.TextGrid", "item []:\n", FileType::Long));
+    EXPECT_TRUE(declined("short.TextGrid", long_text, FileType::Short));
+    EXPECT_TRUE(declined("utf16.TextGrid", "\xFF\xFE" + long_text, FileType::Long));
+    EXPECT_TRUE(
+        declined("mac.TextGrid", "item []:\r" + std::string(100, 'a') + "\r", FileType::Long));
+    EXPECT_TRUE(
+        declined("no_tier_list.TextGrid", "\"ooTextFile\"\n\"TextGrid\"\n0\n9\n", FileType::Auto));
+    EXPECT_FALSE(detail::read_long_streamed("/nonexistent/x.TextGrid", false, FileType::Long, {}, 2,
+                                            64, 16));
+}
+
+// Real files from many tools, read this way in pieces of a few hundred bytes.
+TEST(LongStreamed, ReadsRealFilesAsTheWholeReadDoes) {
+    const std::filesystem::path corpus =
+        std::filesystem::path(TEXTGRID_TEST_DATA) / "../../../../shared/realworld/corpus";
+    if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no corpus of real files beside";
+    std::size_t streamed = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        for (const bool strict : {false, true}) {
+            const auto whole = read_textgrid(entry.path().string(), strict, "auto");
+            support::HandedRows rows;
+            auto read = detail::read_long_streamed(entry.path().string(), strict, FileType::Auto,
+                                                   rows.observer(), 2, 700, 1);
+            if (!read) continue;
+            ++streamed;
+            if (*read) {
+                ASSERT_TRUE(rows.put_back(read->value())) << entry.path();
+            }
+            ASSERT_TRUE(same_results(*read, whole)) << entry.path() << " strict = " << strict;
+        }
+    }
+    EXPECT_GT(streamed, 100u);
+}
