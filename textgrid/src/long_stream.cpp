@@ -24,13 +24,15 @@ namespace {
 // Smaller files are read whole, where one pass beats cutting them up.
 constexpr std::size_t STREAMED_FROM_BYTES = std::size_t{2} << 20;
 // A piece this size, and the rows read from it, stay in a core's cache.
-constexpr std::size_t PIECE_BYTES = std::size_t{1} << 20;
+constexpr std::size_t PIECE_BYTES = std::size_t{256} << 10;
 // What the start of a file tells about its whole: its encoding, its line
 // breaks, and for "auto" its layout.
 constexpr std::size_t HEAD_BYTES = std::size_t{64} << 10;
 // Past its piece a stretch reads on to the next header, this much at a time
 // (at most a piece).
 constexpr std::size_t OVERRUN_BYTES = std::size_t{16} << 10;
+// A thread's memory for pieces grows in steps this large.
+constexpr std::size_t ROOM_STEP = std::size_t{64} << 10;
 // A worker keeps its memory for the next piece, unless a stretch without a
 // header for this long made it grow.
 constexpr std::size_t KEPT_BUFFER_BYTES = std::size_t{8} << 20;
@@ -49,7 +51,9 @@ public:
     // Room for `size` bytes; true if the bytes moved.
     bool make_room(std::size_t size) {
         if (bytes_.size() >= size) return false;
-        bytes_.resize(std::max(size, bytes_.size() * 2));
+        // Pieces differ by a byte, and reading past one goes on a step at a time.
+        const std::size_t grown = std::max(size, bytes_.size() + bytes_.size() / 2);
+        bytes_.resize((grown + ROOM_STEP - 1) / ROOM_STEP * ROOM_STEP);
         return true;
     }
     void trim() {
