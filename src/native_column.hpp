@@ -1,29 +1,49 @@
 #pragma once
-// A numeric column of a result, in one block from malloc. It grows and is
-// trimmed with realloc: the allocator trims a block in place and moves a large
-// one by remapping its pages, where a std::vector copies every value on each
-// doubling and once more to drop the room left over. The block then goes to
-// the array's owner as it is.
+// A numeric column of a result, in one block handed to the array's owner as it
+// is. Small blocks come from malloc: they grow and are trimmed with realloc,
+// which trims in place where a std::vector would copy every value once more.
+// Large ones come from the blocks the library keeps for reuse
+// (large_memory.hpp): a fresh block's pages would fault in again on every
+// call, unless some other large block was freed before and made the
+// allocator keep such sizes on its heap.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <type_traits>
 #include <utility>
 
+#include "large_memory.hpp"
+
 namespace velmar {
+
+// Frees a block that a NativeColumn handed over.
+inline void release_column_block(void* values, std::size_t large_bytes) noexcept {
+    if (large_bytes != 0) {
+        textgrid::large_memory::give_back(values, large_bytes);
+    } else {
+        std::free(values);
+    }
+}
 
 template <class T>
 class NativeColumn {
     static_assert(std::is_trivially_copyable_v<T>);
 
 public:
+    // A block handed over, to free with release_column_block.
+    struct Block {
+        T* values = nullptr;
+        std::size_t large_bytes = 0;  // 0: from malloc
+    };
+
     NativeColumn() = default;
     NativeColumn(const NativeColumn&) = delete;
     NativeColumn& operator=(const NativeColumn&) = delete;
-    ~NativeColumn() { std::free(values_); }
+    ~NativeColumn() { release_column_block(values_, large_bytes_); }
 
     std::size_t size() const noexcept { return size_; }
     std::size_t capacity() const noexcept { return capacity_; }
@@ -47,33 +67,44 @@ public:
         size_ += count;
     }
 
-    // Hands the block over, trimmed to the values (room for one at least, so
-    // an empty column still has a block of its own); the column is empty after.
-    // The caller frees it with std::free.
-    T* take_block() {
+    // Hands the block over (room for one value at least, so an empty column
+    // still has a block of its own); the column is empty after. A small one is
+    // trimmed to the values; a large one goes back whole to be kept.
+    Block take_block() {
         if (!values_) reserve(1);
         const std::size_t rows = std::max<std::size_t>(size_, 1);
-        if (rows != capacity_) {
+        if (large_bytes_ == 0 && rows != capacity_) {
             // Should the allocator refuse even this, the block goes untrimmed.
             if (void* trimmed = std::realloc(values_, rows * sizeof(T)))
                 values_ = static_cast<T*>(trimmed);
         }
         size_ = capacity_ = 0;
-        return std::exchange(values_, nullptr);
+        return Block{std::exchange(values_, nullptr), std::exchange(large_bytes_, 0)};
     }
 
 private:
     void resize_block(std::size_t rows) {
         if (rows > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
-        void* block = std::realloc(values_, rows * sizeof(T));
-        if (!block) throw std::bad_alloc();
-        values_ = static_cast<T*>(block);
+        const std::size_t bytes = rows * sizeof(T);
+        if (bytes < textgrid::large_memory::FROM_BYTES) {
+            void* block = std::realloc(values_, bytes);
+            if (!block) throw std::bad_alloc();
+            values_ = static_cast<T*>(block);
+        } else {
+            void* block = textgrid::large_memory::take(bytes);
+            if (!block) throw std::bad_alloc();
+            if (size_ != 0) std::memcpy(block, values_, size_ * sizeof(T));
+            release_column_block(values_, large_bytes_);
+            values_ = static_cast<T*>(block);
+            large_bytes_ = bytes;
+        }
         capacity_ = rows;
     }
 
     T* values_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
+    std::size_t large_bytes_ = 0;  // of a block from large_memory, else 0
 };
 
 }  // namespace velmar

@@ -104,11 +104,12 @@ void** array_api() { return array_api_cell.get(load_array_api); }
 struct SliceContainer {
     PyObject_HEAD void* data;
     Py_ssize_t length;
+    std::size_t large_bytes;  // for release_column_block
 };
 
 void container_dealloc(PyObject* object) {
     auto* self = reinterpret_cast<SliceContainer*>(object);
-    std::free(std::exchange(self->data, nullptr));
+    release_column_block(std::exchange(self->data, nullptr), self->large_bytes);
     PyTypeObject* type = Py_TYPE(object);
     type->tp_free(object);
     Py_DECREF(type);
@@ -156,7 +157,9 @@ PyRef make_container(NativeColumn<T>& column) {
     self->length = static_cast<Py_ssize_t>(column.size());
     // Never null, even for no values: given null, NumPy would allocate and own
     // a buffer of its own.
-    self->data = column.take_block();
+    const auto block = column.take_block();
+    self->data = block.values;
+    self->large_bytes = block.large_bytes;
     return object;
 }
 

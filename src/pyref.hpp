@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "large_memory.hpp"
+
 namespace velmar {
 
 class PyRef {
@@ -71,7 +73,8 @@ public:
     }
 
 private:
-    std::vector<PyObject*> objects_;
+    // Reused memory, as for the numeric columns (native_column.hpp).
+    std::vector<PyObject*, textgrid::LargeAllocator<PyObject*>> objects_;
 };
 
 }  // namespace velmar

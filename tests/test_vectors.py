@@ -161,16 +161,17 @@ def rows_from_data(data):
 
 @pytest.fixture(scope="module")
 def tricky_large_file(tmp_path_factory):
-    """Over a megabyte, so it is read in pieces while rows become columns: tiers
-    that span pieces, and labels with quotes and header-like lines inside."""
-    n = 12_000
+    """Over two megabytes, so it is read straight from the file in pieces while
+    rows become columns: tiers that span pieces, and labels with quotes and
+    header-like lines inside."""
+    n = 24_000
     labels = ['say ""hi""', "a\n    item [2]:\n        intervals [1]:", "", "caf\u00e9", "x = 1"]
     words = [(i * 0.01, (i + 1) * 0.01, labels[i % len(labels)]) for i in range(n)]
     marks = [(i * 0.02 + 0.005,) * 2 + (f"m{i % 13}",) for i in range(n // 2)]
     tiers = [("words", True, 0.0, n * 0.01, words), ("marks", False, 0.0, n * 0.01, marks),
              ("more words", True, 0.0, n * 0.01, words)]
     path = write(tmp_path_factory.mktemp("tricky") / "tricky.TextGrid", 0.0, n * 0.01, tiers)
-    assert os.path.getsize(path) > 1 << 20
+    assert os.path.getsize(path) > 2 << 20
     return path
 
 
@@ -195,7 +196,7 @@ def test_fault_late_in_a_large_file_discards_the_rows_read(tricky_large_file, tm
         velmar.textgrid2vectors(str(broken), True, "auto")
     assert str(from_vectors.value) == str(from_data.value)
     assert str(from_data.value).endswith(
-        "Time bounds should be non-negative in item 11999 in tier more words")
+        "Time bounds should be non-negative in item 23999 in tier more words")
 
 
 ORDERS = {

@@ -10,14 +10,16 @@ namespace textgrid::large_memory {
 
 namespace {
 
-// Block sizes go up in steps of half a power of two (1, 1.5, 2, 3, 4, 6 ... MiB),
-// so a block is kept for the sizes it fits without much to spare.
-constexpr std::size_t CLASSES = 17;  // up to 256 MiB
+// Block sizes go up in steps of half a power of two (128, 192, 256, 384 KiB
+// ... 256 MiB), so a block is kept for the sizes it fits without much to spare.
+constexpr std::size_t CLASSES = 23;
 constexpr std::size_t KEPT_PER_CLASS = 16;
 
 constexpr std::size_t class_size(std::size_t c) {
-    return c % 2 == 0 ? std::size_t{1} << (20 + c / 2) : std::size_t{3} << (19 + c / 2);
+    return c % 2 == 0 ? std::size_t{1} << (17 + c / 2) : std::size_t{3} << (16 + c / 2);
 }
+static_assert(class_size(0) == FROM_BYTES || FROM_BYTES > class_size(CLASSES - 1));
+static_assert(class_size(CLASSES - 1) == KEPT_UP_TO_BYTES);
 
 // The smallest class that holds `bytes`, or CLASSES if none does.
 std::size_t class_of(std::size_t bytes) {

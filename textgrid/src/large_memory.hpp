@@ -33,7 +33,8 @@ namespace large_memory {
 // The address checker sees only the heap's blocks.
 inline constexpr std::size_t FROM_BYTES = std::numeric_limits<std::size_t>::max();
 #else
-inline constexpr std::size_t FROM_BYTES = std::size_t{1} << 20;
+// The allocator maps blocks from 128 KiB on afresh, and unmaps them once freed.
+inline constexpr std::size_t FROM_BYTES = std::size_t{128} << 10;
 #endif
 // Kept for reuse, all blocks together, counted at their full size.
 inline constexpr std::size_t KEPT_UP_TO_BYTES = std::size_t{256} << 20;
