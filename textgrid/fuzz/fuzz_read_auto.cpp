@@ -3,6 +3,8 @@
 // the result must be the loader's error, or the document the layout's parser
 // gives for the loaded text. When that text is UTF-8, the same text stored as
 // UTF-16 with a byte-order mark must read to the very same document or error.
+// A file the streamed reading takes (pieces of a few bytes, rows handed over)
+// must read to the same document or error as the whole file read at once.
 //   (build as in fuzz_parse_long.cpp)
 //   build/fuzz/textgrid/fuzz/fuzz_read_auto -dict=textgrid/fuzz/textgrid.dict \
 //         -max_total_time=300 /tmp/corpus-auto textgrid/fuzz/corpus/load
@@ -15,6 +17,7 @@
 #include "fuzz_support.hpp"
 #include "lib.hpp"
 #include "loading.hpp"
+#include "long_stream.hpp"
 #include "parser_long.hpp"
 #include "parser_short.hpp"
 
@@ -75,6 +78,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     store(raw.path, bytes);
     const auto read = textgrid::read_textgrid(raw.path, strict, "auto");
+    support::HandedRows rows;
+    auto streamed = textgrid::detail::read_long_streamed(raw.path, strict, textgrid::FileType::Auto,
+                                                         rows.observer(), 2 + (data[0] >> 7),
+                                                         1 + (data[0] >> 2 & 31), 1);
+    if (streamed && *streamed && !rows.put_back(streamed->value()))
+        fuzz::fail("streamed rows do not fit the document's tiers");
+    if (streamed && !support::same_results(read, *streamed)) {
+        fuzz::fail("streamed read differs from the whole read:",
+                   support::render(*streamed) + " vs " + support::render(read));
+    }
     const auto loaded = textgrid::load_text(raw.path);
     if (!loaded) {
         if (read.ok() || !(read.error() == loaded.error()))
