@@ -67,13 +67,16 @@ public:
         size_ += count;
     }
 
-    // Hands the block over (room for one value at least, so an empty column
-    // still has a block of its own); the column is empty after. A small one is
-    // trimmed to the values; a large one goes back whole to be kept.
+    // Hands the block over, holding no memory beyond the values (room for
+    // one at least, so an empty column still has a block of its own); the
+    // column is empty after. A small block is trimmed; a large one keeps its
+    // size, for its reuse, but not the pages past the values.
     Block take_block() {
         if (!values_) reserve(1);
         const std::size_t rows = std::max<std::size_t>(size_, 1);
-        if (large_bytes_ == 0 && rows != capacity_) {
+        if (large_bytes_ != 0) {
+            textgrid::large_memory::release_tail(values_, large_bytes_, rows * sizeof(T));
+        } else if (rows != capacity_) {
             // Should the allocator refuse even this, the block goes untrimmed.
             if (void* trimmed = std::realloc(values_, rows * sizeof(T)))
                 values_ = static_cast<T*>(trimmed);

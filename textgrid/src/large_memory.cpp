@@ -125,6 +125,13 @@ void give_back(void* block, std::size_t bytes) noexcept {
     ::munmap(block, mapped_size(bytes));
 }
 
+void release_tail(void* block, std::size_t bytes, std::size_t used) noexcept {
+    const std::size_t from = (used + PAGE_BYTES - 1) / PAGE_BYTES * PAGE_BYTES;
+    const std::size_t size = mapped_size(bytes);
+    // Advice only: if the system declines, the pages simply stay.
+    if (from < size) ::madvise(static_cast<char*>(block) + from, size - from, MADV_DONTNEED);
+}
+
 std::size_t kept_bytes() noexcept { return kept().bytes.load(std::memory_order_relaxed); }
 
 std::size_t kept_unmarked_bytes() noexcept {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -105,5 +107,25 @@ TEST(LargeMemory, HoldsItemsAcrossGrowth) {
     for (std::size_t i = 0; i < copy.size(); i += 997) {
         ASSERT_EQ(copy[i].tmin, double(i));
         ASSERT_EQ(copy[i].label, std::to_string(i));
+    }
+}
+
+// A block its user keeps holds the pages its values need and no more; those
+// keep their values.
+TEST(LargeMemory, ReleasedTailLeavesTheValuesAndNoPagesPast) {
+    for (const std::size_t used : {std::size_t{1}, std::size_t{4096 * 3 + 5}, MiB + 1}) {
+        const std::size_t bytes = 3 * MiB;
+        void* block = large_memory::take(bytes);
+        ASSERT_NE(block, nullptr);
+        mark(block, bytes, 42);
+        large_memory::release_tail(block, bytes, used);
+        EXPECT_TRUE(marked(block, used, 42));
+        const std::size_t pages = bytes / 4096;
+        std::vector<unsigned char> resident(pages);
+        ASSERT_EQ(::mincore(block, bytes, resident.data()), 0);
+        const std::size_t kept_pages = (used + 4095) / 4096;
+        for (std::size_t page = 0; page < pages; ++page)
+            ASSERT_EQ(resident[page] & 1, page < kept_pages ? 1 : 0) << "page " << page;
+        large_memory::give_back(block, bytes);
     }
 }
