@@ -311,11 +311,16 @@ std::optional<std::pair<FileDescriptor, std::size_t>> open_streamable(std::strin
                                                                       std::size_t from_bytes) {
     if (type == FileType::Short || path.find('\0') != std::string_view::npos) return std::nullopt;
     const std::string terminated(path);
-    auto file = FileDescriptor::open(terminated.c_str(), O_RDONLY | O_CLOEXEC);
+    const auto streamable = [&](const struct stat& info) {
+        return S_ISREG(info.st_mode) &&
+               info.st_size >= static_cast<off_t>(std::max<std::size_t>(from_bytes, 1));
+    };
+    // Looked at before it is opened: opening a FIFO would wait for a writer,
+    // and the whole read would then open it a second time.
     struct stat info {};
-    if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size < static_cast<off_t>(std::max<std::size_t>(from_bytes, 1)))
-        return std::nullopt;
+    if (::stat(terminated.c_str(), &info) != 0 || !streamable(info)) return std::nullopt;
+    auto file = FileDescriptor::open(terminated.c_str(), O_RDONLY | O_CLOEXEC);
+    if (!file || ::fstat(file.get(), &info) != 0 || !streamable(info)) return std::nullopt;
     const auto size = static_cast<std::size_t>(info.st_size);
     std::string head(std::min(size, HEAD_BYTES), '\0');
     const ssize_t got = file.read_some_at(head.data(), head.size(), 0);

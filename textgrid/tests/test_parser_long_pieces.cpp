@@ -3,7 +3,14 @@
 // every few bytes, so cuts land inside labels, line endings and headers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <future>
 #include <random>
 #include <span>
 #include <string>
@@ -414,6 +421,24 @@ TEST(LongStreamed, LeavesOtherFilesToTheWholeRead) {
         declined("no_tier_list.TextGrid", "\"ooTextFile\"\n\"TextGrid\"\n0\n9\n", FileType::Auto));
     EXPECT_FALSE(detail::read_long_streamed("/nonexistent/x.TextGrid", false, FileType::Long, {}, 2,
                                             64, 16));
+}
+
+// A FIFO is left alone, not opened: opening it waits for a writer, and the
+// whole read would then open it a second time.
+TEST(LongStreamed, LeavesAFifoUnopened) {
+    const std::string fifo = support::temp_file("streamed.fifo", "");
+    ASSERT_EQ(std::remove(fifo.c_str()), 0);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto declined = std::async(std::launch::async, [&] {
+        return !detail::read_long_streamed(fifo, false, FileType::Long, {}, 2, 64, 1);
+    });
+    if (declined.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Let the open that waits for a writer return, then fail.
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+        FAIL() << "opened the FIFO";
+    }
+    EXPECT_TRUE(declined.get());
+    std::remove(fifo.c_str());
 }
 
 // Real files from many tools, read this way in pieces of a few hundred bytes.
