@@ -242,7 +242,7 @@ public:
     void take(StreamedPiece piece) {
         if (done_ || read_error_ != 0) return;
         if (!piece.complete && piece.read_error == 0) {
-            // The file shrank (or grew) while it was read: what is there now
+            // The file shrank while it was read: what is there now
             // is read on from this piece to its end.
             piece = again(piece, true);
             done_ = true;
