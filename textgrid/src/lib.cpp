@@ -11,12 +11,6 @@ namespace textgrid {
 
 namespace {
 
-// The long layout's tier list header, with or without the blank ELAN leaves out.
-bool has_tier_list_header(std::string_view text) {
-    return text.find("item []") != std::string_view::npos ||
-           text.find("item[]") != std::string_view::npos;
-}
-
 FileType file_type_of(std::string_view file_type) {
     if (file_type == "long") return FileType::Long;
     if (file_type == "short") return FileType::Short;

@@ -377,19 +377,23 @@ void release_read_text(const char* begin, const char* end) noexcept {
     if (first < last) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
+std::optional<bool> utf16_big_endian(std::string_view bytes) noexcept {
+    if (bytes.size() < 2) return std::nullopt;
+    const auto first = static_cast<unsigned char>(bytes[0]);
+    const auto second = static_cast<unsigned char>(bytes[1]);
+    if (first == 0xFE && second == 0xFF) return true;
+    if (first == 0xFF && second == 0xFE) return false;
+    return std::nullopt;
+}
+
 Result<LoadedText> load_text(std::string_view path, AfterReading after) {
     auto bytes = read_file(path, after);
     if (!bytes) return bytes;
     const std::string_view text = bytes.value().view();
-    if (text.size() >= 2) {
-        const auto first = static_cast<unsigned char>(text[0]);
-        const auto second = static_cast<unsigned char>(text[1]);
-        const bool big_endian = first == 0xFE && second == 0xFF;
-        if (big_endian || (first == 0xFF && second == 0xFE)) {
-            auto decoded = decode_utf16(text, big_endian);
-            if (!decoded) return std::move(decoded).error();
-            return with_mac_line_breaks_as_line_feeds(LoadedText(std::move(decoded).value()));
-        }
+    if (const auto big_endian = utf16_big_endian(text)) {
+        auto decoded = decode_utf16(text, *big_endian);
+        if (!decoded) return std::move(decoded).error();
+        return with_mac_line_breaks_as_line_feeds(LoadedText(std::move(decoded).value()));
     }
     if (!check_utf8_and_count_pieces(bytes.value())) {
         return errors::invalid_utf8();

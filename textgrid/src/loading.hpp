@@ -116,6 +116,10 @@ enum class AfterReading { KeepText, ReleaseText };
 // read as zeros.
 void release_read_text(const char* begin, const char* end) noexcept;
 
+// Whether bytes begin with a UTF-16 byte-order mark: true for big-endian,
+// false for little-endian, nothing for no mark.
+std::optional<bool> utf16_big_endian(std::string_view bytes) noexcept;
+
 // Whole file as UTF-8. UTF-16 with a byte-order mark is decoded to UTF-8 (mark
 // dropped); anything else must be valid UTF-8. A path with a NUL byte is refused.
 // A text without any line feed but with carriage returns (classic Mac) gets a

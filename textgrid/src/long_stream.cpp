@@ -294,15 +294,10 @@ private:
 };
 
 bool long_layout_by_its_head(std::string_view head, FileType type) {
-    if (head.size() >= 2) {
-        const auto first = static_cast<unsigned char>(head[0]);
-        const auto second = static_cast<unsigned char>(head[1]);
-        if ((first == 0xFE && second == 0xFF) || (first == 0xFF && second == 0xFE)) return false;
-    }
+    if (utf16_big_endian(head)) return false;
     // Without a line feed, lone carriage returns may end the lines.
     if (head.find('\n') == std::string_view::npos) return false;
-    return type == FileType::Long || head.find("item []") != std::string_view::npos ||
-           head.find("item[]") != std::string_view::npos;
+    return type == FileType::Long || has_tier_list_header(head);
 }
 
 // The file, open, if it is one to read this way; and its size.
