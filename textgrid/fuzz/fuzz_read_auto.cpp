@@ -79,9 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     store(raw.path, bytes);
     const auto read = textgrid::read_textgrid(raw.path, strict, "auto");
     support::HandedRows rows;
-    auto streamed = textgrid::detail::read_long_streamed(raw.path, strict, textgrid::FileType::Auto,
-                                                         rows.observer(), 2 + (data[0] >> 7),
-                                                         1 + (data[0] >> 2 & 31), 1);
+    auto opened = textgrid::open_for_reading(raw.path);
+    if (!opened) fuzz::fail("cannot open the temporary file", raw.path);
+    auto streamed = textgrid::detail::read_long_streamed(
+        opened.value(), strict, textgrid::FileType::Auto, rows.observer(), 2 + (data[0] >> 7),
+        1 + (data[0] >> 2 & 31), 1);
     if (streamed && *streamed && !rows.put_back(streamed->value()))
         fuzz::fail("streamed rows do not fit the document's tiers");
     if (streamed && !support::same_results(read, *streamed)) {

@@ -25,11 +25,13 @@ Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_v
     const FileType type = file_type_of(file_type);
     // Only rows handed over leave nothing that needs the text.
     if (!observe) after = AfterReading::KeepText;
+    auto opened = open_for_reading(path);
+    if (!opened) return std::move(opened).error();
     if (observe) {
-        if (auto streamed = read_long_streamed(path, strict, type, observe))
+        if (auto streamed = read_long_streamed(opened.value(), strict, type, observe))
             return std::move(*streamed);
     }
-    auto text = load_text(path, after);
+    auto text = load_text(std::move(opened).value(), after);
     if (!text) return std::move(text).error();
     const std::string_view content = text.value().view();
     const bool long_layout =

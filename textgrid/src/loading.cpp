@@ -232,15 +232,9 @@ Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, 
     return read_grown(file, mapping.data(), filled.value());
 }
 
-Result<LoadedText> read_file(std::string_view path, AfterReading after) {
-    if (path.find('\0') != std::string_view::npos) {
-        return errors::nul_in_file_name();
-    }
-    const std::string terminated(path);
-    const auto file = FileDescriptor::open(terminated.c_str(), O_RDONLY | O_CLOEXEC);
-    if (!file) return errors::read_failed(errno);
-    struct stat info {};
-    if (::fstat(file.get(), &info) != 0) return errors::read_failed(errno);
+Result<LoadedText> read_file(const OpenedFile& opened, AfterReading after) {
+    const FileDescriptor& file = opened.file;
+    const struct stat& info = opened.info;
     const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
     const bool spread = S_ISREG(info.st_mode) && spread_over_pool(expected);
     const bool mapped =
@@ -386,8 +380,23 @@ std::optional<bool> utf16_big_endian(std::string_view bytes) noexcept {
     return std::nullopt;
 }
 
+Result<OpenedFile> open_for_reading(std::string_view path) {
+    if (path.find('\0') != std::string_view::npos) return errors::nul_in_file_name();
+    const std::string terminated(path);
+    OpenedFile opened{FileDescriptor::open(terminated.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (!opened.file) return errors::read_failed(errno);
+    if (::fstat(opened.file.get(), &opened.info) != 0) return errors::read_failed(errno);
+    return opened;
+}
+
 Result<LoadedText> load_text(std::string_view path, AfterReading after) {
-    auto bytes = read_file(path, after);
+    auto opened = open_for_reading(path);
+    if (!opened) return std::move(opened).error();
+    return load_text(std::move(opened).value(), after);
+}
+
+Result<LoadedText> load_text(OpenedFile opened, AfterReading after) {
+    auto bytes = read_file(opened, after);
     if (!bytes) return bytes;
     const std::string_view text = bytes.value().view();
     if (const auto big_endian = utf16_big_endian(text)) {

@@ -9,8 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "byte_scan.hpp"
 #include "error.hpp"
+#include "file_io.hpp"
 
 namespace textgrid {
 
@@ -120,6 +123,16 @@ void release_read_text(const char* begin, const char* end) noexcept;
 // false for little-endian, nothing for no mark.
 std::optional<bool> utf16_big_endian(std::string_view bytes) noexcept;
 
+// A file open for reading, and what fstat said of it.
+struct OpenedFile {
+    FileDescriptor file;
+    struct stat info {};
+};
+
+// Opens a file for reading; a path with a NUL byte is refused. Opened once,
+// so that a FIFO's writer meets one reader only.
+Result<OpenedFile> open_for_reading(std::string_view path);
+
 // Whole file as UTF-8. UTF-16 with a byte-order mark is decoded to UTF-8 (mark
 // dropped); anything else must be valid UTF-8. A path with a NUL byte is refused.
 // A text without any line feed but with carriage returns (classic Mac) gets a
@@ -127,5 +140,7 @@ std::optional<bool> utf16_big_endian(std::string_view bytes) noexcept;
 // With ReleaseText a large text gets a block of its own (see large_memory.hpp),
 // whose pages can go back to the system while it is read.
 Result<LoadedText> load_text(std::string_view path, AfterReading after = AfterReading::KeepText);
+// The same for a file opened already.
+Result<LoadedText> load_text(OpenedFile opened, AfterReading after = AfterReading::KeepText);
 
 }  // namespace textgrid

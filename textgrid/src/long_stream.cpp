@@ -1,6 +1,5 @@
 #include "long_stream.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -300,43 +299,34 @@ bool long_layout_by_its_head(std::string_view head, FileType type) {
     return type == FileType::Long || has_tier_list_header(head);
 }
 
-// The file, open, if it is one to read this way; and its size.
-std::optional<std::pair<FileDescriptor, std::size_t>> open_streamable(std::string_view path,
-                                                                      FileType type,
-                                                                      std::size_t from_bytes) {
-    if (type == FileType::Short || path.find('\0') != std::string_view::npos) return std::nullopt;
-    const std::string terminated(path);
-    const auto streamable = [&](const struct stat& info) {
-        return S_ISREG(info.st_mode) &&
-               info.st_size >= static_cast<off_t>(std::max<std::size_t>(from_bytes, 1));
-    };
-    // Looked at before it is opened: opening a FIFO would wait for a writer,
-    // and the whole read would then open it a second time.
-    struct stat info {};
-    if (::stat(terminated.c_str(), &info) != 0 || !streamable(info)) return std::nullopt;
-    auto file = FileDescriptor::open(terminated.c_str(), O_RDONLY | O_CLOEXEC);
-    if (!file || ::fstat(file.get(), &info) != 0 || !streamable(info)) return std::nullopt;
+// The size of the file, if it is one to read this way.
+std::optional<std::size_t> streamable_size(const OpenedFile& opened, FileType type,
+                                           std::size_t from_bytes) {
+    const struct stat& info = opened.info;
+    if (type == FileType::Short || !S_ISREG(info.st_mode) ||
+        info.st_size < static_cast<off_t>(std::max<std::size_t>(from_bytes, 1)))
+        return std::nullopt;
     const auto size = static_cast<std::size_t>(info.st_size);
     std::string head(std::min(size, HEAD_BYTES), '\0');
-    const ssize_t got = file.read_some_at(head.data(), head.size(), 0);
+    const ssize_t got = opened.file.read_some_at(head.data(), head.size(), 0);
     if (got <= 0) return std::nullopt;
     head.resize(static_cast<std::size_t>(got));
     if (!long_layout_by_its_head(head, type)) return std::nullopt;
-    return std::make_pair(std::move(file), size);
+    return size;
 }
 
 }  // namespace
 
 namespace detail {
 
-std::optional<Result<TextGrid>> read_long_streamed(std::string_view path, bool strict,
+std::optional<Result<TextGrid>> read_long_streamed(const OpenedFile& opened, bool strict,
                                                    FileType type, const RowObserver& observe,
                                                    std::size_t processors, std::size_t piece_bytes,
                                                    std::size_t from_bytes) {
-    auto opened = open_streamable(path, type, from_bytes);
-    if (!opened) return std::nullopt;
-    const FileDescriptor& file = opened->first;
-    const std::size_t size = opened->second;
+    const auto streamable = streamable_size(opened, type, from_bytes);
+    if (!streamable) return std::nullopt;
+    const FileDescriptor& file = opened.file;
+    const std::size_t size = *streamable;
     const StreamSettings settings{strict, std::min(OVERRUN_BYTES, piece_bytes)};
     StreamJoin join(file, observe, settings);
     const std::size_t per_processor =
@@ -353,11 +343,11 @@ std::optional<Result<TextGrid>> read_long_streamed(std::string_view path, bool s
 
 }  // namespace detail
 
-std::optional<Result<TextGrid>> read_long_streamed(std::string_view path, bool strict,
+std::optional<Result<TextGrid>> read_long_streamed(const OpenedFile& opened, bool strict,
                                                    FileType type, const RowObserver& observe) {
     const std::size_t processors = logical_processors();
     if (processors < 2 || on_pool_worker()) return std::nullopt;
-    return detail::read_long_streamed(path, strict, type, observe, processors, PIECE_BYTES,
+    return detail::read_long_streamed(opened, strict, type, observe, processors, PIECE_BYTES,
                                       STREAMED_FROM_BYTES);
 }
 

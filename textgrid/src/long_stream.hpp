@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "file_type.hpp"
+#include "loading.hpp"
 #include "textgrid.hpp"
 
 namespace textgrid {
@@ -20,13 +21,13 @@ namespace textgrid {
 // MB, not a regular file, UTF-16, without a line feed near its start, read
 // as "auto" without the long layout's tier list near its start, or read on
 // a pool worker or a single processor.
-std::optional<Result<TextGrid>> read_long_streamed(std::string_view path, bool strict,
+std::optional<Result<TextGrid>> read_long_streamed(const OpenedFile& opened, bool strict,
                                                    FileType type, const RowObserver& observe);
 
 namespace detail {
 // The same with the processors, the size of the pieces and the least size
 // read this way given, for tests.
-std::optional<Result<TextGrid>> read_long_streamed(std::string_view path, bool strict,
+std::optional<Result<TextGrid>> read_long_streamed(const OpenedFile& opened, bool strict,
                                                    FileType type, const RowObserver& observe,
                                                    std::size_t processors, std::size_t piece_bytes,
                                                    std::size_t from_bytes);

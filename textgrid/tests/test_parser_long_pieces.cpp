@@ -13,7 +13,9 @@
 #include <future>
 #include <random>
 #include <span>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -170,6 +172,16 @@ void expect_same_in_pieces(const std::string& text) {
     }
 }
 
+// The streamed reading of a file that opens.
+std::optional<Result<TextGrid>> read_streamed(const std::string& path, bool strict, FileType type,
+                                              const RowObserver& observe, std::size_t processors,
+                                              std::size_t piece_bytes, std::size_t from_bytes) {
+    auto opened = open_for_reading(path);
+    if (!opened) throw std::runtime_error("cannot open " + path);
+    return detail::read_long_streamed(opened.value(), strict, type, observe, processors,
+                                      piece_bytes, from_bytes);
+}
+
 // Read straight from the file a piece per worker, rows handed over as they
 // come: the same document, rows and first fault as the whole text read at
 // once. Pieces of a few bytes cut inside labels, characters and headers, and
@@ -181,8 +193,8 @@ void expect_same_streamed(const std::string& text, FileType type = FileType::Lon
         for (const std::size_t piece_bytes : {5u, 61u, 4096u}) {
             for (const std::size_t processors : {2u, 3u}) {
                 support::HandedRows rows;
-                auto streamed = detail::read_long_streamed(path, strict, type, rows.observer(),
-                                                           processors, piece_bytes, 1);
+                auto streamed =
+                    read_streamed(path, strict, type, rows.observer(), processors, piece_bytes, 1);
                 ASSERT_TRUE(streamed.has_value()) << "not read this way:\n" << text;
                 if (*streamed) {
                     ASSERT_TRUE(rows.put_back(streamed->value()));
@@ -407,8 +419,8 @@ TEST(LongStreamed, LeavesOtherFilesToTheWholeRead) {
         const RowObserver observe = [&](const Tier&, bool, std::span<const Item>) {
             handed = true;
         };
-        const auto streamed = detail::read_long_streamed(support::temp_file(name, text), false,
-                                                         type, observe, 2, 64, 16);
+        const auto streamed =
+            read_streamed(support::temp_file(name, text), false, type, observe, 2, 64, 16);
         return !streamed.has_value() && !handed;
     };
     const std::string long_text = TIER_HEAD + interval("a");
@@ -419,26 +431,38 @@ TEST(LongStreamed, LeavesOtherFilesToTheWholeRead) {
         declined("mac.TextGrid", "item []:\r" + std::string(100, 'a') + "\r", FileType::Long));
     EXPECT_TRUE(
         declined("no_tier_list.TextGrid", "\"ooTextFile\"\n\"TextGrid\"\n0\n9\n", FileType::Auto));
-    EXPECT_FALSE(detail::read_long_streamed("/nonexistent/x.TextGrid", false, FileType::Long, {}, 2,
-                                            64, 16));
 }
 
-// A FIFO is left alone, not opened: opening it waits for a writer, and the
-// whole read would then open it a second time.
-TEST(LongStreamed, LeavesAFifoUnopened) {
+// A FIFO read with its rows handed over is opened once: its writer meets one
+// reader, which gets every byte.
+TEST(LongStreamed, LeavesAFifoToTheWholeRead) {
+    const std::string text = TIER_HEAD + interval("a") + interval("b");
     const std::string fifo = support::temp_file("streamed.fifo", "");
     ASSERT_EQ(std::remove(fifo.c_str()), 0);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    auto declined = std::async(std::launch::async, [&] {
-        return !detail::read_long_streamed(fifo, false, FileType::Long, {}, 2, 64, 1);
+    std::thread writer([&] {
+        const int out = ::open(fifo.c_str(), O_WRONLY);
+        if (out < 0) return;
+        const ssize_t written = ::write(out, text.data(), text.size());
+        (void)written;
+        ::close(out);
     });
-    if (declined.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
-        // Let the open that waits for a writer return, then fail.
+    support::HandedRows rows;
+    auto read = std::async(std::launch::async, [&] {
+        return read_textgrid(fifo, false, "long", rows.observer(), AfterReading::ReleaseText);
+    });
+    const bool done = read.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!done) {
+        // A reader still waiting for a writer: give it one, then fail.
         ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
-        FAIL() << "opened the FIFO";
     }
-    EXPECT_TRUE(declined.get());
+    auto result = read.get();
+    writer.join();
     std::remove(fifo.c_str());
+    ASSERT_TRUE(done) << "the read waited for a second writer";
+    ASSERT_TRUE(result) << render(result);
+    ASSERT_TRUE(rows.put_back(result.value()));
+    EXPECT_TRUE(same_results(result, parse_long_text_one_pass(text, false)));
 }
 
 // Real files from many tools, read this way in pieces of a few hundred bytes.
@@ -451,8 +475,8 @@ TEST(LongStreamed, ReadsRealFilesAsTheWholeReadDoes) {
         for (const bool strict : {false, true}) {
             const auto whole = read_textgrid(entry.path().string(), strict, "auto");
             support::HandedRows rows;
-            auto read = detail::read_long_streamed(entry.path().string(), strict, FileType::Auto,
-                                                   rows.observer(), 2, 700, 1);
+            auto read = read_streamed(entry.path().string(), strict, FileType::Auto,
+                                      rows.observer(), 2, 700, 1);
             if (!read) continue;
             ++streamed;
             if (*read) {
