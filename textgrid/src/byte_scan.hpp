@@ -128,6 +128,12 @@ inline const char* skip_line_feeds(const char* p, const char* end, std::uint64_t
 struct QuoteAndLineCount {
     std::size_t quotes = 0;
     std::size_t line_feeds = 0;
+
+    QuoteAndLineCount& operator+=(const QuoteAndLineCount& more) {
+        quotes += more.quotes;
+        line_feeds += more.line_feeds;
+        return *this;
+    }
 };
 
 inline QuoteAndLineCount count_quotes_and_line_feeds(std::string_view text) {

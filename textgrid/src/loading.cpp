@@ -323,9 +323,7 @@ bool is_valid_utf8(std::string_view text) {
 
 void PieceChecker::arrived(std::size_t end) {
     const std::string_view fresh = text_.substr(counted_, end - counted_);
-    const auto count = count_quotes_and_line_feeds(fresh);
-    piece_.count.quotes += count.quotes;
-    piece_.count.line_feeds += count.line_feeds;
+    piece_.count += count_quotes_and_line_feeds(fresh);
     if (counted_ == begin_) {
         // A valid text has at most three, ending a character begun before.
         if (begin_ > 0) {

@@ -95,7 +95,7 @@ public:
 
     // Bytes up to `end` have arrived.
     void arrived(std::size_t end);
-    // The text moved (the same bytes at the same offsets, more room after).
+    // The text, grown or moved (the bytes so far at the same offsets).
     void moved_to(std::string_view text) { text_ = text; }
 
     const CheckedPiece& piece() const { return piece_; }

@@ -98,22 +98,23 @@ public:
           buffer_(PieceBuffer::of_this_thread()),
           overrun_bytes_(overrun_bytes) {}
 
-    std::size_t first_offset() const { return first_; }
     std::string_view bytes() const { return buffer_.view(filled_); }
+    // Where the piece begins and ends in bytes().
+    std::size_t lead() const { return piece_.begin - first_; }
+    std::size_t piece_end() const { return piece_.end - first_; }
 
     // The piece itself: false if it did not all arrive.
     bool read_piece() {
         first_ = piece_.begin > 0 ? piece_.begin - 1 : 0;
-        const std::size_t lead = piece_.begin - first_;
-        buffer_.make_room(piece_.end - first_ + overrun_bytes_);
-        detail::PieceChecker checker(buffer_.view(piece_.end - first_), lead);
+        buffer_.make_room(piece_end() + overrun_bytes_);
+        detail::PieceChecker checker(bytes(), lead());
         for (;;) {
             const std::size_t at = first_ + filled_;
             if (!piece_.last && at == piece_.end) break;
             const std::size_t want = piece_.last
                                          ? detail::CHECKED_AFTER_BYTES
                                          : std::min(piece_.end - at, detail::CHECKED_AFTER_BYTES);
-            if (buffer_.make_room(filled_ + want)) checker.moved_to(buffer_.view(filled_ + want));
+            buffer_.make_room(filled_ + want);
             const ssize_t got = file_.read_some_at(buffer_.data() + filled_, want, at);
             if (got < 0) piece_.read_error = errno;
             if (got <= 0) {
@@ -121,7 +122,8 @@ public:
                 break;
             }
             filled_ += static_cast<std::size_t>(got);
-            if (piece_.last) checker.moved_to(buffer_.view(filled_));
+            // The last piece's bytes may have moved to make room.
+            checker.moved_to(bytes());
             checker.arrived(filled_);
         }
         if (piece_.last) piece_.end = first_ + filled_;
@@ -159,7 +161,7 @@ std::string_view whole_lines(std::string_view bytes) {
 // Where the stretch of the piece ends, as an offset into the reader's bytes:
 // at the first header from the piece's end on, or at the end of the file.
 std::size_t stretch_end(PieceReader& reader, const StreamedPiece& piece) {
-    const std::size_t from = piece.end - reader.first_offset();
+    const std::size_t from = reader.piece_end();
     if (piece.last) return reader.bytes().size();
     const bool in_quotes = piece.in_quotes != (piece.checked.count.quotes % 2 != 0);
     for (bool at_end = false;; at_end = !reader.read_more()) {
@@ -180,28 +182,28 @@ bool assumed_in_quotes(std::string_view bytes, std::size_t lead) {
     return std::count(first_line.begin(), first_line.end(), '"') % 2 != 0;
 }
 
-void keep_edges(StreamedPiece& piece, std::string_view bytes, std::size_t lead) {
+void keep_edges(StreamedPiece& piece, const PieceReader& reader) {
     const detail::CheckedPiece& checked = piece.checked;
-    piece.head.assign(bytes.substr(lead, checked.head));
-    const std::size_t end = piece.end - (piece.begin - lead);
-    if (checked.valid) piece.tail.assign(bytes.substr(checked.cut, end - checked.cut));
+    piece.head.assign(reader.bytes().substr(reader.lead(), checked.head));
+    if (checked.valid)
+        piece.tail.assign(reader.bytes().substr(checked.cut, reader.piece_end() - checked.cut));
 }
 
 void read_and_parse(StreamedPiece& piece, PieceReader& reader, std::optional<bool> in_quotes,
                     bool strict) {
     if (!reader.read_piece()) return;
     const std::size_t begin = piece.begin;
-    const std::size_t lead = begin - reader.first_offset();
-    piece.in_quotes = in_quotes.value_or(begin > 0 && assumed_in_quotes(reader.bytes(), lead));
+    piece.in_quotes =
+        in_quotes.value_or(begin > 0 && assumed_in_quotes(reader.bytes(), reader.lead()));
     const std::size_t stop = stretch_end(reader, piece);
     if (piece.read_error != 0) return;
+    keep_edges(piece, reader);
     const std::string_view bytes = reader.bytes().substr(0, stop);
-    keep_edges(piece, bytes, lead);
     std::optional<Cut> start;
     if (begin == 0) {
         start = Cut{0, 1};
     } else {
-        start = find_cut(bytes, lead, piece.end - reader.first_offset(), piece.in_quotes, 1);
+        start = find_cut(bytes, reader.lead(), reader.piece_end(), piece.in_quotes, 1);
     }
     if (start) {
         piece.stretch = parse_stretch(bytes.substr(start->position, stop - start->position),
@@ -221,11 +223,6 @@ StreamedPiece read_piece(const FileDescriptor& file, std::size_t begin, std::siz
     read_and_parse(piece, reader, in_quotes, settings.strict);
     PieceBuffer::of_this_thread().trim();
     return piece;
-}
-
-void add(QuoteAndLineCount& total, const QuoteAndLineCount& more) {
-    total.quotes += more.quotes;
-    total.line_feeds += more.line_feeds;
 }
 
 // Takes the pieces in file order: checks what each worker took for granted,
@@ -254,7 +251,7 @@ public:
         }
         check_utf8(piece);
         if (piece.stretch) join_stretch(piece);
-        add(before_, piece.checked.count);
+        before_ += piece.checked.count;
     }
 
     Result<TextGrid> finish() && {

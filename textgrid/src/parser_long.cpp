@@ -465,8 +465,7 @@ std::vector<Cut> find_cuts(std::string_view text, const std::vector<Piece>& piec
                 cuts.push_back(*cut);
             }
         }
-        before.quotes += piece.count.quotes;
-        before.line_feeds += piece.count.line_feeds;
+        before += piece.count;
     }
     return cuts;
 }
