@@ -47,6 +47,17 @@ namespace {
 
 thread_local bool this_thread_is_worker = false;
 
+// Workers are told apart from the caller as the scheduler's batch threads: a
+// worker that wakes then waits its turn instead of taking the core of a
+// caller that hands rows to Python, which every other piece waits for. Their
+// share of the processors is unchanged (no lower priority). Advice only.
+void mark_as_batch_thread() {
+#ifdef SCHED_BATCH
+    const sched_param no_priority{};
+    (void)pthread_setschedparam(pthread_self(), SCHED_BATCH, &no_priority);
+#endif
+}
+
 constexpr std::size_t AHEAD_OF_OBSERVER = 2;
 
 // One parallel_map call on the pool. It lives on the caller's stack; the caller
@@ -192,6 +203,7 @@ std::exception_ptr WorkerPool::hand_over(Job& job, Lock& lock) {
 
 void WorkerPool::serve() {
     this_thread_is_worker = true;
+    mark_as_batch_thread();
     Lock lock(mutex_);
     for (;;) {
         Job* job = nullptr;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -177,6 +179,24 @@ TEST(ParallelMap, UsesAtMostPWorkersAtOnce) {
         EXPECT_LE(most.load(), static_cast<int>(processors));
     }
 }
+
+#ifdef SCHED_BATCH
+// Workers yield to the caller when they wake; the caller's own scheduling is
+// the program's and stays as it was.
+TEST(ParallelMap, WorkersRunAsBatchThreadsAndTheCallerIsUntouched) {
+    if (logical_processors() < 2) GTEST_SKIP() << "one processor: no pool";
+    const int caller_policy = sched_getscheduler(0);
+    const auto policies = parallel_map(
+        100000, [](std::size_t) { return on_pool_worker() ? sched_getscheduler(0) : -1; }, 2);
+    for (int policy : policies) {
+        if (policy != -1) {
+            EXPECT_EQ(policy, SCHED_BATCH);
+        }
+    }
+    EXPECT_NE(std::count(policies.begin(), policies.end(), SCHED_BATCH), 0);
+    EXPECT_EQ(sched_getscheduler(0), caller_policy);
+}
+#endif
 
 // Every worker blocks in an outer element until all of them are there, then
 // each makes a large nested call: with no worker free, the nested calls must be
