@@ -50,11 +50,16 @@ thread_local bool this_thread_is_worker = false;
 // Workers are told apart from the caller as the scheduler's batch threads: a
 // worker that wakes then waits its turn instead of taking the core of a
 // caller that hands rows to Python, which every other piece waits for. Their
-// share of the processors is unchanged (no lower priority). Advice only.
+// share of the processors is unchanged (no lower priority). Only from the
+// ordinary policy: a process run as real-time or idle keeps its own. Advice
+// only.
 void mark_as_batch_thread() {
 #ifdef SCHED_BATCH
-    const sched_param no_priority{};
-    (void)pthread_setschedparam(pthread_self(), SCHED_BATCH, &no_priority);
+    int policy = 0;
+    sched_param priority{};
+    if (pthread_getschedparam(pthread_self(), &policy, &priority) != 0 || policy != SCHED_OTHER)
+        return;
+    (void)pthread_setschedparam(pthread_self(), SCHED_BATCH, &priority);
 #endif
 }
 
