@@ -121,6 +121,10 @@ TextGridVectors to_vectors(Grid&& grid) {
     return vectors;
 }
 
+// The caller runs pieces of a batch too while none is ready for it: short
+// ones keep it from holding back the finished pieces for long.
+constexpr std::size_t BATCH_PIECES_PER_PROCESSOR = 32;
+
 // The per-file job of both batches: read, convert, drop the document at once.
 // An unreadable file gives Entry{}; its error text is of no use to anyone.
 template <class Entry, class Convert>
@@ -144,7 +148,7 @@ void read_each(const std::vector<std::string>& files, bool strict, std::string_v
             for (std::size_t j = 0; j < entries.size(); ++j)
                 observe(begin + j, std::move(entries[j]));
         },
-        processors);
+        processors, BATCH_PIECES_PER_PROCESSOR);
 }
 
 // Every entry of a batch run by `read` (given an observer), kept in order.

@@ -12,6 +12,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "error.hpp"
 
@@ -77,6 +78,8 @@ struct Job {
           context(context_),
           observe(observe_),
           caller_is_worker(caller_is_worker_),
+          caller_helps(observe_ && !caller_is_worker_ && limit_ > 1),
+          worker_limit(caller_helps ? limit_ - 1 : limit_),
           finished_pieces(observe_ ? pieces_ : 0, 0) {}
 
     std::size_t n;
@@ -86,6 +89,13 @@ struct Job {
     void* context;
     detail::PieceBody observe;  // run by the caller for each finished piece, in order
     bool caller_is_worker;
+    // An observing caller runs pieces itself while none is ready for it, in
+    // place of one worker: the job then keeps as many threads busy as it has
+    // processors, not one more, so the caller, whose observing every later
+    // piece waits for, never queues for a core behind the workers.
+    bool caller_helps;
+    std::size_t worker_limit;  // pieces the workers may run at once
+    std::size_t running_on_caller = 0;
     std::size_t next = 0;                       // first unclaimed piece
     std::size_t running = 0;                    // claimed and not yet finished
     std::size_t handed = 0;                     // pieces given to observe so far
@@ -96,9 +106,13 @@ struct Job {
     // An observed job's pieces run at most AHEAD_OF_OBSERVER pieces per
     // processor ahead of the one being observed: results waiting for a slow
     // observer would otherwise pile up, all alive at once.
+    bool within_reach() const { return !observe || next < handed + AHEAD_OF_OBSERVER * limit; }
+    // By a worker.
     bool claimable() const {
-        return next < pieces && running < limit &&
-               (!observe || next < handed + AHEAD_OF_OBSERVER * limit);
+        return next < pieces && running < worker_limit + running_on_caller && within_reach();
+    }
+    bool caller_may_claim() const {
+        return caller_helps && next < pieces && running < limit && within_reach();
     }
     bool finished() const { return next == pieces && running == 0; }
     // Once a piece failed, the pieces after it may never run.
@@ -129,6 +143,7 @@ private:
     Job* find_claimable();
     std::size_t claim(Job& job);
     void run_piece(Job& job, std::size_t piece, Lock& lock);
+    void run_piece_on_caller(Job& job, Lock& lock);
     // Gives the next finished piece to the caller's observe; what it threw.
     std::exception_ptr hand_over(Job& job, Lock& lock);
     void withdraw(Job& job);
@@ -166,6 +181,8 @@ void WorkerPool::run(Job& job) {
             // A worker that waited here for a busy pool could deadlock, so it
             // takes its own pieces; any other caller only waits.
             run_piece(job, claim(job), lock);
+        } else if (job.caller_may_claim()) {
+            run_piece_on_caller(job, lock);
         } else {
             job.progress.wait(lock);
         }
@@ -250,6 +267,16 @@ void WorkerPool::run_piece(Job& job, std::size_t piece, Lock& lock) {
     // The caller itself may be this thread (running its own piece); then
     // nobody waits and the notification is a no-op.
     if (job.caller_has_work()) job.progress.notify_one();
+}
+
+void WorkerPool::run_piece_on_caller(Job& job, Lock& lock) {
+    // The piece runs as on a worker: calls nested in it take their own pieces,
+    // and reading that would spread over the pool does not.
+    const bool was_worker = std::exchange(this_thread_is_worker, true);
+    ++job.running_on_caller;
+    run_piece(job, claim(job), lock);
+    --job.running_on_caller;
+    this_thread_is_worker = was_worker;
 }
 
 // The pool in use; null until the first parallel use, and again in a child

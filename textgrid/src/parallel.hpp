@@ -175,9 +175,12 @@ auto parallel_map_each(std::size_t n, F&& f, std::size_t processors = logical_pr
 // the calling thread, piece by piece in order (begin: the piece's first
 // element), as soon as each is done, while the pool goes on with later pieces
 // (a few per processor ahead, no further): the caller's own work on the
-// results overlaps the mapping, and only a few results are alive at once. An exception from a piece
-// or from observe reaches the caller once the running pieces finish. Fewer
-// pieces per processor than the pool's usual number make longer pieces.
+// results overlaps the mapping, and only a few results are alive at once.
+// While no result is ready for it, the caller maps pieces too, in place of one
+// of the P workers (and as a worker would: on_pool_worker() holds meanwhile).
+// An exception from a piece or from observe reaches the caller once the
+// running pieces finish. Fewer pieces per processor than the pool's usual
+// number make longer pieces.
 template <class F, class O>
 void parallel_map_pieces_ordered(std::size_t n, F&& piece, O&& observe,
                                  std::size_t processors = logical_processors(),

@@ -289,17 +289,18 @@ INSTANTIATE_TEST_SUITE_P(Cases, Failures,
 class OrderedMapSizes : public ::testing::TestWithParam<MapCase> {};
 
 // Results reach observe on the calling thread in index order, each once,
-// whichever path mapped them.
+// whichever path mapped them; on the pool every element is mapped as on a
+// worker, the caller's share included.
 TEST_P(OrderedMapSizes, HandsResultsToTheCallerInOrder) {
     const auto [n, processors, on_caller] = GetParam();
     const auto caller = std::this_thread::get_id();
-    std::atomic<std::size_t> off_caller{0};
+    std::atomic<std::size_t> as_worker{0};
     std::vector<std::string> seen;
     bool observed_on_caller = true;
     map_ordered(
         n,
         [&](std::size_t i) {
-            if (std::this_thread::get_id() != caller) ++off_caller;
+            if (on_pool_worker()) ++as_worker;
             return std::to_string(i * 7);
         },
         [&](std::size_t i, std::string&& result) {
@@ -311,7 +312,7 @@ TEST_P(OrderedMapSizes, HandsResultsToTheCallerInOrder) {
     ASSERT_EQ(seen.size(), n);
     for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(seen[i], std::to_string(i * 7));
     EXPECT_TRUE(observed_on_caller);
-    EXPECT_EQ(off_caller.load(), on_caller ? 0u : n);
+    EXPECT_EQ(as_worker.load(), on_caller ? 0u : n);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OrderedMapSizes,
@@ -337,6 +338,30 @@ TEST_P(OrderedMapSizes, RunsOnlyAFewPiecesAheadOfTheObserver) {
         processors);
     EXPECT_EQ(handed, detail::piece_count(n, processors));
     EXPECT_LE(most_ahead, 2 * processors + 1);
+}
+
+// While no result is ready, the caller maps pieces itself, in place of a
+// worker: with P = 2, one worker and the caller map at once, never more.
+TEST(OrderedMap, CallerMapsPiecesInPlaceOfAWorker) {
+    const auto caller = std::this_thread::get_id();
+    std::atomic<int> active{0};
+    std::atomic<int> most{0};
+    std::atomic<std::size_t> on_caller{0};
+    parallel_map_pieces_ordered(
+        4000,
+        [&](std::size_t begin, std::size_t end) {
+            const int now = ++active;
+            int seen = most.load();
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {
+            }
+            if (std::this_thread::get_id() == caller) ++on_caller;
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+            --active;
+            return end - begin;
+        },
+        [](std::size_t, std::size_t) {}, 2);
+    EXPECT_LE(most.load(), 2);
+    EXPECT_GT(on_caller.load(), 0u);
 }
 
 // The caller starts on the first results while later pieces are still being
