@@ -14,7 +14,8 @@ namespace velmar {
 textgrid::TextGrid read_file_arguments(const char* function, PyObject* const* args,
                                        Py_ssize_t nargs, PyObject* kwnames,
                                        const textgrid::RowObserver& observe,
-                                       textgrid::AfterReading after) {
+                                       textgrid::AfterReading after,
+                                       const textgrid::SizeObserver& observe_size) {
     static constexpr std::array<const char*, 3> PARAMETERS{"file", "strict", "file_type"};
     const auto [file_object, strict_object, file_type_object] =
         bind_arguments(function, PARAMETERS, args, nargs, kwnames);
@@ -23,7 +24,7 @@ textgrid::TextGrid read_file_arguments(const char* function, PyObject* const* ar
     const std::string_view file_type =
         convert_argument("file_type", file_type_object, extract_text_view);
 
-    auto grid = textgrid::read_textgrid(file, strict, file_type, observe, after);
+    auto grid = textgrid::read_textgrid(file, strict, file_type, observe, after, observe_size);
     if (!grid) {
         std::string prefix = READ_ERROR_PREFIX;
         prefix.append(file).append(READ_ERROR_INFIX);

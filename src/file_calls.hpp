@@ -13,11 +13,13 @@
 namespace velmar {
 
 // Binds and converts (file, strict, file_type), then reads the file, handing
-// `observe` its rows; a TextGridError becomes IOError with the read prefix.
+// `observe` its rows (and `observe_size` its size first, if given); a
+// TextGridError becomes IOError with the read prefix.
 textgrid::TextGrid read_file_arguments(
     const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
     const textgrid::RowObserver& observe,
-    textgrid::AfterReading after = textgrid::AfterReading::KeepText);
+    textgrid::AfterReading after = textgrid::AfterReading::KeepText,
+    const textgrid::SizeObserver& observe_size = {});
 
 // The arguments both writing functions end with: (tmin, tmax, output_file,
 // file_type).

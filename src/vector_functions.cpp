@@ -1,6 +1,7 @@
 // textgrid2vectors and vectors2textgrid: a file to columns and back.
 
 #include <array>
+#include <cstdint>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -21,7 +22,9 @@ PyObject* textgrid2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
             "textgrid2vectors", args, nargs, kwnames,
             [&](const textgrid::Tier& tier, bool, std::span<const textgrid::Item> items) {
                 columns.add(tier, items);
-            });
+            },
+            textgrid::AfterReading::KeepText,
+            [&](std::uint64_t bytes) { columns.expect_text_bytes(bytes); });
         return columns.finish().release();
     });
 }

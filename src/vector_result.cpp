@@ -30,6 +30,20 @@ void VectorColumns::make_room(std::size_t more) {
     tier_names_.reserve(room);
 }
 
+void VectorColumns::expect_text_bytes(std::uint64_t bytes) {
+    // Praat writes a row in some 100 bytes in the long layout and some 30 in
+    // the short one. Room for a row per 64 bytes spares a large file's
+    // columns the copies of growing them as its rows arrive; where it is too
+    // much it costs only address space, as pages never written are never
+    // the process's (and a taken column gives back those past its rows).
+    // Small texts grow in a step or two anyway.
+    static constexpr std::uint64_t BYTES_PER_ROW = 64;
+    static constexpr std::uint64_t FROM_BYTES = std::uint64_t{1} << 20;
+    static constexpr std::uint64_t MOST_ROWS = std::uint64_t{1} << 24;
+    if (bytes < FROM_BYTES) return;
+    make_room(static_cast<std::size_t>(std::min(bytes / BYTES_PER_ROW, MOST_ROWS)));
+}
+
 void VectorColumns::add(const textgrid::Tier& tier, std::span<const textgrid::Item> items) {
     if (items.empty()) return;
     make_room(items.size());

@@ -21,6 +21,9 @@ namespace velmar {
 // while the rest of a file or batch is still being read.
 class VectorColumns {
 public:
+    // Makes room, ahead of the rows, for those a text of `bytes` usually
+    // holds.
+    void expect_text_bytes(std::uint64_t bytes);
     // Rows of one tier.
     void add(const textgrid::Tier& tier, std::span<const textgrid::Item> items);
     // Rows of a whole file of a batch, each with the file's input position as

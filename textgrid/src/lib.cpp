@@ -1,5 +1,7 @@
 #include "lib.hpp"
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "loading.hpp"
@@ -21,12 +23,15 @@ FileType file_type_of(std::string_view file_type) {
 }  // namespace
 
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
-                               const RowObserver& observe, AfterReading after) {
+                               const RowObserver& observe, AfterReading after,
+                               const SizeObserver& observe_size) {
     const FileType type = file_type_of(file_type);
     // Only rows handed over leave nothing that needs the text.
     if (!observe) after = AfterReading::KeepText;
     auto opened = open_for_reading(path);
     if (!opened) return std::move(opened).error();
+    if (observe_size && S_ISREG(opened.value().info.st_mode))
+        observe_size(static_cast<std::uint64_t>(opened.value().info.st_size));
     if (observe) {
         if (auto streamed = read_long_streamed(opened.value(), strict, type, observe))
             return std::move(*streamed);

@@ -16,8 +16,10 @@ namespace textgrid {
 // then read straight from the file a piece at a time (long_stream.hpp); with
 // ReleaseText, the text of any other large file goes back to the system as it
 // is read: less memory at once, for the price of fresh pages at every read.
+// observe_size, if given, is told a regular file's size before any row.
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
                                const RowObserver& observe = {},
-                               AfterReading after = AfterReading::KeepText);
+                               AfterReading after = AfterReading::KeepText,
+                               const SizeObserver& observe_size = {});
 
 }  // namespace textgrid

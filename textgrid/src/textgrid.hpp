@@ -90,6 +90,11 @@ Status check_time_bounds(double tmin, double tmax, std::string_view context);
 // fails.
 using RowObserver = std::function<void(const Tier& tier, bool begins, std::span<const Item> items)>;
 
+// Told, before any row is handed over, how many bytes the file being read
+// holds (a regular file's size, or nothing for others): room for the rows can
+// then be made once instead of grown step by step.
+using SizeObserver = std::function<void(std::uint64_t bytes)>;
+
 // Hands every item of a finished document to `observe`, tier by tier, each
 // tier's items freed once told.
 void hand_over_rows(TextGrid& grid, const RowObserver& observe);

@@ -1,8 +1,16 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
+#include <span>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "lib.hpp"
 #include "names.hpp"
@@ -109,3 +117,37 @@ TEST_P(UnknownFileType, FailsBeforeTheFileIsTouched) {
 
 INSTANTIATE_TEST_SUITE_P(Types, UnknownFileType,
                          ::testing::Values("Long", "SHORT", "", "long ", " auto"), param_name);
+
+// A regular file's size is told once, before any row; a FIFO has none to tell,
+// and its rows still come.
+TEST(ReadTextGridSize, IsToldBeforeTheRowsOfARegularFileOnly) {
+    for (const bool fifo : {false, true}) {
+        std::string path = temp_file(fifo ? "size.fifo" : "size.TextGrid", fifo ? "" : SHORT);
+        std::thread writer;
+        if (fifo) {
+            ASSERT_EQ(std::remove(path.c_str()), 0);
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+            writer = std::thread([&] {
+                const int out = ::open(path.c_str(), O_WRONLY);
+                if (out < 0) return;
+                (void)!::write(out, SHORT.data(), SHORT.size());
+                ::close(out);
+            });
+        }
+        std::vector<std::string> told;
+        const auto read = read_textgrid(
+            path, true, "short",
+            [&](const Tier&, bool, std::span<const Item> items) {
+                if (!items.empty()) told.push_back("rows");
+            },
+            AfterReading::KeepText,
+            [&](std::uint64_t bytes) { told.push_back(std::to_string(bytes)); });
+        if (writer.joinable()) writer.join();
+        std::remove(path.c_str());
+        ASSERT_TRUE(read) << render(read);
+        const std::vector<std::string> expected =
+            fifo ? std::vector<std::string>{"rows"}
+                 : std::vector<std::string>{std::to_string(SHORT.size()), "rows"};
+        EXPECT_EQ(told, expected);
+    }
+}
