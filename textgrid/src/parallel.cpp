@@ -79,7 +79,6 @@ struct Job {
           observe(observe_),
           caller_is_worker(caller_is_worker_),
           caller_helps(observe_ && !caller_is_worker_ && limit_ > 1),
-          worker_limit(caller_helps ? limit_ - 1 : limit_),
           finished_pieces(observe_ ? pieces_ : 0, 0) {}
 
     std::size_t n;
@@ -94,7 +93,6 @@ struct Job {
     // processors, not one more, so the caller, whose observing every later
     // piece waits for, never queues for a core behind the workers.
     bool caller_helps;
-    std::size_t worker_limit;  // pieces the workers may run at once
     std::size_t running_on_caller = 0;
     std::size_t next = 0;                       // first unclaimed piece
     std::size_t running = 0;                    // claimed and not yet finished
@@ -107,9 +105,11 @@ struct Job {
     // processor ahead of the one being observed: results waiting for a slow
     // observer would otherwise pile up, all alive at once.
     bool within_reach() const { return !observe || next < handed + AHEAD_OF_OBSERVER * limit; }
+    // Pieces the workers may run at once.
+    std::size_t worker_slots() const { return caller_helps ? limit - 1 : limit; }
     // By a worker.
     bool claimable() const {
-        return next < pieces && running < worker_limit + running_on_caller && within_reach();
+        return next < pieces && running < worker_slots() + running_on_caller && within_reach();
     }
     bool caller_may_claim() const {
         return caller_helps && next < pieces && running < limit && within_reach();
