@@ -136,17 +136,21 @@ void read_each(const std::vector<std::string>& files, bool strict, std::string_v
         if (!grid) return Entry{};
         return convert(std::move(grid).value());
     };
+    // The documents are freed where they were read, not on the caller.
+    FreedByMakers<std::vector<Entry>> freed;
     parallel_map_pieces_ordered(
         files.size(),
         [&](std::size_t begin, std::size_t end) {
+            freed.free_own();
             std::vector<Entry> entries;
             entries.reserve(end - begin);
             for (std::size_t i = begin; i < end; ++i) entries.push_back(entry(i));
-            return entries;
+            return made_here(std::move(entries));
         },
-        [&](std::size_t begin, std::vector<Entry>&& entries) {
-            for (std::size_t j = 0; j < entries.size(); ++j)
-                observe(begin + j, std::move(entries[j]));
+        [&](std::size_t begin, MadeOnThread<std::vector<Entry>>&& piece) {
+            for (std::size_t j = 0; j < piece.value.size(); ++j)
+                observe(begin + j, std::move(piece.value[j]));
+            freed.give_back(std::move(piece));
         },
         processors, BATCH_PIECES_PER_PROCESSOR);
 }

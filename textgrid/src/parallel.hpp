@@ -3,8 +3,12 @@
 // elements) stay on the calling thread and never touch the pool; larger ones go
 // to the process-wide worker pool in pieces of at least 20.
 
+#include <algorithm>
 #include <cstddef>
+#include <iterator>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -208,5 +212,51 @@ void parallel_map_pieces_ordered(std::size_t n, F&& piece, O&& observe,
     };
     detail::run_pieces(n, pieces, processors, body, &context, observe_piece);
 }
+
+// What a piece made, and the thread that made it.
+template <class T>
+struct MadeOnThread {
+    std::thread::id maker;
+    T value;
+};
+
+template <class T>
+MadeOnThread<T> made_here(T value) {
+    return {std::this_thread::get_id(), std::move(value)};
+}
+
+// What pieces made (documents read, say) once their observer is done with it,
+// kept until the thread that made it frees it. Freed on another thread, each
+// of its blocks would take the lock of its maker's arena of the heap, and that
+// thread, the caller whom every later piece waits for, would sleep whenever
+// the maker held the lock for a block of its own. A maker frees its own at the
+// start of its next piece; what is left when this goes, goes with it.
+template <class T>
+class FreedByMakers {
+public:
+    // By the observer: kept for the maker, or freed now if the observer made it.
+    void give_back(MadeOnThread<T>&& made) {
+        if (made.maker == std::this_thread::get_id()) return;
+        std::lock_guard lock(mutex_);
+        waiting_.push_back(std::move(made));
+    }
+
+    // Frees what this thread made and was given back.
+    void free_own() {
+        std::vector<MadeOnThread<T>> own;
+        const auto others = [](const MadeOnThread<T>& made) {
+            return made.maker != std::this_thread::get_id();
+        };
+        std::lock_guard lock(mutex_);
+        const auto mine = std::partition(waiting_.begin(), waiting_.end(), others);
+        own.assign(std::make_move_iterator(mine), std::make_move_iterator(waiting_.end()));
+        waiting_.erase(mine, waiting_.end());
+        // `own` goes after the lock: freeing takes no one else's time.
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<MadeOnThread<T>> waiting_;
+};
 
 }  // namespace textgrid

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "error.hpp"
@@ -362,6 +363,73 @@ TEST(OrderedMap, CallerMapsPiecesInPlaceOfAWorker) {
         [](std::size_t, std::size_t) {}, 2);
     EXPECT_LE(most.load(), 2);
     EXPECT_GT(on_caller.load(), 0u);
+}
+
+// Where each value a piece made was freed, and whether the map still ran.
+struct Freeing {
+    std::thread::id maker;
+    std::thread::id freer;
+    bool while_mapping;
+};
+
+struct FreeingLog {
+    std::mutex mutex;
+    std::vector<Freeing> freeings;
+    std::atomic<bool> mapping{true};
+};
+
+class Tracked {
+public:
+    explicit Tracked(FreeingLog* log) : log_(log), maker_(std::this_thread::get_id()) {}
+    Tracked(Tracked&& other) noexcept
+        : log_(std::exchange(other.log_, nullptr)), maker_(other.maker_) {}
+    // Swaps: a value assigned over is freed with the other one, and logged then.
+    Tracked& operator=(Tracked&& other) noexcept {
+        std::swap(log_, other.log_);
+        std::swap(maker_, other.maker_);
+        return *this;
+    }
+    ~Tracked() {
+        if (!log_) return;
+        std::lock_guard lock(log_->mutex);
+        log_->freeings.push_back({maker_, std::this_thread::get_id(), log_->mapping});
+    }
+
+private:
+    FreeingLog* log_;
+    std::thread::id maker_;
+};
+
+// What the caller is done with is freed on the thread that made it, each
+// value once; only what no maker came back for is freed after the map.
+TEST(OrderedMap, WhatPiecesMadeIsFreedByItsMaker) {
+    if (logical_processors() < 2) GTEST_SKIP() << "one processor: no pool";
+    const auto caller = std::this_thread::get_id();
+    FreeingLog log;
+    std::size_t pieces = 0;
+    {
+        FreedByMakers<Tracked> freed;
+        parallel_map_pieces_ordered(
+            4000,
+            [&](std::size_t, std::size_t) {
+                freed.free_own();
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                return made_here(Tracked(&log));
+            },
+            [&](std::size_t, MadeOnThread<Tracked>&& made) {
+                ++pieces;
+                freed.give_back(std::move(made));
+            },
+            2, 32);
+        log.mapping = false;
+    }
+    ASSERT_EQ(log.freeings.size(), pieces);
+    std::size_t freed_by_a_worker_while_mapping = 0;
+    for (const Freeing& freeing : log.freeings) {
+        EXPECT_TRUE(freeing.freer == freeing.maker || !freeing.while_mapping);
+        if (freeing.while_mapping && freeing.freer != caller) ++freed_by_a_worker_while_mapping;
+    }
+    EXPECT_GT(freed_by_a_worker_while_mapping, 0u);
 }
 
 // The caller starts on the first results while later pieces are still being
