@@ -8,16 +8,22 @@ Praat writes it) in a temporary directory and times, on the same files:
   a Python loop of velmar.textgrid2data and of velmar.textgrid2vectors;
   a Python loop of each peer's reader (praatio, textgrid, tgt), if installed.
 
+Given read_bench (--read-bench, as goals.py does), it also prints the least
+work of the batch: the objects alone, plus one thread's loading and the
+yardstick parse of the same files, spread over every core.
+
 Each figure is the median of --runs runs taken in turns (praatio and textgrid
 stop early once their runs take long); the ratio is time / textgrids2data's
 time. The goals are printed as `goal` lines.
 
-    python bench/batch.py [--files 2000] [--runs 5] [--cpu]
+    python bench/batch.py [--files 2000] [--runs 5] [--cpu] [--read-bench PATH]
 """
 
 import argparse
 import os
 import random
+import re
+import subprocess
 import tempfile
 from pathlib import Path
 
@@ -43,7 +49,43 @@ def loop(read, paths):
     return lambda: [read(path) for path in paths]
 
 
-def run(paths, runs, figure=0):
+CORPUS_COSTS = {"load_text of each": "load", "parse of each, one pass": "parse",
+                "least line-by-line reading of each": "yardstick"}
+
+
+def corpus_costs(read_bench, paths):
+    """One thread's processor seconds for loading `paths`, parsing them and the
+    yardstick parse (read_bench --corpus), or None without read_bench."""
+    if not read_bench or not Path(read_bench).exists():
+        return None
+    done = subprocess.run([str(read_bench), "--corpus", *paths], capture_output=True, text=True)
+    costs = {}
+    for line in done.stdout.splitlines():
+        if found := re.match(r"\s+(.+?)\s{2,}.*cpu\s+([\d.]+) ms$", line):
+            if found[1] in CORPUS_COSTS:
+                costs[CORPUS_COSTS[found[1]]] = float(found[2]) / 1e3
+    return costs if len(costs) == len(CORPUS_COSTS) else None
+
+
+def print_least_work(times, costs, goal):
+    """What the batch costs at the least: the objects, on the one thread that
+    may make them, and reading at the yardstick's pace, all spread over every
+    core (label strs and the hand-over not counted), against the time the goal
+    against tgt leaves."""
+    objects, peer = times.get("textgrids2data objects only"), times.get("loop of tgt")
+    if costs is None or not all(isinstance(figures, tuple) for figures in (objects, peer)):
+        return
+    cores = len(os.sched_getaffinity(0))
+    least = objects[1] + costs["load"] + costs["yardstick"]
+    ours = objects[1] + costs["load"] + costs["parse"]
+    print(f"  least work: objects {objects[1] * 1e3:.1f} + loading {costs['load'] * 1e3:.1f} + "
+          f"yardstick parse {costs['yardstick'] * 1e3:.1f} ms of processor time, "
+          f"{least / cores * 1e3:.1f} ms on {cores} cores ({ours / cores * 1e3:.1f} ms with "
+          f"velmar's parse, {costs['parse'] * 1e3:.1f} ms); the goal against tgt leaves "
+          f"{peer[0] / goal * 1e3:.1f} ms")
+
+
+def run(paths, runs, figure=0, read_bench=None):
     """Prints the figures; returns the goal lines."""
     size_mb = sum(os.path.getsize(p) for p in paths) / 1e6
     rows = velmar.textgrids2vectors(paths, True, "auto")[0].size
@@ -68,6 +110,7 @@ def run(paths, runs, figure=0):
         print(f"  textgrids2vectors vs its loop: {vectors:.2f}x")
     print_objects_only(times, "textgrids2data objects only", "velmar textgrids2data",
                        "loop of tgt", 50, figure)
+    print_least_work(times, corpus_costs(read_bench, paths), 50)
     return [
         goal_line("textgrids2data vs a loop of textgrid2data",
                   ratio(times, "loop of textgrid2data", "velmar textgrids2data", figure), 1.9),
@@ -82,9 +125,12 @@ def main():
     parser.add_argument("--runs", type=int, default=5, help="runs per figure (median counts)")
     parser.add_argument("--cpu", action="store_true",
                         help="measure processor time of all threads instead of wall time")
+    parser.add_argument("--read-bench", type=Path,
+                        help="read_bench of the build, for the least work of the batch")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="velmar-batch-") as tmp:
-        goals = run(write_corpus(Path(tmp), args.files), args.runs, 1 if args.cpu else 0)
+        goals = run(write_corpus(Path(tmp), args.files), args.runs, 1 if args.cpu else 0,
+                    args.read_bench)
     print()
     print("\n".join(goals))
 

@@ -126,7 +126,8 @@ def main():
         goals.append(memory.run(*large[:2], *small[:2]))
         corpus = workdir / "corpus"
         corpus.mkdir()
-        goals += batch.run(batch.write_corpus(corpus, args.files), args.runs, figure)
+        goals += batch.run(batch.write_corpus(corpus, args.files), args.runs, figure,
+                           args.build_dir / "bench" / "read_bench")
     goals += native_goals(args.build_dir / "bench" / "read_bench", args.read_mb)
 
     met = sum(line.endswith(")  met") for line in goals)
