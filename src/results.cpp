@@ -40,30 +40,6 @@ PyRef make_text(std::string_view text) {
     return created(PyUnicode_DecodeUTF8(text.data(), size, nullptr));
 }
 
-namespace {
-
-std::uint64_t load_bytes(const char* data, std::size_t count) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, data, count);
-    return word;
-}
-
-// Two words that, with the length, determine a text of at most 16 bytes: the
-// loads overlap, but together they cover every byte.
-std::pair<std::uint64_t, std::uint64_t> short_text_words(std::string_view text) {
-    const char* data = text.data();
-    const std::size_t size = text.size();
-    if (size >= 8) return {load_bytes(data, 8), load_bytes(data + size - 8, 8)};
-    if (size >= 4) return {load_bytes(data, 4), load_bytes(data + size - 4, 4)};
-    if (size == 0) return {0, 0};
-    const auto byte = [&](std::size_t i) {
-        return static_cast<std::uint64_t>(static_cast<unsigned char>(data[i]));
-    };
-    return {byte(0) | byte(size / 2) << 8 | byte(size - 1) << 16, 0};
-}
-
-}  // namespace
-
 TextCache::TextCache()
     : short_slots_(std::size_t{1} << SHORT_SLOT_BITS),
       long_slots_(std::size_t{1} << LONG_SLOT_BITS) {}
@@ -87,18 +63,12 @@ void TextCache::release_taken_over() noexcept {
     for (std::size_t k = 0; k < count; ++k) Py_DECREF(taken_over_[k]);
 }
 
-PyRef TextCache::short_text(std::string_view text) {
-    const auto [head, tail] = short_text_words(text);
-    const auto size = static_cast<std::uint32_t>(text.size());
-    const std::uint64_t hash = (head ^ std::rotl(tail, 29) ^ size) * 0x9E3779B97F4A7C15ULL;
-    ShortSlot& slot = short_slots_[hash >> (64 - SHORT_SLOT_BITS)];
-    if (slot.size == size && slot.head == head && slot.tail == tail)
-        return PyRef::borrow(slot.str.get());
+PyRef TextCache::short_text(std::string_view text, const ShortKey& key, ShortSlot& slot) {
     PyRef str = make_text(text);
     hold(slot.str, str);
-    slot.head = head;
-    slot.tail = tail;
-    slot.size = size;
+    slot.head = key.head;
+    slot.tail = key.tail;
+    slot.size = key.size;
     return str;
 }
 

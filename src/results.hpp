@@ -6,7 +6,9 @@
 #include <Python.h>
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,9 +36,15 @@ public:
     ~TextCache();
     TextCache(const TextCache&) = delete;
     TextCache& operator=(const TextCache&) = delete;
-    // Inline: the dispatch is all there is, on every label of a result.
+    // Inline up to a short text found: that is the work on nearly every label
+    // of a result, and a call would cost a good part of it.
     PyRef text(std::string_view text) {
-        return text.size() <= SHORT ? short_text(text) : long_text(text);
+        if (text.size() > SHORT) return long_text(text);
+        const ShortKey key = short_key(text);
+        ShortSlot& slot = short_slots_[key.slot];
+        if (slot.size == key.size && slot.head == key.head && slot.tail == key.tail)
+            return PyRef::borrow(slot.str.get());
+        return short_text(text, key, slot);
     }
 
 private:
@@ -62,13 +70,46 @@ private:
         std::string text;
         PyRef str;
     };
+    // Two words that, with the length, determine a short text (their loads
+    // overlap, but together they cover every byte), and its slot.
+    struct ShortKey {
+        std::uint64_t head;
+        std::uint64_t tail;
+        std::uint32_t size;
+        std::size_t slot;
+    };
+    static std::uint64_t load_bytes(const char* data, std::size_t count) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, data, count);
+        return word;
+    }
+    static ShortKey short_key(std::string_view text) {
+        const char* data = text.data();
+        const auto size = static_cast<std::uint32_t>(text.size());
+        std::uint64_t head = 0, tail = 0;
+        if (size >= 8) {
+            head = load_bytes(data, 8);
+            tail = load_bytes(data + size - 8, 8);
+        } else if (size >= 4) {
+            head = load_bytes(data, 4);
+            tail = load_bytes(data + size - 4, 4);
+        } else if (size > 0) {
+            const auto byte = [&](std::size_t i) {
+                return static_cast<std::uint64_t>(static_cast<unsigned char>(data[i]));
+            };
+            head = byte(0) | byte(size / 2) << 8 | byte(size - 1) << 16;
+        }
+        const std::uint64_t hash = (head ^ std::rotl(tail, 29) ^ size) * 0x9E3779B97F4A7C15ULL;
+        return {head, tail, size, static_cast<std::size_t>(hash >> (64 - SHORT_SLOT_BITS))};
+    }
     std::vector<ShortSlot> short_slots_;
     std::vector<LongSlot> long_slots_;
     // The first taken_over_count_ are references of our own, not yet released.
     std::array<PyObject*, RELEASED_TOGETHER> taken_over_{};
     std::size_t taken_over_count_ = 0;
 
-    PyRef short_text(std::string_view text);
+    // A short text not in its slot: made, and kept there.
+    PyRef short_text(std::string_view text, const ShortKey& key, ShortSlot& slot);
     PyRef long_text(std::string_view text);
     // A slot's str becomes `str`; the one it held is released later.
     void hold(PyRef& held, const PyRef& str) noexcept;
