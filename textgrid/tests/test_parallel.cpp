@@ -42,6 +42,25 @@ void map_ordered(std::size_t n, F f, O observe, std::size_t processors = logical
         processors);
 }
 
+// The most threads that were ever inside `busy` at once.
+class Overlap {
+public:
+    // Marks the calling thread inside for `how_long`.
+    void busy(std::chrono::microseconds how_long) {
+        const int now = ++active_;
+        int seen = most_.load();
+        while (now > seen && !most_.compare_exchange_weak(seen, now)) {
+        }
+        std::this_thread::sleep_for(how_long);
+        --active_;
+    }
+    int most() const { return most_.load(); }
+
+private:
+    std::atomic<int> active_{0};
+    std::atomic<int> most_{0};
+};
+
 struct MapCase {
     std::size_t n;
     std::size_t processors;
@@ -163,21 +182,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, Pieces,
 // measured on one core.
 TEST(ParallelMap, UsesAtMostPWorkersAtOnce) {
     for (std::size_t processors : {1, 2}) {
-        std::atomic<int> active{0};
-        std::atomic<int> most{0};
+        Overlap overlap;
         parallel_map(
             400,
             [&](std::size_t i) {
-                const int now = ++active;
-                int seen = most.load();
-                while (now > seen && !most.compare_exchange_weak(seen, now)) {
-                }
-                std::this_thread::sleep_for(std::chrono::microseconds(50));
-                --active;
+                overlap.busy(std::chrono::microseconds(50));
                 return i;
             },
             processors);
-        EXPECT_LE(most.load(), static_cast<int>(processors));
+        EXPECT_LE(overlap.most(), static_cast<int>(processors));
     }
 }
 
@@ -345,23 +358,17 @@ TEST_P(OrderedMapSizes, RunsOnlyAFewPiecesAheadOfTheObserver) {
 // worker: with P = 2, one worker and the caller map at once, never more.
 TEST(OrderedMap, CallerMapsPiecesInPlaceOfAWorker) {
     const auto caller = std::this_thread::get_id();
-    std::atomic<int> active{0};
-    std::atomic<int> most{0};
+    Overlap overlap;
     std::atomic<std::size_t> on_caller{0};
     parallel_map_pieces_ordered(
         4000,
         [&](std::size_t begin, std::size_t end) {
-            const int now = ++active;
-            int seen = most.load();
-            while (now > seen && !most.compare_exchange_weak(seen, now)) {
-            }
             if (std::this_thread::get_id() == caller) ++on_caller;
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-            --active;
+            overlap.busy(std::chrono::microseconds(100));
             return end - begin;
         },
         [](std::size_t, std::size_t) {}, 2);
-    EXPECT_LE(most.load(), 2);
+    EXPECT_LE(overlap.most(), 2);
     EXPECT_GT(on_caller.load(), 0u);
 }
 
