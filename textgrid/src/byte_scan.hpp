@@ -37,6 +37,22 @@ inline const char* find_line_stop(const char* p, const char* end) {
     return end;
 }
 
+// First line feed in [p, end), or end.
+inline const char* find_line_feed(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i newline = _mm_set1_epi8('\n');
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(block, newline));
+        if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == '\n') return p;
+    }
+    return end;
+}
+
 // First double quote in [p, end), or end. Labels are short: no call needed.
 inline const char* find_quote(const char* p, const char* end) {
 #if defined(__SSE2__)

@@ -183,21 +183,28 @@ struct DirectRun {
 constexpr std::size_t DIRECT_RUN_LINES = 8192;
 
 // Item headers and item lines in their usual shapes, one after the other,
-// straight from the text, up to the first line of any other shape.
+// straight from the text, up to the first line of any other shape. Each line's
+// end is found on its own, not from its value's: the next line is then known
+// while this one is still being read.
 void read_items_directly(Items& items, bool& in_point, DirectRun& run) {
     while (run.lines < DIRECT_RUN_LINES) {
+        const char* const line_feed = scan::find_line_feed(run.next, run.end);
+        if (line_feed == run.end) return;
+        const char* const past_line = line_feed + 1;
         const char* const start = scan::skip_blanks(run.next, run.end);
-        const char* next = nullptr;
-        if (run.in_item) next = read_item_line_directly(items.back(), start, run.end);
-        if (!next) {
-            Header kind;
-            next = item_header_directly(start, run.end, kind);
-            if (!next) return;
-            items.emplace_back();
-            in_point = kind == Header::PointItem;
-            run.in_item = true;
+        // A line read directly ends at its first line feed; the checks only
+        // guard that, and the general way reads anything else again.
+        if (run.in_item && read_item_line_directly(items.back(), start, run.end) == past_line) {
+            run.next = past_line;
+            ++run.lines;
+            continue;
         }
-        run.next = next;
+        Header kind;
+        if (item_header_directly(start, run.end, kind) != past_line) return;
+        items.emplace_back();
+        in_point = kind == Header::PointItem;
+        run.in_item = true;
+        run.next = past_line;
         ++run.lines;
     }
 }
