@@ -37,37 +37,28 @@ inline const char* find_line_stop(const char* p, const char* end) {
     return end;
 }
 
-// First line feed in [p, end), or end.
-inline const char* find_line_feed(const char* p, const char* end) {
+// First `wanted` byte in [p, end), or end. Lines and labels are short: no
+// call needed.
+inline const char* find_byte(const char* p, const char* end, char wanted) {
 #if defined(__SSE2__)
-    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i byte = _mm_set1_epi8(wanted);
     for (; end - p >= 16; p += 16) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(block, newline));
+        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(block, byte));
         if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
     }
 #endif
     for (; p < end; ++p) {
-        if (*p == '\n') return p;
+        if (*p == wanted) return p;
     }
     return end;
 }
 
-// First double quote in [p, end), or end. Labels are short: no call needed.
-inline const char* find_quote(const char* p, const char* end) {
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    for (; end - p >= 16; p += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(block, quote));
-        if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
-    }
-#endif
-    for (; p < end; ++p) {
-        if (*p == '"') return p;
-    }
-    return end;
+inline const char* find_line_feed(const char* p, const char* end) {
+    return find_byte(p, end, '\n');
 }
+
+inline const char* find_quote(const char* p, const char* end) { return find_byte(p, end, '"'); }
 
 // First byte in [p, end) that is not a blank: indentation runs are long.
 inline const char* skip_blanks(const char* p, const char* end) {

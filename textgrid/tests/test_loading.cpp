@@ -267,3 +267,20 @@ TEST_P(SkipAscii, StopsAtTheFirstByteBeyondAscii) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bytes, SkipAscii, ::testing::Values(0x80, 0xC3, 0xFF));
+
+// The first wanted byte is found exactly, in a vector block or in the tail and
+// with another after it; a text without one is crossed whole.
+TEST(FindByte, StopsAtTheFirstWantedByte) {
+    for (const char wanted : {'\n', '"'}) {
+        for (std::size_t size = 0; size <= 40; ++size) {
+            for (std::size_t at = 0; at <= size; ++at) {
+                std::string text(size, ' ');
+                if (at < size) text[at] = wanted;
+                if (at + 1 < size) text[size - 1] = wanted;
+                const char* const begin = text.data();
+                EXPECT_EQ(scan::find_byte(begin, begin + size, wanted), begin + at)
+                    << size << " " << at;
+            }
+        }
+    }
+}
