@@ -194,16 +194,13 @@ void read_items_directly(Items& items, bool& in_point, DirectRun& run) {
         const char* const start = scan::skip_blanks(run.next, run.end);
         // A line read directly ends at its first line feed; the checks only
         // guard that, and the general way reads anything else again.
-        if (run.in_item && read_item_line_directly(items.back(), start, run.end) == past_line) {
-            run.next = past_line;
-            ++run.lines;
-            continue;
+        if (!run.in_item || read_item_line_directly(items.back(), start, run.end) != past_line) {
+            Header kind;
+            if (item_header_directly(start, run.end, kind) != past_line) return;
+            items.emplace_back();
+            in_point = kind == Header::PointItem;
+            run.in_item = true;
         }
-        Header kind;
-        if (item_header_directly(start, run.end, kind) != past_line) return;
-        items.emplace_back();
-        in_point = kind == Header::PointItem;
-        run.in_item = true;
         run.next = past_line;
         ++run.lines;
     }
