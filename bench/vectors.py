@@ -10,6 +10,8 @@ data as JSON, then prints, median of --runs runs taken in turns:
           JSON (file read included); textgrid2vectors held to one processor,
           and the bound that sets on all of them; the goal line
   write   data2textgrid, vectors2textgrid from the columns just read
+  utf-16  both reads of the same file saved as UTF-16, as Praat 6 saves text
+          beyond ASCII, against the UTF-8 file
   memory  resident size before and after --rounds rounds of textgrid2vectors
           whose arrays and views are dropped (should stay flat)
 
@@ -17,6 +19,7 @@ data as JSON, then prints, median of --runs runs taken in turns:
 """
 
 import argparse
+import codecs
 import gc
 import json
 import os
@@ -102,6 +105,18 @@ def write_figures(path, runs, figure):
     print_table("write", writes, "velmar data2textgrid", figure)
 
 
+def utf16_figures(path, runs, figure):
+    utf16 = path.with_name("large-utf16.TextGrid")
+    utf16.write_bytes(codecs.BOM_UTF16_BE + path.read_text(encoding="utf-8").encode("utf-16-be"))
+    reads = {}
+    for function in ("textgrid2data", "textgrid2vectors"):
+        for name, source in (("UTF-8", str(path)), ("UTF-16", str(utf16))):
+            reads[f"{function}, {name}"] = (
+                lambda read=getattr(velmar, function), source=source: read(source, True, "auto"))
+    print_table("utf-16", median_times(reads, runs), "textgrid2data, UTF-8", figure)
+    utf16.unlink()
+
+
 def memory_flat(path, rounds):
     source = str(path)
     for _ in range(3):
@@ -125,6 +140,7 @@ def run(path, json_path, data, runs, rounds, figure=0):
           f"long layout, median of {runs}")
     goal = read_goal(path, json_path, runs, figure)
     write_figures(path, runs, figure)
+    utf16_figures(path, runs, figure)
     memory_flat(path, rounds)
     return goal
 

@@ -14,6 +14,7 @@
 #include "file_io.hpp"
 #include "large_memory.hpp"
 #include "parallel.hpp"
+#include "utf16.hpp"
 
 namespace textgrid {
 
@@ -91,6 +92,7 @@ CheckedPiece check_piece(std::string_view text, std::size_t begin, std::size_t e
 
 // What the pieces of a text found together.
 struct TextCheck {
+    bool checked = false;  // the two below tell nothing otherwise
     bool valid_utf8 = false;
     std::vector<QuoteAndLineCount> piece_counts;
 };
@@ -98,7 +100,7 @@ struct TextCheck {
 // The pieces' own checks and the bytes around each cut between them cover the
 // whole text: valid UTF-8 pieces joined are valid UTF-8.
 TextCheck join_piece_checks(std::string_view text, const std::vector<CheckedPiece>& pieces) {
-    TextCheck check{true, {}};
+    TextCheck check{true, true, {}};
     check.piece_counts.reserve(pieces.size());
     for (std::size_t k = 0; k < pieces.size() && check.valid_utf8; ++k) {
         const std::size_t next_begin = k + 1 < pieces.size()
@@ -112,10 +114,15 @@ TextCheck join_piece_checks(std::string_view text, const std::vector<CheckedPiec
     return check;
 }
 
-// Fills [0, length) of `buffer` with pread, a stretch per worker, each checked
-// as it arrives. Nothing if any stretch failed or came up short (the sequential
-// read then starts over and sees what really is there).
-std::optional<TextCheck> read_spread(const FileDescriptor& file, char* buffer, std::size_t length) {
+// How a file is read: in one run, or a stretch per worker with each stretch
+// checked as UTF-8 as it arrives, or not (a UTF-16 text is decoded whole later).
+enum class Spread { No, Checked, Unchecked };
+
+// Fills [0, length) of `buffer` with pread, a stretch per worker. Nothing if
+// any stretch failed or came up short (the sequential read then starts over
+// and sees what really is there).
+std::optional<TextCheck> read_spread(const FileDescriptor& file, char* buffer, std::size_t length,
+                                     Spread spread) {
     const std::string_view text(buffer, length);
     const auto pieces = parallel_map_pieces(length, [&](std::size_t begin, std::size_t end) {
         PieceChecker checker(text, begin);
@@ -124,7 +131,7 @@ std::optional<TextCheck> read_spread(const FileDescriptor& file, char* buffer, s
             const ssize_t got = file.read_some_at(buffer + at, want, at);
             if (got <= 0) return std::optional<CheckedPiece>();
             at += static_cast<std::size_t>(got);
-            checker.arrived(at);
+            if (spread == Spread::Checked) checker.arrived(at);
         }
         return std::optional<CheckedPiece>(checker.piece());
     });
@@ -134,6 +141,7 @@ std::optional<TextCheck> read_spread(const FileDescriptor& file, char* buffer, s
         if (!piece) return std::nullopt;
         checked.push_back(*piece);
     }
+    if (spread == Spread::Unchecked) return TextCheck{};
     return join_piece_checks(text, checked);
 }
 
@@ -153,13 +161,13 @@ Status read_rest(const FileDescriptor& file, std::string& bytes, std::size_t fil
 }
 
 // Fills `buffer` up to `capacity` or end of file; a full buffer means the file
-// grew since fstat. `spread`: a regular file of capacity - 1 bytes, worth
+// grew since fstat. Spread: a regular file of capacity - 1 bytes, worth
 // reading on the pool; the sequential read then only looks for more.
 Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::size_t capacity,
-                              bool spread, std::optional<TextCheck>& check) {
+                              Spread spread, std::optional<TextCheck>& check) {
     std::size_t filled = 0;
-    if (spread) {
-        check = read_spread(file, buffer, capacity - 1);
+    if (spread != Spread::No) {
+        check = read_spread(file, buffer, capacity - 1, spread);
         if (check) filled = capacity - 1;
         if (::lseek(file.get(), static_cast<off_t>(filled), SEEK_SET) < 0)
             return errors::read_failed(errno);
@@ -176,7 +184,8 @@ Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::siz
 // A text read whole in pieces keeps what they found (a file that shrank was
 // read again in one run, one that grew goes on in a string).
 LoadedText checked(LoadedText text, std::optional<TextCheck>& check) {
-    if (check) text.set_checked_in_pieces(check->valid_utf8, std::move(check->piece_counts));
+    if (check && check->checked)
+        text.set_checked_in_pieces(check->valid_utf8, std::move(check->piece_counts));
     return text;
 }
 
@@ -189,7 +198,7 @@ Result<LoadedText> read_grown(const FileDescriptor& file, const char* start, std
 
 // One spare byte tells a file that grew since fstat. Not zero-filled: every
 // byte handed out was read.
-Result<LoadedText> read_small(const FileDescriptor& file, std::size_t expected, bool spread) {
+Result<LoadedText> read_small(const FileDescriptor& file, std::size_t expected, Spread spread) {
     const std::size_t capacity = expected + 1;
     std::unique_ptr<char[]> buffer(new char[capacity]);
     std::optional<TextCheck> check;
@@ -220,7 +229,7 @@ private:
     void* memory_;
 };
 
-Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, bool spread) {
+Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, Spread spread) {
     const std::size_t capacity = expected + 1;
     Mapping mapping(capacity);
     if (!mapping.ok()) return read_small(file, expected, spread);
@@ -232,57 +241,83 @@ Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, 
     return read_grown(file, mapping.data(), filled.value());
 }
 
+// Looked at before a large file is read: its own bytes decide in the end.
+bool begins_with_utf16_mark(const FileDescriptor& file) {
+    char mark[2];
+    return file.read_some_at(mark, 2, 0) == 2 && utf16_big_endian({mark, 2}).has_value();
+}
+
 Result<LoadedText> read_file(const OpenedFile& opened, AfterReading after) {
     const FileDescriptor& file = opened.file;
     const struct stat& info = opened.info;
     const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
-    const bool spread = S_ISREG(info.st_mode) && spread_over_pool(expected);
-    const bool mapped =
-        expected >= MAPPED_FROM_BYTES || (spread && after == AfterReading::ReleaseText);
+    Spread spread = Spread::No;
+    if (S_ISREG(info.st_mode) && spread_over_pool(expected))
+        spread = begins_with_utf16_mark(file) ? Spread::Unchecked : Spread::Checked;
+    const bool mapped = expected >= MAPPED_FROM_BYTES ||
+                        (spread != Spread::No && after == AfterReading::ReleaseText);
     return mapped ? read_large(file, expected, spread) : read_small(file, expected, spread);
 }
 
-void append_utf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+// UTF-8 text's memory: a large text's is kept for reuse, as a file's is.
+class Utf8Room {
+public:
+    explicit Utf8Room(std::size_t bytes) : bytes_(std::max<std::size_t>(bytes, 1)) {
+        if (bytes_ >= large_memory::FROM_BYTES) mapping_.emplace(bytes_);
+        if (!mapping_ || !mapping_->ok()) heap_.reset(new char[bytes_]);
     }
+    char* data() const { return heap_ ? heap_.get() : mapping_->data(); }
+    LoadedText text(std::size_t length) && {
+        if (heap_) return LoadedText(std::move(heap_), length);
+        return LoadedText(mapping_->release(), bytes_, length);
+    }
+
+private:
+    std::size_t bytes_;
+    std::optional<Mapping> mapping_;
+    std::unique_ptr<char[]> heap_;
+};
+
+// A small UTF-16 text goes into room for its longest UTF-8 in one pass.
+Result<LoadedText> decode_utf16_at_once(std::string_view units, bool big_endian) {
+    Utf8Room room(units.size() / 2 * 3);
+    const char* const end = utf16_to_utf8(units, big_endian, room.data());
+    if (!end) return errors::invalid_utf16();
+    return std::move(room).text(static_cast<std::size_t>(end - room.data()));
 }
 
-Result<std::string> decode_utf16(std::string_view bytes, bool big_endian) {
-    const auto invalid = [] { return errors::invalid_utf16(); };
-    if (bytes.size() % 2 != 0) return invalid();
-    const auto unit_at = [&](std::size_t i) -> char32_t {
-        const auto a = static_cast<unsigned char>(bytes[i]);
-        const auto b = static_cast<unsigned char>(bytes[i + 1]);
-        return big_endian ? (a << 8 | b) : (b << 8 | a);
+// A large one is spread over the pool: each piece's UTF-8 counted, then
+// written where it belongs.
+Result<LoadedText> decode_utf16_spread(std::string_view units, bool big_endian) {
+    const std::size_t count = units.size() / 2;
+    const std::size_t pieces = detail::piece_count(count, logical_processors());
+    std::vector<std::size_t> cuts(pieces + 1, count);
+    for (std::size_t k = 0; k < pieces; ++k)
+        cuts[k] = utf16_cut(units, big_endian, detail::piece_begin(count, pieces, k));
+    const auto piece = [&](std::size_t k) {
+        return units.substr(2 * cuts[k], 2 * (cuts[k + 1] - cuts[k]));
     };
-    std::string out;
-    out.reserve(bytes.size() / 2 * 3 / 2);
-    for (std::size_t i = 2; i < bytes.size(); i += 2) {  // the mark is dropped
-        char32_t unit = unit_at(i);
-        if (unit >= 0xDC00 && unit <= 0xDFFF) return invalid();
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (i + 2 >= bytes.size()) return invalid();
-            const char32_t low = unit_at(i + 2);
-            if (low < 0xDC00 || low > 0xDFFF) return invalid();
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-            i += 2;
-        }
-        append_utf8(out, unit);
+    const auto sizes = parallel_map_each(
+        pieces, [&](std::size_t k) { return utf8_size_of_utf16(piece(k), big_endian); });
+    std::vector<std::size_t> offsets(pieces + 1, 0);
+    for (std::size_t k = 0; k < pieces; ++k) {
+        if (!sizes[k]) return errors::invalid_utf16();
+        offsets[k + 1] = offsets[k] + *sizes[k];
     }
-    return out;
+    Utf8Room room(offsets[pieces]);
+    // Counted as valid, so written the same.
+    parallel_map_each(pieces, [&](std::size_t k) {
+        return utf16_to_utf8(piece(k), big_endian, room.data() + offsets[k]) != nullptr;
+    });
+    return std::move(room).text(offsets[pieces]);
+}
+
+// UTF-16 with its mark, as UTF-8.
+Result<LoadedText> decode_utf16(std::string_view bytes, bool big_endian) {
+    if (bytes.size() % 2 != 0) return errors::invalid_utf16();
+    const std::string_view units = bytes.substr(2);  // the mark is dropped
+    if (spread_over_pool(units.size())) return decode_utf16_spread(units, big_endian);
+    return decode_utf16_at_once(units, big_endian);
 }
 
 // is_valid_utf8 for a loaded text, unless reading it in pieces checked it
@@ -399,8 +434,8 @@ Result<LoadedText> load_text(OpenedFile opened, AfterReading after) {
     const std::string_view text = bytes.value().view();
     if (const auto big_endian = utf16_big_endian(text)) {
         auto decoded = decode_utf16(text, *big_endian);
-        if (!decoded) return std::move(decoded).error();
-        return with_mac_line_breaks_as_line_feeds(LoadedText(std::move(decoded).value()));
+        if (!decoded) return decoded;
+        return with_mac_line_breaks_as_line_feeds(std::move(decoded).value());
     }
     if (!check_utf8_and_count_pieces(bytes.value())) {
         return errors::invalid_utf8();

@@ -204,6 +204,29 @@ TEST(LoadTextLarge, DecodesLargeUtf16) {
     EXPECT_EQ(loaded.value().view().substr(300000, 2), "\xC3\xA9");
 }
 
+// Beyond a few MB a UTF-16 text is turned into UTF-8 a piece per worker: pairs
+// of surrogates across every cut between pieces, and faults in any piece.
+TEST(LoadTextLarge, DecodesUtf16SpreadOverThePool) {
+    std::u16string text;
+    std::string expected;
+    while (text.size() < (std::size_t{3} << 20)) {
+        text += u"x\U0001F600\u00E9\n";
+        expected += "x\U0001F600\u00E9\n";
+    }
+    for (const bool big_endian : {true, false}) {
+        auto loaded = load_text(temp_file("spread_utf16", utf16(text, big_endian)));
+        ASSERT_TRUE(loaded);
+        EXPECT_TRUE(loaded.value().view() == expected);
+        for (const std::size_t at : {std::size_t{1}, text.size() / 2, text.size() - 1}) {
+            std::u16string broken = text;
+            broken[at] = u'\xDC00';
+            const auto path = temp_file("spread_utf16", utf16(broken, big_endian));
+            EXPECT_EQ(loaded_or_error(load_text(path)),
+                      "error: stream did not contain valid UTF-16");
+        }
+    }
+}
+
 TEST(CountQuotesAndLineFeeds, AgreesWithCountingByteByByte) {
     std::string text;
     unsigned state = 12345;

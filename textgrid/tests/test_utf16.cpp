@@ -1,0 +1,138 @@
+// UTF-16 to UTF-8: every unit in and across the eight-unit blocks, in both
+// byte orders, against an encoder that takes one code point at a time.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "utf16.hpp"
+
+using namespace textgrid;
+
+namespace {
+
+std::string utf8_of(char32_t code) {
+    std::string out;
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+    return out;
+}
+
+// Units as bytes in the given order.
+std::string bytes_of(const std::u16string& units, bool big_endian) {
+    std::string bytes;
+    for (char16_t unit : units) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
+struct Text {
+    std::u16string units;
+    std::string utf8;
+};
+
+// ASCII, with `code` (a pair if beyond the basic plane) at unit `at`.
+Text with_code_at(std::size_t length, std::size_t at, char32_t code) {
+    Text text;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (i == at) {
+            if (code >= 0x10000) {
+                text.units += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+                text.units += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+            } else {
+                text.units += static_cast<char16_t>(code);
+            }
+            text.utf8 += utf8_of(code);
+        } else {
+            const char c = static_cast<char>('a' + i % 26);
+            text.units += static_cast<char16_t>(c);
+            text.utf8 += c;
+        }
+    }
+    return text;
+}
+
+std::optional<std::string> converted(const std::string& bytes, bool big_endian) {
+    std::string out(bytes.size() / 2 * 3, '\0');
+    const char* const end = utf16_to_utf8(bytes, big_endian, out.data());
+    if (!end) return std::nullopt;
+    out.resize(static_cast<std::size_t>(end - out.data()));
+    return out;
+}
+
+// Codes at each end of each UTF-8 length, NUL, and units whose high byte
+// alone, or low byte alone, looks like ASCII.
+const std::vector<char32_t> CODES = {0x00,   0x7F,   0x80,   0x100,  0x7FF,   0x800,   0x1234,
+                                     0xD7FF, 0xE000, 0xFEFF, 0xFFFF, 0x10000, 0x1F600, 0x10FFFF};
+
+}  // namespace
+
+TEST(Utf16ToUtf8, EveryCodeAtEveryPlaceInAndAcrossBlocks) {
+    for (const bool big_endian : {true, false}) {
+        for (const char32_t code : CODES) {
+            for (std::size_t length : {1u, 7u, 8u, 9u, 17u, 40u}) {
+                for (std::size_t at = 0; at < length; ++at) {
+                    const Text text = with_code_at(length, at, code);
+                    const std::string bytes = bytes_of(text.units, big_endian);
+                    EXPECT_EQ(converted(bytes, big_endian), text.utf8)
+                        << "code " << static_cast<unsigned>(code) << " at " << at << " of "
+                        << length;
+                    EXPECT_EQ(utf8_size_of_utf16(bytes, big_endian), text.utf8.size());
+                }
+            }
+        }
+    }
+}
+
+TEST(Utf16ToUtf8, SurrogatesOutOfTheirPairAreInvalidAnywhere) {
+    // A lone high one before ASCII or at the end, a lone low one, two highs.
+    const std::vector<std::u16string> faults = {
+        u"\xD800"
+        u"a",
+        u"\xD800", u"\xDC00", u"\xDBFF\xDBFF\xDC00"};
+    for (const bool big_endian : {true, false}) {
+        for (const std::u16string& fault : faults) {
+            for (std::size_t at = 0; at <= 24; ++at) {
+                std::u16string units(24, u'x');
+                units.insert(at, fault);
+                if (fault == u"\xD800") units.resize(at + 1);  // at the very end
+                const std::string bytes = bytes_of(units, big_endian);
+                EXPECT_EQ(converted(bytes, big_endian), std::nullopt) << "at " << at;
+                EXPECT_EQ(utf8_size_of_utf16(bytes, big_endian), std::nullopt) << "at " << at;
+            }
+        }
+    }
+}
+
+TEST(Utf16Cut, PiecesCutThereConvertAsTheWhole) {
+    std::u16string units;
+    for (int i = 0; i < 12; ++i) units += i % 3 == 0 ? u"ab\U0001F600" : u"\U0001F600c";
+    for (const bool big_endian : {true, false}) {
+        const std::string bytes = bytes_of(units, big_endian);
+        const auto whole = converted(bytes, big_endian);
+        for (std::size_t at = 0; at <= units.size(); ++at) {
+            const std::size_t cut = utf16_cut(bytes, big_endian, at);
+            EXPECT_TRUE(cut == at || cut == at + 1);
+            const auto first = converted(bytes.substr(0, 2 * cut), big_endian);
+            const auto second = converted(bytes.substr(2 * cut), big_endian);
+            ASSERT_TRUE(first && second) << "cut at " << at;
+            EXPECT_EQ(*first + *second, whole);
+        }
+    }
+}
