@@ -40,9 +40,7 @@ PyRef make_text(std::string_view text) {
     return created(PyUnicode_DecodeUTF8(text.data(), size, nullptr));
 }
 
-TextCache::TextCache()
-    : short_slots_(std::size_t{1} << SHORT_SLOT_BITS),
-      long_slots_(std::size_t{1} << LONG_SLOT_BITS) {}
+TextCache::TextCache() : short_slots_(std::size_t{1} << FIRST_SHORT_SLOT_BITS) {}
 
 TextCache::~TextCache() { release_taken_over(); }
 
@@ -69,11 +67,33 @@ PyRef TextCache::short_text(std::string_view text, const ShortKey& key, ShortSlo
     slot.head = key.head;
     slot.tail = key.tail;
     slot.size = key.size;
+    // Half as many texts made as there are slots: the table is too small for
+    // the texts at hand, or a few of them keep meeting in a slot.
+    if (++short_fills_ >= short_slots_.size() / 2 && short_slot_bits_ < MOST_SHORT_SLOT_BITS)
+        grow_short_slots();
     return str;
+}
+
+void TextCache::grow_short_slots() {
+    std::vector<ShortSlot> held(short_slots_.size() << SHORT_SLOT_GROWTH_BITS);
+    held.swap(short_slots_);
+    short_slot_bits_ += SHORT_SLOT_GROWTH_BITS;
+    short_fills_ = 0;
+    for (ShortSlot& slot : held) {
+        if (slot.size == UINT32_MAX) continue;
+        ShortSlot& to = short_slots_[slot_of(slot.head, slot.tail, slot.size)];
+        if (to.size != UINT32_MAX) {
+            release_later(std::move(slot.str));
+            continue;
+        }
+        to = std::move(slot);
+        ++short_fills_;
+    }
 }
 
 PyRef TextCache::long_text(std::string_view text) {
     if (text.size() > LONGEST_SHARED) return make_text(text);
+    if (long_slots_.empty()) long_slots_.resize(std::size_t{1} << LONG_SLOT_BITS);
     const std::size_t hash = std::hash<std::string_view>{}(text);
     LongSlot& slot = long_slots_[hash & ((std::size_t{1} << LONG_SLOT_BITS) - 1)];
     if (slot.str && slot.text == text) return PyRef::borrow(slot.str.get());

@@ -29,7 +29,9 @@ inline PyRef make_bool(bool value) { return PyRef::borrow(value ? Py_True : Py_F
 // the time to free it. A direct-mapped table of recent short texts finds most
 // repeats for the price of one hash. The cache keeps copies of its keys (the
 // texts may be freed while it lives on, as in a batch) and a reference to
-// each str it keeps.
+// each str it keeps. Its table starts small and grows as texts fill it: a
+// call reading a small file would spend more on a large table than on the
+// file.
 class TextCache {
 public:
     TextCache();
@@ -53,7 +55,9 @@ private:
     // so the busy part of the table stays in the cache.
     static constexpr std::size_t SHORT = 16;
     static constexpr std::size_t LONGEST_SHARED = 64;
-    static constexpr int SHORT_SLOT_BITS = 12;
+    static constexpr int FIRST_SHORT_SLOT_BITS = 6;
+    static constexpr int MOST_SHORT_SLOT_BITS = 12;
+    static constexpr int SHORT_SLOT_GROWTH_BITS = 2;
     static constexpr int LONG_SLOT_BITS = 8;
     // A str whose slot is taken over was made thousands of labels before and
     // is long out of the processor's cache: releasing it touches its count.
@@ -83,7 +87,7 @@ private:
         std::memcpy(&word, data, count);
         return word;
     }
-    static ShortKey short_key(std::string_view text) {
+    ShortKey short_key(std::string_view text) const {
         const char* data = text.data();
         const auto size = static_cast<std::uint32_t>(text.size());
         std::uint64_t head = 0, tail = 0;
@@ -99,17 +103,25 @@ private:
             };
             head = byte(0) | byte(size / 2) << 8 | byte(size - 1) << 16;
         }
-        const std::uint64_t hash = (head ^ std::rotl(tail, 29) ^ size) * 0x9E3779B97F4A7C15ULL;
-        return {head, tail, size, static_cast<std::size_t>(hash >> (64 - SHORT_SLOT_BITS))};
+        return {head, tail, size, slot_of(head, tail, size)};
     }
+    std::size_t slot_of(std::uint64_t head, std::uint64_t tail, std::uint32_t size) const {
+        const std::uint64_t hash = (head ^ std::rotl(tail, 29) ^ size) * 0x9E3779B97F4A7C15ULL;
+        return static_cast<std::size_t>(hash >> (64 - short_slot_bits_));
+    }
+    int short_slot_bits_ = FIRST_SHORT_SLOT_BITS;
     std::vector<ShortSlot> short_slots_;
-    std::vector<LongSlot> long_slots_;
+    std::size_t short_fills_ = 0;       // texts made into slots since the table last grew
+    std::vector<LongSlot> long_slots_;  // made at the first long text
     // The first taken_over_count_ are references of our own, not yet released.
     std::array<PyObject*, RELEASED_TOGETHER> taken_over_{};
     std::size_t taken_over_count_ = 0;
 
     // A short text not in its slot: made, and kept there.
     PyRef short_text(std::string_view text, const ShortKey& key, ShortSlot& slot);
+    // A table four times as large, holding what this one held (where two
+    // texts meet in one slot, the first).
+    void grow_short_slots();
     PyRef long_text(std::string_view text);
     // A slot's str becomes `str`; the one it held is released later.
     void hold(PyRef& held, const PyRef& str) noexcept;
