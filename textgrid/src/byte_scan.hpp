@@ -60,18 +60,21 @@ inline const char* find_line_feed(const char* p, const char* end) {
 
 inline const char* find_quote(const char* p, const char* end) { return find_byte(p, end, '"'); }
 
-// First byte in [p, end) that is not a blank: indentation runs are long.
+// First byte in [p, end) that is neither a blank nor a tab: indentation runs
+// are long, and some writers (forced aligners among them) indent with tabs.
 inline const char* skip_blanks(const char* p, const char* end) {
 #if defined(__SSE2__)
     const __m128i blank = _mm_set1_epi8(' ');
+    const __m128i tab = _mm_set1_epi8('\t');
     for (; end - p >= 16; p += 16) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const unsigned others =
-            ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, blank))) & 0xFFFF;
+        const __m128i indent =
+            _mm_or_si128(_mm_cmpeq_epi8(block, blank), _mm_cmpeq_epi8(block, tab));
+        const unsigned others = ~static_cast<unsigned>(_mm_movemask_epi8(indent)) & 0xFFFF;
         if (others != 0) return p + __builtin_ctz(others);
     }
 #endif
-    while (p < end && *p == ' ') ++p;
+    while (p < end && (*p == ' ' || *p == '\t')) ++p;
     return p;
 }
 

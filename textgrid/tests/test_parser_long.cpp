@@ -66,11 +66,17 @@ INSTANTIATE_TEST_SUITE_P(
                  one_interval("xmin = 1\nxmax = 2 \ntext = \"x\ny\"\nxmin = 1.5"), false,
                  "0 2.3 1 | I 'words' 0 2.3 1: (1.5,2,'x\ny')"},
         // Item headers read directly or the general way alike: a quote makes the
-        // header line longer, a tab or the end of the text leaves the usual shape.
+        // header line longer, the end of the text leaves the usual shape.
         LongCase{"item_headers_at_the_edges",
                  one_interval("xmin = 1\nxmax = 2\n  intervals [2]: \"q\nxmin = 3\"\nxmax = 4\n"
                               "\tpoints [3]:\nnumber = 5\nintervals [4]:"),
                  false, "0 2.3 1 | I 'words' 0 2.3 1: (1,2,'') (0,4,'') (5,5,'') (0,0,'')"},
+        // Indented with tabs, as some aligners write, alone or among blanks.
+        LongCase{"items_indented_with_tabs",
+                 one_interval("\t\t\t\txmin = 0.27\n\t\t\t\txmax = 0.36\n\t\t\t\ttext = \"a\"\n"
+                              "\t\t\tintervals [2]:\n \t xmin = 0.36\n\t  xmax = 1.02\n"
+                              "\t \ttext = \"\"\n\t\t\tpoints [3]:\n\t\t\t\tnumber = 2\n"),
+                 false, "0 2.3 1 | I 'words' 0 2.3 1: (0.27,0.36,'a') (0.36,1.02,'') (2,2,'')"},
         LongCase{"time_key_not_in_intervals", one_interval("xmin = 1\ntime = 5\nxmax = 2\n"), false,
                  "0 2.3 1 | I 'words' 0 2.3 1: (1,2,'')"},
         LongCase{"no_class_is_interval", HEADER + "item [1]:\nname = \"t\"\n", false,
