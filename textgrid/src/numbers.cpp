@@ -117,6 +117,80 @@ const char* read_long_fraction(const char* p, const char* end, unsigned whole, s
     return fraction + digits;
 }
 
+namespace {
+
+// 5^q for q from -22 to 0, to 128 bits, as Eisel and Lemire's method takes
+// them: shifted until the top bit is set; below 1, 2^b / 5^-q rounded up.
+constexpr std::uint64_t POWERS_OF_FIVE[][2] = {
+    {0xF1C90080BAF72CB1u, 0x5324C68B12DD6339u}, {0x971DA05074DA7BEEu, 0xD3F6FC16EBCA5E04u},
+    {0xBCE5086492111AEAu, 0x88F4BB1CA6BCF585u}, {0xEC1E4A7DB69561A5u, 0x2B31E9E3D06C32E6u},
+    {0x9392EE8E921D5D07u, 0x3AFF322E62439FD0u}, {0xB877AA3236A4B449u, 0x09BEFEB9FAD487C3u},
+    {0xE69594BEC44DE15Bu, 0x4C2EBE687989A9B4u}, {0x901D7CF73AB0ACD9u, 0x0F9D37014BF60A11u},
+    {0xB424DC35095CD80Fu, 0x538484C19EF38C95u}, {0xE12E13424BB40E13u, 0x2865A5F206B06FBAu},
+    {0x8CBCCC096F5088CBu, 0xF93F87B7442E45D4u}, {0xAFEBFF0BCB24AAFEu, 0xF78F69A51539D749u},
+    {0xDBE6FECEBDEDD5BEu, 0xB573440E5A884D1Cu}, {0x89705F4136B4A597u, 0x31680A88F8953031u},
+    {0xABCC77118461CEFCu, 0xFDC20D2B36BA7C3Eu}, {0xD6BF94D5E57A42BCu, 0x3D32907604691B4Du},
+    {0x8637BD05AF6C69B5u, 0xA63F9A49C2C1B110u}, {0xA7C5AC471B478423u, 0x0FCF80DC33721D54u},
+    {0xD1B71758E219652Bu, 0xD3C36113404EA4A9u}, {0x83126E978D4FDF3Bu, 0x645A1CAC083126EAu},
+    {0xA3D70A3D70A3D70Au, 0x3D70A3D70A3D70A4u}, {0xCCCCCCCCCCCCCCCCu, 0xCCCCCCCCCCCCCCCDu},
+    {0x8000000000000000u, 0x0000000000000000u}};
+
+struct Product {
+    std::uint64_t high;
+    std::uint64_t low;
+};
+
+Product multiply(std::uint64_t a, std::uint64_t b) {
+    __extension__ using Wide = unsigned __int128;
+    const Wide product = static_cast<Wide>(a) * b;
+    return {static_cast<std::uint64_t>(product >> 64), static_cast<std::uint64_t>(product)};
+}
+
+}  // namespace
+
+double decimal_to_double(std::uint64_t digits, int exponent) {
+    constexpr int MANTISSA_BITS = 52;
+    constexpr int SHIFT_BASE = 64 - MANTISSA_BITS - 3;
+    const int leading_zeros = std::countl_zero(digits);
+    const std::uint64_t w = digits << leading_zeros;
+    const auto& power = POWERS_OF_FIVE[exponent + 22];
+    Product product = multiply(w, power[0]);
+    // Only when the bits that decide the rounding are all ones can the
+    // second half of the power still change them.
+    constexpr std::uint64_t DECIDING = UINT64_MAX >> (MANTISSA_BITS + 3);
+    if ((product.high & DECIDING) == DECIDING) {
+        const Product second = multiply(w, power[1]);
+        product.low += second.high;
+        if (second.high > product.low) ++product.high;
+    }
+    const int upper_bit = static_cast<int>(product.high >> 63);
+    const int shift = upper_bit + SHIFT_BASE;
+    std::uint64_t mantissa = product.high >> shift;
+    // floor(log2(10^exponent)) + 63, the exponent's bias added.
+    int power2 = (((152170 + 65536) * exponent) >> 16) + 63 + upper_bit - leading_zeros + 1023;
+    // Exactly halfway between two doubles (only possible for exponents from
+    // -4 on): to the even one.
+    if (product.low <= 1 && exponent >= -4 && (mantissa & 3) == 1 &&
+        (mantissa << shift) == product.high)
+        mantissa &= ~std::uint64_t{1};
+    mantissa += mantissa & 1;
+    mantissa >>= 1;
+    if (mantissa >= std::uint64_t{2} << MANTISSA_BITS) {
+        mantissa = std::uint64_t{1} << MANTISSA_BITS;
+        ++power2;
+    }
+    mantissa &= ~(std::uint64_t{1} << MANTISSA_BITS);
+    return std::bit_cast<double>(mantissa | static_cast<std::uint64_t>(power2) << MANTISSA_BITS);
+}
+
+namespace {
+
+// 10^15: below it a mantissa and a power of ten up to 10^22 are exact
+// doubles, and one division rounds correctly.
+constexpr std::uint64_t EXACT_MANTISSAS = 1000000000000000u;
+
+}  // namespace
+
 const char* read_plain_decimal_in_runs(const char* p, const char* end, double& value) {
     static constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
@@ -131,9 +205,10 @@ const char* read_plain_decimal_in_runs(const char* p, const char* end, double& v
         if (!p) return nullptr;
     }
     const unsigned fraction_digits = digits - whole_digits;
-    // Below 10^15 the mantissa has at most 15 significant digits.
-    if (digits == 0 || fraction_digits > 22 || mantissa >= 1000000000000000u) return nullptr;
-    value = static_cast<double>(mantissa) / POWERS_OF_TEN[fraction_digits];
+    if (digits == 0 || fraction_digits > 22) return nullptr;
+    value = mantissa < EXACT_MANTISSAS
+                ? static_cast<double>(mantissa) / POWERS_OF_TEN[fraction_digits]
+                : decimal_to_double(mantissa, -static_cast<int>(fraction_digits));
     return p;
 }
 

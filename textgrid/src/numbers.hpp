@@ -32,6 +32,11 @@ constexpr std::uint64_t non_digit_bytes(std::uint64_t values) {
     return (((values & 0x7F7F7F7F7F7F7F7Fu) + 0x7676767676767676u) | values) & 0x8080808080808080u;
 }
 
+// The double nearest to digits x 10^exponent (ties to even), for digits from
+// 1 up to 19 decimal digits and an exponent from -22 to 0: Eisel and Lemire's
+// method, which one 128-bit product settles for all such numbers.
+double decimal_to_double(std::uint64_t digits, int exponent);
+
 // read_plain_decimal for every shape its inline step leaves: longer
 // fractions and numbers, and texts with fewer than eight bytes left.
 const char* read_plain_decimal_in_runs(const char* p, const char* end, double& value);
@@ -43,12 +48,14 @@ const char* read_long_fraction(const char* p, const char* end, unsigned whole, s
                                double& value);
 
 // A value with no sign, exponent or name at the start of [p, end): digits with
-// at most one point, at most 15 significant digits and 22 after the point.
-// Mantissa and power of ten are then exact doubles, so one division rounds
-// correctly, as from_chars would. The byte past it, with `value` set; nullptr
-// (`value` untouched) for anything else. Nearly every time Praat writes has
-// this shape; the usual one, such as "12.345" (up to 7 digits and a point), is
-// read here from one 8-byte word.
+// at most one point, at most 19 digits and 22 after the point, rounded as
+// from_chars rounds. Up to 15 significant digits, mantissa and power of ten
+// are exact doubles and one division rounds correctly; longer ones, such as
+// the 17 digits Praat writes for times it computed, go through
+// decimal_to_double. The byte past it, with `value` set; nullptr (`value`
+// untouched) for anything else. Nearly every time Praat writes has this
+// shape; the usual one, such as "12.345" (up to 7 digits and a point), is read
+// here from one 8-byte word.
 inline const char* read_plain_decimal(const char* p, const char* end, double& value) {
     if constexpr (std::endian::native == std::endian::little) {
         static constexpr double POWERS_OF_TEN[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
