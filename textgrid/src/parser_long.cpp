@@ -134,20 +134,30 @@ constexpr std::uint64_t key_word(const char (&key)[8]) {
         std::array<char, 8>{key[0], key[1], key[2], key[3], key[4], key[5], key[6], 0});
 }
 constexpr std::uint64_t KEY_MASK = key_word("\xFF\xFF\xFF\xFF\xFF\xFF\xFF");
+constexpr std::uint64_t NUMBER_KEY =
+    std::bit_cast<std::uint64_t>(std::array<char, 8>{'n', 'u', 'm', 'b', 'e', 'r', ' ', '='});
 
 // The same lines read straight from the text (`p` past the indentation), when
-// the whole physical line is of that shape ("xmin = 0.5 ", "text = \"a\" "):
+// the whole physical line is of that shape ("xmin = 0.5 ", "text = \"a\" ",
+// and a point's "number = 0.5"):
 // no line search, no second look at the value. The byte past the line, or
 // nullptr for the way above.
 const char* read_item_line_directly(Item& item, const char* p, const char* end) {
     constexpr std::size_t PREFIX = 7;  // "xmin = "
     if (end - p <= static_cast<std::ptrdiff_t>(PREFIX)) return nullptr;
-    const std::uint64_t key = first_eight(p) & KEY_MASK;
-    p += PREFIX;
-    if (key == key_word("xmin = ")) return quick::number_line(p, end, item.tmin);
-    if (key == key_word("xmax = ")) return quick::number_line(p, end, item.tmax);
-    if ((key == key_word("text = ") || key == key_word("mark = ")) && *p == '"')
-        return quick::quoted_line(p, end, item.label);
+    const std::uint64_t word = first_eight(p);
+    const std::uint64_t key = word & KEY_MASK;
+    if (key == key_word("xmin = ")) return quick::number_line(p + PREFIX, end, item.tmin);
+    if (key == key_word("xmax = ")) return quick::number_line(p + PREFIX, end, item.tmax);
+    if ((key == key_word("text = ") || key == key_word("mark = ")) && p[PREFIX] == '"')
+        return quick::quoted_line(p + PREFIX, end, item.label);
+    // A point's time: "number = 0.5".
+    if (word == NUMBER_KEY && end - p > 9 && p[8] == ' ') {
+        double time;
+        const char* const next = quick::number_line(p + 9, end, time);
+        if (next) item.tmin = item.tmax = time;
+        return next;
+    }
     return nullptr;
 }
 

@@ -77,6 +77,14 @@ INSTANTIATE_TEST_SUITE_P(
                               "\t\t\tintervals [2]:\n \t xmin = 0.36\n\t  xmax = 1.02\n"
                               "\t \ttext = \"\"\n\t\t\tpoints [3]:\n\t\t\t\tnumber = 2\n"),
                  false, "0 2.3 1 | I 'words' 0 2.3 1: (0.27,0.36,'a') (0.36,1.02,'') (2,2,'')"},
+        // A point's time in the usual shape and at its edges, read directly or
+        // the general way alike.
+        LongCase{"point_numbers_at_the_edges",
+                 HEADER + "item [1]:\nclass = \"TextTier\"\npoints [1]:\n    number = 0.5 \n"
+                          "mark = \"a\"\npoints [2]:\nnumber =  2\npoints [3]:\nnumber = 1e0\n"
+                          "points [4]:\nnumber = x\npoints [5]:\nnumber = 1.25",
+                 false,
+                 "0 2.3 1 | P '' 0 0 0: (0.5,0.5,'a') (2,2,'') (1,1,'') (0,0,'') (1.25,1.25,'')"},
         LongCase{"time_key_not_in_intervals", one_interval("xmin = 1\ntime = 5\nxmax = 2\n"), false,
                  "0 2.3 1 | I 'words' 0 2.3 1: (1,2,'')"},
         LongCase{"no_class_is_interval", HEADER + "item [1]:\nname = \"t\"\n", false,
