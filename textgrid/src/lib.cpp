@@ -43,9 +43,7 @@ Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_v
         type == FileType::Long || (type == FileType::Auto && has_tier_list_header(content));
     if (long_layout)
         return parse_long_text(content, strict, text.value().piece_counts(), observe, after);
-    auto grid = parse_short_text(content, strict, text.value().piece_counts());
-    if (grid && observe) hand_over_rows(grid.value(), observe);
-    return grid;
+    return parse_short_text(content, strict, text.value().piece_counts(), observe);
 }
 
 }  // namespace textgrid

@@ -175,6 +175,31 @@ auto parallel_map_each(std::size_t n, F&& f, std::size_t processors = logical_pr
     return detail::map_on_pool(n, n, f, processors);
 }
 
+namespace detail {
+
+// parallel_map_pieces_ordered's work on the pool, cut into `pieces`.
+template <class F, class O>
+void map_pieces_ordered_on_pool(std::size_t n, std::size_t pieces, F& piece, O& observe,
+                                std::size_t processors) {
+    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>;
+    struct Context {
+        F& piece;
+        O& observe;
+        Slots<R> slots;
+    } context{piece, observe, Slots<R>(pieces)};
+    const PieceBody body = [](void* raw, std::size_t k, std::size_t begin, std::size_t end) {
+        auto& ctx = *static_cast<Context*>(raw);
+        ctx.slots.store(k, ctx.piece(begin, end));
+    };
+    const PieceBody observe_piece = [](void* raw, std::size_t k, std::size_t begin, std::size_t) {
+        auto& ctx = *static_cast<Context*>(raw);
+        ctx.observe(begin, ctx.slots.take(k));
+    };
+    run_pieces(n, pieces, processors, body, &context, observe_piece);
+}
+
+}  // namespace detail
+
 // parallel_map_pieces whose results go to observe(begin, std::move(result)) on
 // the calling thread, piece by piece in order (begin: the piece's first
 // element), as soon as each is done, while the pool goes on with later pieces
@@ -189,28 +214,22 @@ template <class F, class O>
 void parallel_map_pieces_ordered(std::size_t n, F&& piece, O&& observe,
                                  std::size_t processors = logical_processors(),
                                  std::size_t pieces_per_processor = detail::PIECES_PER_PROCESSOR) {
-    using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>;
     if (detail::stays_on_caller(n, processors)) {
         if (n > 0) observe(std::size_t{0}, piece(std::size_t{0}, n));
         return;
     }
-    const std::size_t pieces = detail::piece_count(n, processors, pieces_per_processor);
-    struct Context {
-        F& piece;
-        O& observe;
-        detail::Slots<R> slots;
-    } context{piece, observe, detail::Slots<R>(pieces)};
-    const detail::PieceBody body = [](void* raw, std::size_t k, std::size_t begin,
-                                      std::size_t end) {
-        auto& ctx = *static_cast<Context*>(raw);
-        ctx.slots.store(k, ctx.piece(begin, end));
-    };
-    const detail::PieceBody observe_piece = [](void* raw, std::size_t k, std::size_t begin,
-                                               std::size_t) {
-        auto& ctx = *static_cast<Context*>(raw);
-        ctx.observe(begin, ctx.slots.take(k));
-    };
-    detail::run_pieces(n, pieces, processors, body, &context, observe_piece);
+    detail::map_pieces_ordered_on_pool(n, detail::piece_count(n, processors, pieces_per_processor),
+                                       piece, observe, processors);
+}
+
+// parallel_map_each whose results go to observe(i, std::move(f(i))) as
+// parallel_map_pieces_ordered's do: for a few large tasks whose results the
+// caller works on while later ones run.
+template <class F, class O>
+void parallel_map_each_ordered(std::size_t n, F&& f, O&& observe,
+                               std::size_t processors = logical_processors()) {
+    auto piece = [&f](std::size_t begin, std::size_t) { return f(begin); };
+    if (n > 0) detail::map_pieces_ordered_on_pool(n, n, piece, observe, processors);
 }
 
 // What a piece made, and the thread that made it.

@@ -276,9 +276,12 @@ TierRead read_tier_at(std::string_view text, LineStart start, std::size_t stop, 
     return read;
 }
 
-// With `apart`, tiers are read side by side where the headers allow.
+// With `apart`, tiers are read side by side where the headers allow. With
+// `observe`, each tier's rows are handed over once it and every tier before it
+// are read, and freed: the document returned holds its tiers without items.
 Result<TextGrid> parse(std::string_view text, bool strict, bool apart,
-                       const std::vector<QuoteAndLineCount>& piece_counts) {
+                       const std::vector<QuoteAndLineCount>& piece_counts,
+                       const RowObserver& observe) {
     Reader reader(text);
     TextGrid grid;
     const std::size_t start = header_lines(reader);
@@ -288,34 +291,50 @@ Result<TextGrid> parse(std::string_view text, bool strict, bool apart,
     if (reader.error) return *reader.error;
     reader.skip_to(start + 4);
     LineStart next = reader.next_line_start();
-    std::vector<std::optional<TextGridError>> checked;  // each tier's fault, if checked apart
+    std::vector<std::optional<TextGridError>> faults;  // each tier's first, if strict
+    const auto take = [&](Tier&& tier, std::optional<TextGridError>&& fault) {
+        grid.add_tier(std::move(tier));
+        faults.push_back(std::move(fault));
+        if (!observe) return;
+        Tier& taken = grid.tiers.back();
+        observe(taken, true, taken.items);
+        Items().swap(taken.items);
+    };
     if (apart && grid.size > 1) {
         const auto starts = plan_tiers(text, next, grid.size, LineFeeds(text, piece_counts));
-        auto reads = parallel_map_each(starts.size(), [&](std::size_t k) {
-            const std::size_t stop = k + 1 < starts.size() ? starts[k + 1].offset : text.size();
-            return read_tier_at(text, starts[k], stop, strict);
-        });
-        for (std::size_t k = 0; k < reads.size(); ++k) {
-            if (reads[k].error) return std::move(*reads[k].error);
-            grid.add_tier(std::move(reads[k].tier));
-            checked.push_back(std::move(reads[k].invalid));
-            next = reads[k].end;
-            if (k + 1 < starts.size() && next.offset != starts[k + 1].offset) break;
-        }
+        std::optional<TextGridError> error;
+        bool as_planned = true;  // every tier so far ended where the next was to start
+        parallel_map_each_ordered(
+            starts.size(),
+            [&](std::size_t k) {
+                const std::size_t stop = k + 1 < starts.size() ? starts[k + 1].offset : text.size();
+                return read_tier_at(text, starts[k], stop, strict);
+            },
+            [&](std::size_t k, TierRead&& read) {
+                if (error || !as_planned) return;  // later reads are of no use
+                if (read.error) {
+                    error = std::move(read.error);
+                    return;
+                }
+                take(std::move(read.tier), std::move(read.invalid));
+                next = read.end;
+                as_planned = k + 1 == starts.size() || next.offset == starts[k + 1].offset;
+            });
+        if (error) return std::move(*error);
     }
     Reader rest(text, next);
     ReservationBudget budget((text.size() - next.offset + 1) / MIN_ITEM_BYTES);
     while (grid.tiers.size() < grid.size) {
         Tier tier;
         if (auto status = read_tier(rest, tier, budget); !status) return std::move(status).error();
-        grid.add_tier(std::move(tier));
+        std::optional<TextGridError> fault;
+        if (strict) fault = fault_of(tier);
+        take(std::move(tier), std::move(fault));
     }
     if (strict) {
         if (auto status = grid.validate_header(); !status) return std::move(status).error();
-        for (std::size_t k = 0; k < grid.tiers.size(); ++k) {
-            auto fault = k < checked.size() ? std::move(checked[k]) : fault_of(grid.tiers[k]);
+        for (auto& fault : faults)
             if (fault) return std::move(*fault);
-        }
     }
     return grid;
 }
@@ -323,20 +342,22 @@ Result<TextGrid> parse(std::string_view text, bool strict, bool apart,
 }  // namespace
 
 Result<TextGrid> parse_short_text(std::string_view text, bool strict,
-                                  const std::vector<QuoteAndLineCount>& piece_counts) {
+                                  const std::vector<QuoteAndLineCount>& piece_counts,
+                                  const RowObserver& observe) {
     const bool apart =
         text.size() >= TIERS_APART_FROM_BYTES && !on_pool_worker() && logical_processors() > 1;
-    return parse(text, strict, apart, piece_counts);
+    return parse(text, strict, apart, piece_counts, observe);
 }
 
 Result<TextGrid> parse_short_text_one_pass(std::string_view text, bool strict) {
-    return parse(text, strict, false, {});
+    return parse(text, strict, false, {}, {});
 }
 
 namespace detail {
 Result<TextGrid> parse_short_text_tiers_apart(std::string_view text, bool strict,
-                                              const std::vector<QuoteAndLineCount>& piece_counts) {
-    return parse(text, strict, true, piece_counts);
+                                              const std::vector<QuoteAndLineCount>& piece_counts,
+                                              const RowObserver& observe) {
+    return parse(text, strict, true, piece_counts, observe);
 }
 }  // namespace detail
 
