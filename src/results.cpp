@@ -103,14 +103,9 @@ PyRef TextCache::long_text(std::string_view text) {
     return str;
 }
 
-PyRef FloatReuse::number(double value) {
-    // Bit for bit, so 0.0 and -0.0 stay apart and a NaN keeps its payload.
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    if (!last_ || bits != std::bit_cast<std::uint64_t>(last_value_)) {
-        last_ = make_float(value);
-        last_value_ = value;
-    }
-    return PyRef::borrow(last_.get());
+void FloatReuse::remember(double value) {
+    last_ = make_float(value);
+    last_bits_ = std::bit_cast<std::uint64_t>(value);
 }
 
 #ifdef Py_GIL_DISABLED

@@ -134,10 +134,17 @@ private:
 // float.
 class FloatReuse {
 public:
-    PyRef number(double value);
+    // Inline: two calls a row would cost a good part of the work on it.
+    PyRef number(double value) {
+        // Bit for bit, so 0.0 and -0.0 stay apart and a NaN keeps its payload.
+        if (!last_ || std::bit_cast<std::uint64_t>(value) != last_bits_) remember(value);
+        return PyRef::borrow(last_.get());
+    }
 
 private:
-    double last_value_ = 0.0;
+    void remember(double value);
+
+    std::uint64_t last_bits_ = 0;
     PyRef last_;
 };
 
