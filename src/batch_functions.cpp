@@ -58,10 +58,12 @@ PyObject* textgrids2vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     return run_guarded([&] {
         const auto arguments = convert_batch_arguments("textgrids2vectors", args, nargs, kwnames);
         VectorColumns columns;
-        textgrid::textgrids_to_vectors(arguments.files, arguments.strict, arguments.file_type,
-                                       [&](std::size_t index, textgrid::TextGridVectors&& file) {
-                                           columns.add(static_cast<std::uint32_t>(index), file);
-                                       });
+        // Columns straight from the documents read, as for one file: no
+        // per-row copy of each document's columns first.
+        textgrid::read_textgrids(arguments.files, arguments.strict, arguments.file_type,
+                                 [&](std::size_t index, textgrid::TextGrid&& file) {
+                                     columns.add(static_cast<std::uint32_t>(index), file);
+                                 });
         return columns.finish_with_file_ids().release();
     });
 }

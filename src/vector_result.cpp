@@ -57,17 +57,12 @@ void VectorColumns::add(const textgrid::Tier& tier, std::span<const textgrid::It
     is_intervals_.append_copies(items.size(), tier.is_interval ? 1 : 0);
 }
 
-void VectorColumns::add(std::uint32_t file_id, const textgrid::TextGridVectors& file) {
-    const std::size_t rows = file.tmins.size();
-    make_room(rows);
-    file_ids_.reserve(tmins_.capacity());
-    tmins_.append(file.tmins.data(), rows);
-    tmaxs_.append(file.tmaxs.data(), rows);
-    is_intervals_.append(file.is_intervals.data(), rows);
-    file_ids_.append_copies(rows, file_id);
-    for (std::size_t row = 0; row < rows; ++row) {
-        labels_.push_back(texts_.text(file.labels[row]));
-        tier_names_.push_back(name_of_next(file.tier_names[row]));
+void VectorColumns::add(std::uint32_t file_id, const textgrid::TextGrid& file) {
+    for (const textgrid::Tier& tier : file.tiers) {
+        add(tier, tier.items);
+        // Grown with the other columns, not a tier at a time.
+        file_ids_.reserve(tmins_.capacity());
+        file_ids_.append_copies(tier.items.size(), file_id);
     }
 }
 

@@ -9,7 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "converter.hpp"
 #include "native_column.hpp"
 #include "pyref.hpp"
 #include "results.hpp"
@@ -28,7 +27,7 @@ public:
     void add(const textgrid::Tier& tier, std::span<const textgrid::Item> items);
     // Rows of a whole file of a batch, each with the file's input position as
     // its id (a file without rows still takes up its position).
-    void add(std::uint32_t file_id, const textgrid::TextGridVectors& file);
+    void add(std::uint32_t file_id, const textgrid::TextGrid& file);
 
     // (tmins, tmaxs, labels, tier_names, is_intervals); the numeric columns
     // are handed over, not copied.
