@@ -1,36 +1,17 @@
 // UTF-16 to UTF-8: every unit in and across the eight-unit blocks, in both
-// byte orders, against an encoder that takes one code point at a time.
+// byte orders, against the plain encoder that takes one code point at a time.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "reference_text.hpp"
 #include "utf16.hpp"
 
 using namespace textgrid;
 
 namespace {
-
-std::string utf8_of(char32_t code) {
-    std::string out;
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-    return out;
-}
 
 // Units as bytes in the given order.
 std::string bytes_of(const std::u16string& units, bool big_endian) {
@@ -58,7 +39,7 @@ Text with_code_at(std::size_t length, std::size_t at, char32_t code) {
             } else {
                 text.units += static_cast<char16_t>(code);
             }
-            text.utf8 += utf8_of(code);
+            reference::put_utf8(text.utf8, code);
         } else {
             const char c = static_cast<char>('a' + i % 26);
             text.units += static_cast<char16_t>(c);
