@@ -204,8 +204,9 @@ TEST(LoadTextLarge, DecodesLargeUtf16) {
     EXPECT_EQ(loaded.value().view().substr(300000, 2), "\xC3\xA9");
 }
 
-// Beyond a few MB a UTF-16 text is turned into UTF-8 a piece per worker: pairs
-// of surrogates across every cut between pieces, and faults in any piece.
+// Beyond a few MB a UTF-16 text is turned into UTF-8 a piece per worker: a pair
+// of surrogates every four units, so cuts between pieces fall inside pairs
+// (which must move them past), and faults in any piece.
 TEST(LoadTextLarge, DecodesUtf16SpreadOverThePool) {
     std::u16string text;
     std::string expected;

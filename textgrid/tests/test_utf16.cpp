@@ -100,20 +100,3 @@ TEST(Utf16ToUtf8, SurrogatesOutOfTheirPairAreInvalidAnywhere) {
         }
     }
 }
-
-TEST(Utf16Cut, PiecesCutThereConvertAsTheWhole) {
-    std::u16string units;
-    for (int i = 0; i < 12; ++i) units += i % 3 == 0 ? u"ab\U0001F600" : u"\U0001F600c";
-    for (const bool big_endian : {true, false}) {
-        const std::string bytes = bytes_of(units, big_endian);
-        const auto whole = converted(bytes, big_endian);
-        for (std::size_t at = 0; at <= units.size(); ++at) {
-            const std::size_t cut = utf16_cut(bytes, big_endian, at);
-            EXPECT_TRUE(cut == at || cut == at + 1);
-            const auto first = converted(bytes.substr(0, 2 * cut), big_endian);
-            const auto second = converted(bytes.substr(2 * cut), big_endian);
-            ASSERT_TRUE(first && second) << "cut at " << at;
-            EXPECT_EQ(*first + *second, whole);
-        }
-    }
-}
