@@ -43,3 +43,21 @@ def test_praatio_builds_the_document_data2textgrid_writes(tmp_path):
     velmar.data2textgrid(data[2], data[0], data[1], str(tmp_path / "velmar.TextGrid"), "long")
     assert (velmar.textgrid2data(str(tmp_path / "praatio.TextGrid"), True, "auto")
             == velmar.textgrid2data(str(tmp_path / "velmar.TextGrid"), True, "auto"))
+
+
+def test_shapes_hold_the_rows_of_the_plain_file(tmp_path):
+    # shapes.py compares reads of one file in other shapes: each must hold the
+    # same rows, or its ratios compare different work.
+    sys.path.insert(0, str(BENCH))
+    try:
+        from shapes import write_shapes
+    finally:
+        sys.path.remove(str(BENCH))
+    paths = write_shapes(tmp_path, 300)
+    tiers = {name: velmar.textgrid2data(str(path), True, "auto")[2] for name, path in paths.items()}
+    assert tiers["tabs"] == tiers["utf16"] == tiers["short"] == tiers["plain"]
+    starts = [[(a, label) for a, _, label in rows] for _, _, rows in tiers["plain"]]
+    assert [[(a, label) for a, _, label in rows] for _, _, rows in tiers["points"]] == starts
+    moved = [[label for _, _, label in rows] for _, _, rows in tiers["digits17"]]
+    assert moved == [[label for _, label in rows] for rows in starts]
+    assert any(len(repr(a)) >= 17 for _, _, rows in tiers["digits17"] for a, _, _ in rows)
