@@ -96,6 +96,21 @@ std::uint64_t leading_digits_value(std::uint64_t values, unsigned digits) {
     return eight_digit_value((values << (56 - 8 * digits)) << 8);
 }
 
+// 10^15: below it a mantissa and a power of ten up to 10^22 are exact
+// doubles, and one division rounds correctly.
+constexpr std::uint64_t EXACT_MANTISSAS = 1000000000000000u;
+
+// The value of `mantissa` digits, `fraction_digits` (at most 22) of them
+// after the point.
+double decimal_value(std::uint64_t mantissa, unsigned fraction_digits) {
+    static constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (mantissa < EXACT_MANTISSAS)
+        return static_cast<double>(mantissa) / POWERS_OF_TEN[fraction_digits];
+    return decimal_to_double(mantissa, -static_cast<int>(fraction_digits));
+}
+
 }  // namespace
 
 const char* read_long_fraction(const char* p, const char* end, unsigned whole, std::uint64_t values,
@@ -109,7 +124,17 @@ const char* read_long_fraction(const char* p, const char* end, unsigned whole, s
     std::memcpy(&word, fraction, 8);
     const std::uint64_t fraction_values = digit_values(word);
     const std::uint64_t others = non_digit_bytes(fraction_values);
-    if (others == 0) return read_plain_decimal_in_runs(p, end, value);
+    if (others == 0) {
+        // Eight digits and more after the point, as in the 17 digits Praat
+        // writes for a computed time: read on from there.
+        std::uint64_t mantissa =
+            leading_digits_value(values, whole) * 100000000u + eight_digit_value(fraction_values);
+        unsigned digits = whole + 8;
+        const char* const stop = read_digits(fraction + 8, end, mantissa, digits);
+        if (!stop || digits - whole > 22) return nullptr;
+        value = decimal_value(mantissa, digits - whole);
+        return stop;
+    }
     const auto digits = static_cast<unsigned>(std::countr_zero(others)) / 8;
     const std::uint64_t mantissa = leading_digits_value(values, whole) * SCALES[digits] +
                                    leading_digits_value(fraction_values, digits);
@@ -183,18 +208,7 @@ double decimal_to_double(std::uint64_t digits, int exponent) {
     return std::bit_cast<double>(mantissa | static_cast<std::uint64_t>(power2) << MANTISSA_BITS);
 }
 
-namespace {
-
-// 10^15: below it a mantissa and a power of ten up to 10^22 are exact
-// doubles, and one division rounds correctly.
-constexpr std::uint64_t EXACT_MANTISSAS = 1000000000000000u;
-
-}  // namespace
-
 const char* read_plain_decimal_in_runs(const char* p, const char* end, double& value) {
-    static constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     std::uint64_t mantissa = 0;
     unsigned digits = 0;
     p = read_digits(p, end, mantissa, digits);
@@ -206,9 +220,7 @@ const char* read_plain_decimal_in_runs(const char* p, const char* end, double& v
     }
     const unsigned fraction_digits = digits - whole_digits;
     if (digits == 0 || fraction_digits > 22) return nullptr;
-    value = mantissa < EXACT_MANTISSAS
-                ? static_cast<double>(mantissa) / POWERS_OF_TEN[fraction_digits]
-                : decimal_to_double(mantissa, -static_cast<int>(fraction_digits));
+    value = decimal_value(mantissa, fraction_digits);
     return p;
 }
 
