@@ -131,7 +131,7 @@ const char* read_long_fraction(const char* p, const char* end, unsigned whole, s
             leading_digits_value(values, whole) * 100000000u + eight_digit_value(fraction_values);
         unsigned digits = whole + 8;
         const char* const stop = read_digits(fraction + 8, end, mantissa, digits);
-        if (!stop || digits - whole > 22) return nullptr;
+        if (!stop) return nullptr;
         value = decimal_value(mantissa, digits - whole);
         return stop;
     }

@@ -295,10 +295,7 @@ Result<TextGrid> parse(std::string_view text, bool strict, bool apart,
     const auto take = [&](Tier&& tier, std::optional<TextGridError>&& fault) {
         grid.add_tier(std::move(tier));
         faults.push_back(std::move(fault));
-        if (!observe) return;
-        Tier& taken = grid.tiers.back();
-        observe(taken, true, taken.items);
-        Items().swap(taken.items);
+        if (observe) hand_over_rows(grid.tiers.back(), observe);
     };
     if (apart && grid.size > 1) {
         const auto starts = plan_tiers(text, next, grid.size, LineFeeds(text, piece_counts));

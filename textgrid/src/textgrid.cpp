@@ -129,11 +129,13 @@ Status TextGrid::validate() const {
     return Ok{};
 }
 
+void hand_over_rows(Tier& tier, const RowObserver& observe) {
+    observe(tier, true, tier.items);
+    Items().swap(tier.items);
+}
+
 void hand_over_rows(TextGrid& grid, const RowObserver& observe) {
-    for (Tier& tier : grid.tiers) {
-        observe(tier, true, tier.items);
-        Items().swap(tier.items);
-    }
+    for (Tier& tier : grid.tiers) hand_over_rows(tier, observe);
 }
 
 Result<TextGrid> TextGrid::from_tiers(std::vector<Tier> tiers, std::optional<double> tmin,

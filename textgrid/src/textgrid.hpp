@@ -95,8 +95,9 @@ using RowObserver = std::function<void(const Tier& tier, bool begins, std::span<
 // then be made once instead of grown step by step.
 using SizeObserver = std::function<void(std::uint64_t bytes)>;
 
-// Hands every item of a finished document to `observe`, tier by tier, each
-// tier's items freed once told.
+// Hands every item of a finished tier, or of a finished document tier by
+// tier, to `observe`, each tier's items freed once told.
+void hand_over_rows(Tier& tier, const RowObserver& observe);
 void hand_over_rows(TextGrid& grid, const RowObserver& observe);
 
 // Bounds fitted to tiers or items: the lowest and highest of one time field,

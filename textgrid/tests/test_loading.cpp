@@ -27,13 +27,7 @@ std::string temp_file(const std::string& name, const std::string& bytes) {
 }
 
 std::string utf16(const std::u16string& text, bool big_endian, bool with_mark = true) {
-    std::string bytes;
-    std::u16string units = with_mark ? u"\uFEFF" + text : text;
-    for (char16_t unit : units) {
-        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
-        bytes += big_endian ? std::string{high, low} : std::string{low, high};
-    }
-    return bytes;
+    return reference::utf16_bytes(with_mark ? u"\uFEFF" + text : text, big_endian);
 }
 
 // `bytes` loaded through a pipe: read in one run, then checked, where a file's

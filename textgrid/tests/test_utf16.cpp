@@ -13,16 +13,6 @@ using namespace textgrid;
 
 namespace {
 
-// Units as bytes in the given order.
-std::string bytes_of(const std::u16string& units, bool big_endian) {
-    std::string bytes;
-    for (char16_t unit : units) {
-        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
-        bytes += big_endian ? std::string{high, low} : std::string{low, high};
-    }
-    return bytes;
-}
-
 struct Text {
     std::u16string units;
     std::string utf8;
@@ -70,7 +60,7 @@ TEST(Utf16ToUtf8, EveryCodeAtEveryPlaceInAndAcrossBlocks) {
             for (std::size_t length : {1u, 7u, 8u, 9u, 17u, 40u}) {
                 for (std::size_t at = 0; at < length; ++at) {
                     const Text text = with_code_at(length, at, code);
-                    const std::string bytes = bytes_of(text.units, big_endian);
+                    const std::string bytes = reference::utf16_bytes(text.units, big_endian);
                     EXPECT_EQ(converted(bytes, big_endian), text.utf8)
                         << "code " << static_cast<unsigned>(code) << " at " << at << " of "
                         << length;
@@ -93,7 +83,7 @@ TEST(Utf16ToUtf8, SurrogatesOutOfTheirPairAreInvalidAnywhere) {
                 std::u16string units(24, u'x');
                 units.insert(at, fault);
                 if (fault == u"\xD800") units.resize(at + 1);  // at the very end
-                const std::string bytes = bytes_of(units, big_endian);
+                const std::string bytes = reference::utf16_bytes(units, big_endian);
                 EXPECT_EQ(converted(bytes, big_endian), std::nullopt) << "at " << at;
                 EXPECT_EQ(utf8_size_of_utf16(bytes, big_endian), std::nullopt) << "at " << at;
             }

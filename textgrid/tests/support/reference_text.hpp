@@ -33,6 +33,16 @@ inline void put_utf8(std::string& out, std::uint32_t c) {
     }
 }
 
+// UTF-16 code units as bytes in the given order.
+inline std::string utf16_bytes(std::u16string_view units, bool big_endian) {
+    std::string bytes;
+    for (char16_t unit : units) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
 // Decodes every code point and re-encodes it: valid exactly when nothing changes.
 inline bool valid_utf8(std::string_view text) {
     std::size_t i = 0;
