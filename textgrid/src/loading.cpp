@@ -162,9 +162,11 @@ Status read_rest(const FileDescriptor& file, std::string& bytes, std::size_t fil
 
 // Fills `buffer` up to `capacity` or end of file; a full buffer means the file
 // grew since fstat. Spread: a regular file of capacity - 1 bytes, worth
-// reading on the pool; the sequential read then only looks for more.
+// reading on the pool; the sequential read then only looks for more. A
+// regular file whose read fell short exactly at the size fstat gave has
+// ended there: asking again, a system call a file, would only say so.
 Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::size_t capacity,
-                              Spread spread, std::optional<TextCheck>& check) {
+                              bool regular, Spread spread, std::optional<TextCheck>& check) {
     std::size_t filled = 0;
     if (spread != Spread::No) {
         check = read_spread(file, buffer, capacity - 1, spread);
@@ -177,6 +179,7 @@ Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::siz
         if (got < 0) return errors::read_failed(errno);
         if (got == 0) break;
         filled += static_cast<std::size_t>(got);
+        if (regular && filled == capacity - 1) break;
     }
     return filled;
 }
@@ -198,11 +201,12 @@ Result<LoadedText> read_grown(const FileDescriptor& file, const char* start, std
 
 // One spare byte tells a file that grew since fstat. Not zero-filled: every
 // byte handed out was read.
-Result<LoadedText> read_small(const FileDescriptor& file, std::size_t expected, Spread spread) {
+Result<LoadedText> read_small(const FileDescriptor& file, std::size_t expected, bool regular,
+                              Spread spread) {
     const std::size_t capacity = expected + 1;
     std::unique_ptr<char[]> buffer(new char[capacity]);
     std::optional<TextCheck> check;
-    auto filled = read_into(file, buffer.get(), capacity, spread, check);
+    auto filled = read_into(file, buffer.get(), capacity, regular, spread, check);
     if (!filled) return std::move(filled).error();
     if (filled.value() < capacity)
         return checked(LoadedText(std::move(buffer), filled.value()), check);
@@ -229,12 +233,13 @@ private:
     void* memory_;
 };
 
-Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, Spread spread) {
+Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, bool regular,
+                              Spread spread) {
     const std::size_t capacity = expected + 1;
     Mapping mapping(capacity);
-    if (!mapping.ok()) return read_small(file, expected, spread);
+    if (!mapping.ok()) return read_small(file, expected, regular, spread);
     std::optional<TextCheck> check;
-    auto filled = read_into(file, mapping.data(), capacity, spread, check);
+    auto filled = read_into(file, mapping.data(), capacity, regular, spread, check);
     if (!filled) return std::move(filled).error();
     if (filled.value() < capacity)
         return checked(LoadedText(mapping.release(), capacity, filled.value()), check);
@@ -251,12 +256,14 @@ Result<LoadedText> read_file(const OpenedFile& opened, AfterReading after) {
     const FileDescriptor& file = opened.file;
     const struct stat& info = opened.info;
     const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+    const bool regular = S_ISREG(info.st_mode);
     Spread spread = Spread::No;
-    if (S_ISREG(info.st_mode) && spread_over_pool(expected))
+    if (regular && spread_over_pool(expected))
         spread = begins_with_utf16_mark(file) ? Spread::Unchecked : Spread::Checked;
     const bool mapped = expected >= MAPPED_FROM_BYTES ||
                         (spread != Spread::No && after == AfterReading::ReleaseText);
-    return mapped ? read_large(file, expected, spread) : read_small(file, expected, spread);
+    return mapped ? read_large(file, expected, regular, spread)
+                  : read_small(file, expected, regular, spread);
 }
 
 // UTF-8 text's memory: a large text's is kept for reuse, as a file's is.
