@@ -125,6 +125,23 @@ TextGridVectors to_vectors(Grid&& grid) {
 // ones keep it from holding back the finished pieces for long.
 constexpr std::size_t BATCH_PIECES_PER_PROCESSOR = 32;
 
+// A batch runs ahead of its observer while the files read and not yet
+// observed hold fewer rows than this (some 16 MB): files of very different
+// sizes then keep every core busy while one large file is read or observed.
+constexpr std::size_t BATCH_ROWS_WAITING = std::size_t{1} << 18;
+
+std::size_t rows_of(const TextGrid& grid) {
+    std::size_t rows = 0;
+    for (const Tier& tier : grid.tiers) rows += tier.items.size();
+    return rows;
+}
+std::size_t rows_of(const TextGridData& data) {
+    std::size_t rows = 0;
+    for (const TierData& tier : data.tiers) rows += tier.items.size();
+    return rows;
+}
+std::size_t rows_of(const TextGridVectors& vectors) { return vectors.tmins.size(); }
+
 // The per-file job of both batches: read, convert, drop the document at once.
 // An unreadable file gives Entry{}; its error text is of no use to anyone.
 template <class Entry, class Convert>
@@ -138,7 +155,12 @@ void read_each(const std::vector<std::string>& files, bool strict, std::string_v
     };
     // The documents are freed where they were read, not on the caller.
     FreedByMakers<std::vector<Entry>> freed;
-    parallel_map_pieces_ordered(
+    const auto rows = [](const MadeOnThread<std::vector<Entry>>& piece) {
+        std::size_t sum = 0;
+        for (const Entry& entry : piece.value) sum += rows_of(entry);
+        return sum;
+    };
+    parallel_map_pieces_ordered_weighed(
         files.size(),
         [&](std::size_t begin, std::size_t end) {
             freed.free_own();
@@ -147,6 +169,7 @@ void read_each(const std::vector<std::string>& files, bool strict, std::string_v
             for (std::size_t i = begin; i < end; ++i) entries.push_back(entry(i));
             return made_here(std::move(entries));
         },
+        rows, BATCH_ROWS_WAITING,
         [&](std::size_t begin, MadeOnThread<std::vector<Entry>>&& piece) {
             for (std::size_t j = 0; j < piece.value.size(); ++j)
                 observe(begin + j, std::move(piece.value[j]));

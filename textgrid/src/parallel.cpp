@@ -70,13 +70,15 @@ constexpr std::size_t AHEAD_OF_OBSERVER = 2;
 // leaves only once no piece is claimed or running, all under the pool's mutex.
 struct Job {
     Job(std::size_t n_, std::size_t pieces_, std::size_t limit_, detail::PieceBody body_,
-        void* context_, detail::PieceBody observe_, bool caller_is_worker_)
+        void* context_, detail::PieceBody observe_, detail::Lookahead lookahead_,
+        bool caller_is_worker_)
         : n(n_),
           pieces(pieces_),
           limit(limit_),
           body(body_),
           context(context_),
           observe(observe_),
+          lookahead(lookahead_),
           caller_is_worker(caller_is_worker_),
           caller_helps(observe_ && !caller_is_worker_ && limit_ > 1),
           finished_pieces(observe_ ? pieces_ : 0, 0) {}
@@ -87,6 +89,8 @@ struct Job {
     detail::PieceBody body;
     void* context;
     detail::PieceBody observe;  // run by the caller for each finished piece, in order
+    detail::Lookahead lookahead;
+    std::size_t waiting_weight = 0;  // of the pieces finished and not yet handed over
     bool caller_is_worker;
     // An observing caller runs pieces itself while none is ready for it, in
     // place of one worker: the job then keeps as many threads busy as it has
@@ -103,8 +107,20 @@ struct Job {
 
     // An observed job's pieces run at most AHEAD_OF_OBSERVER pieces per
     // processor ahead of the one being observed: results waiting for a slow
-    // observer would otherwise pile up, all alive at once.
-    bool within_reach() const { return !observe || next < handed + AHEAD_OF_OBSERVER * limit; }
+    // observer would otherwise pile up, all alive at once. A weighed job's go
+    // on while what waits is light.
+    bool within_reach() const {
+        if (!observe || next < handed + AHEAD_OF_OBSERVER * limit) return true;
+        return lookahead.weights && waiting_weight < lookahead.most;
+    }
+    // Pieces are weighed once finished, and unweighed as they are handed over.
+    void finished_piece(std::size_t piece) {
+        finished_pieces[piece] = 1;
+        if (lookahead.weights) waiting_weight += lookahead.weights[piece];
+    }
+    void handing_over(std::size_t piece) {
+        if (lookahead.weights) waiting_weight -= lookahead.weights[piece];
+    }
     // Pieces the workers may run at once.
     std::size_t worker_slots() const { return caller_helps ? limit - 1 : limit; }
     // By a worker.
@@ -210,6 +226,7 @@ std::exception_ptr run_unlocked(detail::PieceBody body, Job& job, std::size_t pi
 
 std::exception_ptr WorkerPool::hand_over(Job& job, Lock& lock) {
     const std::size_t piece = job.handed++;
+    job.handing_over(piece);
     // Handing over lets the pool run further ahead.
     if (job.claimable()) work_available_.notify_all();
     std::exception_ptr error = run_unlocked(job.observe, job, piece, lock);
@@ -257,7 +274,7 @@ void WorkerPool::withdraw(Job& job) {
 void WorkerPool::run_piece(Job& job, std::size_t piece, Lock& lock) {
     const std::exception_ptr error = run_unlocked(job.body, job, piece, lock);
     --job.running;
-    if (job.observe) job.finished_pieces[piece] = 1;
+    if (job.observe) job.finished_piece(piece);
     if (error) {
         if (!job.error) job.error = error;
         job.next = job.pieces;  // pieces not started are skipped
@@ -325,8 +342,8 @@ bool on_pool_worker() { return this_thread_is_worker; }
 namespace detail {
 
 void run_pieces(std::size_t n, std::size_t pieces, std::size_t processors, PieceBody body,
-                void* context, PieceBody observe) {
-    Job job(n, pieces, std::max<std::size_t>(processors, 1), body, context, observe,
+                void* context, PieceBody observe, Lookahead lookahead) {
+    Job job(n, pieces, std::max<std::size_t>(processors, 1), body, context, observe, lookahead,
             this_thread_is_worker);
     pool().run(job);
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -55,8 +56,16 @@ inline std::size_t piece_begin(std::size_t n, std::size_t pieces, std::size_t k)
 // observe, the calling thread runs it for each finished piece in piece order
 // while later pieces still run; if it throws, pieces not yet started are
 // skipped and its exception is rethrown once the running ones are done.
+// With `lookahead`, an observed job runs on past its usual few pieces per
+// processor ahead of the observer while the pieces finished and not yet observed
+// weigh less than `most` together; each piece's body sets its weight in
+// weights[piece] (rows, bytes: any unit) before it returns.
+struct Lookahead {
+    const std::size_t* weights = nullptr;
+    std::size_t most = 0;
+};
 void run_pieces(std::size_t n, std::size_t pieces, std::size_t processors, PieceBody body,
-                void* context, PieceBody observe = nullptr);
+                void* context, PieceBody observe = nullptr, Lookahead lookahead = {});
 
 // Result slots reserved up front, each written by exactly one thread. vector<bool>
 // packs bits, so neighbouring slots would share a word; such results (and ones
@@ -177,25 +186,42 @@ auto parallel_map_each(std::size_t n, F&& f, std::size_t processors = logical_pr
 
 namespace detail {
 
-// parallel_map_pieces_ordered's work on the pool, cut into `pieces`.
-template <class F, class O>
+// Results not weighed: the pool keeps to its usual few pieces ahead.
+struct Unweighed {};
+
+// parallel_map_pieces_ordered's work on the pool, cut into `pieces`; `weigh`
+// (or Unweighed) and `most_waiting` as in parallel_map_pieces_ordered_weighed.
+template <class F, class O, class W = Unweighed>
 void map_pieces_ordered_on_pool(std::size_t n, std::size_t pieces, F& piece, O& observe,
-                                std::size_t processors) {
+                                std::size_t processors, W weigh = {},
+                                std::size_t most_waiting = 0) {
     using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>;
+    constexpr bool weighed = !std::is_same_v<W, Unweighed>;
     struct Context {
         F& piece;
         O& observe;
+        W& weigh;
         Slots<R> slots;
-    } context{piece, observe, Slots<R>(pieces)};
+        std::vector<std::size_t> weights;
+    } context{piece, observe, weigh, Slots<R>(pieces),
+              std::vector<std::size_t>(weighed ? pieces : 0)};
     const PieceBody body = [](void* raw, std::size_t k, std::size_t begin, std::size_t end) {
         auto& ctx = *static_cast<Context*>(raw);
-        ctx.slots.store(k, ctx.piece(begin, end));
+        if constexpr (weighed) {
+            R result = ctx.piece(begin, end);
+            ctx.weights[k] = ctx.weigh(std::as_const(result));
+            ctx.slots.store(k, std::move(result));
+        } else {
+            ctx.slots.store(k, ctx.piece(begin, end));
+        }
     };
     const PieceBody observe_piece = [](void* raw, std::size_t k, std::size_t begin, std::size_t) {
         auto& ctx = *static_cast<Context*>(raw);
         ctx.observe(begin, ctx.slots.take(k));
     };
-    run_pieces(n, pieces, processors, body, &context, observe_piece);
+    Lookahead lookahead;
+    if constexpr (weighed) lookahead = {context.weights.data(), most_waiting};
+    run_pieces(n, pieces, processors, body, &context, observe_piece, lookahead);
 }
 
 }  // namespace detail
@@ -220,6 +246,24 @@ void parallel_map_pieces_ordered(std::size_t n, F&& piece, O&& observe,
     }
     detail::map_pieces_ordered_on_pool(n, detail::piece_count(n, processors, pieces_per_processor),
                                        piece, observe, processors);
+}
+
+// parallel_map_pieces_ordered for results of very different sizes (the files
+// of a batch): past the usual few pieces ahead of the observer, the pool goes
+// on while the results finished and not yet observed weigh less than
+// `most_waiting` together (weigh(result): rows, bytes, any unit). While the
+// observer waits for one heavy piece, light ones after it are then still made,
+// and heavy ones still never pile up.
+template <class F, class W, class O>
+void parallel_map_pieces_ordered_weighed(std::size_t n, F&& piece, W&& weigh,
+                                         std::size_t most_waiting, O&& observe,
+                                         std::size_t processors, std::size_t pieces_per_processor) {
+    if (detail::stays_on_caller(n, processors)) {
+        if (n > 0) observe(std::size_t{0}, piece(std::size_t{0}, n));
+        return;
+    }
+    detail::map_pieces_ordered_on_pool(n, detail::piece_count(n, processors, pieces_per_processor),
+                                       piece, observe, processors, std::ref(weigh), most_waiting);
 }
 
 // parallel_map_each whose results go to observe(i, std::move(f(i))) as

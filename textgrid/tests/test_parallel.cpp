@@ -354,6 +354,35 @@ TEST_P(OrderedMapSizes, RunsOnlyAFewPiecesAheadOfTheObserver) {
     EXPECT_LE(most_ahead, 2 * processors + 1);
 }
 
+// Weighed pieces run ahead of a slow observer while those waiting are light:
+// light ones all run while it is still on its first; heavy ones keep to the
+// few pieces ahead of unweighed ones.
+class WeighedLookahead : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(WeighedLookahead, RunsAheadOnlyWhileWhatWaitsIsLight) {
+    const std::size_t weight = GetParam(), most_waiting = 100, processors = 2;
+    const std::size_t n = 4000, pieces = detail::piece_count(n, processors);
+    std::atomic<std::size_t> started{0};
+    std::size_t handed = 0, most_ahead = 0;
+    parallel_map_pieces_ordered_weighed(
+        n, [&](std::size_t, std::size_t) { return ++started; }, [&](std::size_t) { return weight; },
+        most_waiting,
+        [&](std::size_t, std::size_t) {
+            if (handed == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            most_ahead = std::max(most_ahead, started.load() - handed++);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        },
+        processors, detail::PIECES_PER_PROCESSOR);
+    EXPECT_EQ(handed, pieces);
+    if (weight * (pieces - 1) < most_waiting) {
+        EXPECT_EQ(most_ahead, pieces);
+    } else {
+        EXPECT_LE(most_ahead, 2 * processors + 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WeighedLookahead, ::testing::Values(0, 1, 100));
+
 // While no result is ready, the caller maps pieces itself, in place of a
 // worker: with P = 2, one worker and the caller map at once, never more.
 TEST(OrderedMap, CallerMapsPiecesInPlaceOfAWorker) {
