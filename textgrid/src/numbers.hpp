@@ -55,10 +55,10 @@ const char* read_long_fraction(const char* p, const char* end, unsigned whole, s
 // decimal_to_double. The byte past it, with `value` set; nullptr (`value`
 // untouched) for anything else. Nearly every time Praat writes has this
 // shape; the usual one, such as "12.345" (up to 7 digits and a point), is read
-// here from one 8-byte word.
+// here from one 8-byte word, and one of 8 digits and a point from two.
 inline const char* read_plain_decimal(const char* p, const char* end, double& value) {
     if constexpr (std::endian::native == std::endian::little) {
-        static constexpr double POWERS_OF_TEN[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+        static constexpr double POWERS_OF_TEN[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
         if (end - p < 8) return read_plain_decimal_in_runs(p, end, value);
         std::uint64_t word;
         std::memcpy(&word, p, 8);
@@ -74,6 +74,16 @@ inline const char* read_plain_decimal(const char* p, const char* end, double& va
                 stop = p + std::countr_zero(after_point) / 8;
             } else if (end - p == 8 || static_cast<unsigned char>(p[8] - '0') >= 10) {
                 stop = p + 8;  // the fraction ends with the word: "8.103937"
+            } else if (end - p > 9 && static_cast<unsigned char>(p[9] - '0') >= 10) {
+                // Eight digits and the point ("1234.5678", the times of a
+                // recording over 1000 s long): the digits after the point,
+                // one byte further on, take its place.
+                std::uint64_t next;
+                std::memcpy(&next, p + 1, 8);
+                const std::uint64_t below = (std::uint64_t{1} << (8 * whole)) - 1;
+                values = (values & below) | (digit_values(next) & ~below);
+                value = static_cast<double>(eight_digit_value(values)) / POWERS_OF_TEN[8 - whole];
+                return p + 9;
             } else {
                 return read_long_fraction(p, end, whole, values, value);
             }
