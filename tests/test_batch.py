@@ -100,9 +100,9 @@ def test_invalid_file_is_empty_only_when_strict(corpus):
     assert lenient == [single_data(corpus["invalid"], False)] and lenient[0][2]
 
 
-# Below 10 files per processor the batch stays on the calling thread, above it
-# goes to the pool; both must equal reading each file on its own, in order.
-@pytest.mark.parametrize("per_processor", [1, 10, 23])
+# One file is read on the calling thread, more go to the pool; both must equal
+# reading each file on its own, in order.
+@pytest.mark.parametrize("per_processor", [0, 1, 10, 23])
 @pytest.mark.parametrize("strict", [True, False])
 def test_batch_equals_each_file_read_alone(corpus, per_processor, strict):
     kinds = ["two_rows", "missing", "one_row", "invalid", "large", "two_rows"]

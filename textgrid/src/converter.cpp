@@ -1,14 +1,18 @@
 #include "converter.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
 
 #include "lib.hpp"
+#include "loading.hpp"
 #include "parallel.hpp"
 
 namespace textgrid {
@@ -142,37 +146,58 @@ std::size_t rows_of(const TextGridData& data) {
 }
 std::size_t rows_of(const TextGridVectors& vectors) { return vectors.tmins.size(); }
 
+// A batch's file as a worker left it: its entry, or nothing for a large file
+// left to the caller, whose reading spreads over the whole pool.
+template <class Entry>
+using WorkerEntry = std::optional<Entry>;
+
 // The per-file job of both batches: read, convert, drop the document at once.
 // An unreadable file gives Entry{}; its error text is of no use to anyone.
 template <class Entry, class Convert>
 void read_each(const std::vector<std::string>& files, bool strict, std::string_view file_type,
                std::size_t processors, Convert convert,
                const std::function<void(std::size_t, Entry&&)>& observe) {
-    const auto entry = [&](std::size_t i) -> Entry {
-        auto grid = read_textgrid(files[i], strict, file_type);
+    const auto converted = [&](Result<TextGrid> grid) -> Entry {
         if (!grid) return Entry{};
         return convert(std::move(grid).value());
     };
+    // On a worker, a large regular file is only looked at: read there, in one
+    // pass, it would keep one core busy while the other ran out of files.
+    const auto on_worker = [&](std::size_t i) -> WorkerEntry<Entry> {
+        auto opened = open_for_reading(files[i]);
+        if (!opened) return Entry{};
+        const struct stat& info = opened.value().info;
+        if (S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) >= SPREAD_FROM_BYTES)
+            return std::nullopt;
+        return converted(read_textgrid(std::move(opened).value(), strict, file_type));
+    };
+    // Unreadable files give empty entries, but an unknown type fails the batch.
+    if (!files.empty()) file_type_named(file_type);
     // The documents are freed where they were read, not on the caller.
-    FreedByMakers<std::vector<Entry>> freed;
-    const auto rows = [](const MadeOnThread<std::vector<Entry>>& piece) {
+    FreedByMakers<std::vector<WorkerEntry<Entry>>> freed;
+    const auto rows = [](const MadeOnThread<std::vector<WorkerEntry<Entry>>>& piece) {
         std::size_t sum = 0;
-        for (const Entry& entry : piece.value) sum += rows_of(entry);
+        for (const auto& entry : piece.value) sum += entry ? rows_of(*entry) : 0;
         return sum;
     };
     parallel_map_pieces_ordered_weighed(
         files.size(),
         [&](std::size_t begin, std::size_t end) {
             freed.free_own();
-            std::vector<Entry> entries;
+            std::vector<WorkerEntry<Entry>> entries;
             entries.reserve(end - begin);
-            for (std::size_t i = begin; i < end; ++i) entries.push_back(entry(i));
+            for (std::size_t i = begin; i < end; ++i) entries.push_back(on_worker(i));
             return made_here(std::move(entries));
         },
         rows, BATCH_ROWS_WAITING,
-        [&](std::size_t begin, MadeOnThread<std::vector<Entry>>&& piece) {
-            for (std::size_t j = 0; j < piece.value.size(); ++j)
-                observe(begin + j, std::move(piece.value[j]));
+        [&](std::size_t begin, MadeOnThread<std::vector<WorkerEntry<Entry>>>&& piece) {
+            for (std::size_t j = 0; j < piece.value.size(); ++j) {
+                // Read into its place, not a temporary: the piece, and so the
+                // document, still goes back to its maker to be freed.
+                auto& entry = piece.value[j];
+                if (!entry) entry = converted(read_textgrid(files[begin + j], strict, file_type));
+                observe(begin + j, std::move(*entry));
+            }
             freed.give_back(std::move(piece));
         },
         processors, BATCH_PIECES_PER_PROCESSOR);

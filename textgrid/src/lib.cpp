@@ -11,32 +11,36 @@
 
 namespace textgrid {
 
-namespace {
-
-FileType file_type_of(std::string_view file_type) {
+FileType file_type_named(std::string_view file_type) {
     if (file_type == "long") return FileType::Long;
     if (file_type == "short") return FileType::Short;
     if (file_type == "auto") return FileType::Auto;
     throw errors::unknown_file_type(file_type);
 }
 
-}  // namespace
-
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
                                const RowObserver& observe, AfterReading after,
                                const SizeObserver& observe_size) {
-    const FileType type = file_type_of(file_type);
-    // Only rows handed over leave nothing that needs the text.
-    if (!observe) after = AfterReading::KeepText;
+    file_type_named(file_type);  // an unknown type fails before the file is touched
     auto opened = open_for_reading(path);
     if (!opened) return std::move(opened).error();
-    if (observe_size && S_ISREG(opened.value().info.st_mode))
-        observe_size(static_cast<std::uint64_t>(opened.value().info.st_size));
+    return read_textgrid(std::move(opened).value(), strict, file_type, observe, after,
+                         observe_size);
+}
+
+Result<TextGrid> read_textgrid(OpenedFile opened, bool strict, std::string_view file_type,
+                               const RowObserver& observe, AfterReading after,
+                               const SizeObserver& observe_size) {
+    const FileType type = file_type_named(file_type);
+    // Only rows handed over leave nothing that needs the text.
+    if (!observe) after = AfterReading::KeepText;
+    if (observe_size && S_ISREG(opened.info.st_mode))
+        observe_size(static_cast<std::uint64_t>(opened.info.st_size));
     if (observe) {
-        if (auto streamed = read_long_streamed(opened.value(), strict, type, observe))
+        if (auto streamed = read_long_streamed(opened, strict, type, observe))
             return std::move(*streamed);
     }
-    auto text = load_text(std::move(opened).value(), after);
+    auto text = load_text(std::move(opened), after);
     if (!text) return std::move(text).error();
     const std::string_view content = text.value().view();
     const bool long_layout =

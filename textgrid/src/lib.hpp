@@ -8,8 +8,11 @@
 
 namespace textgrid {
 
-// file_type is "long", "short" or "auto", compared exactly; anything else raises
-// InternalFailure("Unknown file type: " + file_type) before the file is touched.
+// The type a file_type names: "long", "short" or "auto", compared exactly;
+// anything else raises InternalFailure("Unknown file type: " + file_type).
+FileType file_type_named(std::string_view file_type);
+
+// file_type as above; an unknown one fails before the file is touched.
 // observe, if given, is handed every row of the document on the calling thread,
 // some of them perhaps while the rest is still being read; the document
 // returned then holds its tiers without items. A large long-layout file is
@@ -18,6 +21,12 @@ namespace textgrid {
 // is read: less memory at once, for the price of fresh pages at every read.
 // observe_size, if given, is told a regular file's size before any row.
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
+                               const RowObserver& observe = {},
+                               AfterReading after = AfterReading::KeepText,
+                               const SizeObserver& observe_size = {});
+// The same for a file opened already (open_for_reading), such as one whose size
+// was looked at first.
+Result<TextGrid> read_textgrid(OpenedFile opened, bool strict, std::string_view file_type,
                                const RowObserver& observe = {},
                                AfterReading after = AfterReading::KeepText,
                                const SizeObserver& observe_size = {});

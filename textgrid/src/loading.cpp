@@ -78,8 +78,6 @@ std::optional<std::size_t> valid_utf8_before_cut(std::string_view text) {
 // Large files are read, and checked for UTF-8, a stretch per worker: copying
 // them out of the page cache is a good part of reading them. Not on a pool
 // worker, which is busy with one file of a batch already.
-constexpr std::size_t SPREAD_FROM_BYTES = std::size_t{2} << 20;
-
 bool spread_over_pool(std::size_t bytes) {
     return bytes >= SPREAD_FROM_BYTES && !on_pool_worker() && logical_processors() > 1;
 }

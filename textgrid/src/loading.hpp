@@ -110,6 +110,10 @@ private:
 bool is_valid_utf8(std::string_view text);
 }  // namespace detail
 
+// From this size a file is read a stretch per worker of the pool, unless the
+// reader is a worker itself.
+inline constexpr std::size_t SPREAD_FROM_BYTES = std::size_t{2} << 20;
+
 // What a reader may do with text it has read: keep it, or hand its memory back
 // to the system as it goes (only text loaded for that one reading).
 enum class AfterReading { KeepText, ReleaseText };

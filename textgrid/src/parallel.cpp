@@ -35,11 +35,12 @@ std::size_t logical_processors() {
 
 namespace detail {
 
-std::size_t piece_count(std::size_t n, std::size_t processors, std::size_t per_processor) {
+std::size_t piece_count(std::size_t n, std::size_t processors, std::size_t per_processor,
+                        std::size_t min_length) {
     const std::size_t p = std::max<std::size_t>(processors, 1);
     const std::size_t per = std::max<std::size_t>(per_processor, 1);
     const std::size_t balanced = p > n / per ? n : p * per;
-    return std::max<std::size_t>(1, std::min(n / MIN_PIECE_LENGTH, balanced));
+    return std::max<std::size_t>(1, std::min(n / std::max<std::size_t>(min_length, 1), balanced));
 }
 
 }  // namespace detail

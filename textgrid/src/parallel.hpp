@@ -40,9 +40,10 @@ inline bool stays_on_caller(std::size_t n, std::size_t processors) {
 inline constexpr std::size_t PIECES_PER_PROCESSOR = 8;
 
 // How many pieces the pool cuts n elements into: enough to balance P
-// processors, each piece holding at least MIN_PIECE_LENGTH elements (at least one).
+// processors, each piece holding at least `min_length` elements (at least one).
 std::size_t piece_count(std::size_t n, std::size_t processors,
-                        std::size_t per_processor = PIECES_PER_PROCESSOR);
+                        std::size_t per_processor = PIECES_PER_PROCESSOR,
+                        std::size_t min_length = MIN_PIECE_LENGTH);
 
 // Piece k covers [piece_begin(k), piece_begin(k + 1)).
 inline std::size_t piece_begin(std::size_t n, std::size_t pieces, std::size_t k) {
@@ -248,21 +249,23 @@ void parallel_map_pieces_ordered(std::size_t n, F&& piece, O&& observe,
                                        piece, observe, processors);
 }
 
-// parallel_map_pieces_ordered for results of very different sizes (the files
-// of a batch): past the usual few pieces ahead of the observer, the pool goes
-// on while the results finished and not yet observed weigh less than
-// `most_waiting` together (weigh(result): rows, bytes, any unit). While the
-// observer waits for one heavy piece, light ones after it are then still made,
-// and heavy ones still never pile up.
+// parallel_map_pieces_ordered for elements that are tasks of their own, of
+// very different sizes (the files of a batch): on the pool from two elements
+// on, in pieces of one element and more. Past the usual few pieces ahead of
+// the observer, the pool goes on while the results finished and not yet
+// observed weigh less than `most_waiting` together (weigh(result): rows,
+// bytes, any unit). While the observer waits for one heavy piece, light ones
+// after it are then still made, and heavy ones still never pile up.
 template <class F, class W, class O>
 void parallel_map_pieces_ordered_weighed(std::size_t n, F&& piece, W&& weigh,
                                          std::size_t most_waiting, O&& observe,
                                          std::size_t processors, std::size_t pieces_per_processor) {
-    if (detail::stays_on_caller(n, processors)) {
+    if (n < 2 || processors < 2) {
         if (n > 0) observe(std::size_t{0}, piece(std::size_t{0}, n));
         return;
     }
-    detail::map_pieces_ordered_on_pool(n, detail::piece_count(n, processors, pieces_per_processor),
+    detail::map_pieces_ordered_on_pool(n,
+                                       detail::piece_count(n, processors, pieces_per_processor, 1),
                                        piece, observe, processors, std::ref(weigh), most_waiting);
 }
 

@@ -8,6 +8,7 @@
 #include "converter.hpp"
 #include "documents.hpp"
 #include "lib.hpp"
+#include "loading.hpp"
 #include "parallel.hpp"
 #include "temp_files.hpp"
 #include "writer.hpp"
@@ -68,6 +69,20 @@ const std::string& large_path() {
     return path;
 }
 
+// Large enough to be read spread over the pool, so a batch leaves it to the
+// caller.
+const std::string& spread_path() {
+    static const std::string path = [] {
+        Items items;
+        for (std::size_t i = 0; i < 40000; ++i)
+            items.push_back({double(i), double(i + 1), "word " + std::to_string(i % 997)});
+        std::string text = render_long(grid_of({make_tier("words", true, 0, 40000.0, items)}));
+        EXPECT_GE(text.size(), SPREAD_FROM_BYTES);
+        return write_temp("spread.TextGrid", text);
+    }();
+    return path;
+}
+
 const std::string missing_path = "/nonexistent/velmar/batch.TextGrid";
 
 void expect_same(const TextGridData& a, const TextGridData& b) { support::expect_same_data(a, b); }
@@ -97,7 +112,7 @@ TextGridVectors single_vectors(const std::string& path, bool strict) {
 
 std::vector<std::string> mixed_files(std::size_t n) {
     const std::vector<std::string> kinds{two_rows_path(), missing_path, one_row_path(),
-                                         invalid_path(), large_path()};
+                                         invalid_path(),  large_path(), spread_path()};
     std::vector<std::string> files;
     for (std::size_t i = 0; i < n; ++i) files.push_back(kinds[i * 7 % kinds.size()]);
     return files;
@@ -139,7 +154,8 @@ void PrintTo(const BatchPath& c, std::ostream* out) { *out << c.title; }
 class BatchOnEitherPath : public ::testing::TestWithParam<BatchPath> {};
 
 // The pool must give exactly what reading each file on its own gives, in order,
-// including the large file whose tier is mapped by a nested parallel call.
+// including the large file whose tier is mapped by a nested parallel call and
+// the one left to the caller.
 TEST_P(BatchOnEitherPath, EqualsEachFileReadOnItsOwn) {
     const auto& c = GetParam();
     const auto files = mixed_files(c.files);
@@ -156,13 +172,12 @@ TEST_P(BatchOnEitherPath, EqualsEachFileReadOnItsOwn) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BatchPaths, BatchOnEitherPath,
-                         ::testing::Values(BatchPath{"caller", 19, 2},
-                                           BatchPath{"pool_two_pieces", 40, 2},
-                                           BatchPath{"pool_uneven_pieces", 97, 3},
-                                           BatchPath{"pool_this_machine",
-                                                     10 * logical_processors() + 21,
-                                                     logical_processors()}));
+INSTANTIATE_TEST_SUITE_P(
+    BatchPaths, BatchOnEitherPath,
+    ::testing::Values(BatchPath{"caller", 1, 2}, BatchPath{"one_processor", 19, 1},
+                      BatchPath{"pool_few_files", 7, 2}, BatchPath{"pool_uneven_pieces", 97, 3},
+                      BatchPath{"pool_this_machine", 10 * logical_processors() + 21,
+                                logical_processors()}));
 
 TEST(BatchData, UnknownFileTypeFailsTheWholeBatchOnEitherPath) {
     for (const std::size_t n : {std::size_t{1}, std::size_t{60}}) {
