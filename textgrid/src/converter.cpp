@@ -134,14 +134,11 @@ constexpr std::size_t BATCH_PIECES_PER_PROCESSOR = 32;
 // sizes then keep every core busy while one large file is read or observed.
 constexpr std::size_t BATCH_ROWS_WAITING = std::size_t{1} << 18;
 
-std::size_t rows_of(const TextGrid& grid) {
+// A document's or structured entry's rows.
+template <class Document>
+std::size_t rows_of(const Document& document) {
     std::size_t rows = 0;
-    for (const Tier& tier : grid.tiers) rows += tier.items.size();
-    return rows;
-}
-std::size_t rows_of(const TextGridData& data) {
-    std::size_t rows = 0;
-    for (const TierData& tier : data.tiers) rows += tier.items.size();
+    for (const auto& tier : document.tiers) rows += tier.items.size();
     return rows;
 }
 std::size_t rows_of(const TextGridVectors& vectors) { return vectors.tmins.size(); }
@@ -157,6 +154,9 @@ template <class Entry, class Convert>
 void read_each(const std::vector<std::string>& files, bool strict, std::string_view file_type,
                std::size_t processors, Convert convert,
                const std::function<void(std::size_t, Entry&&)>& observe) {
+    if (files.empty()) return;
+    // Unreadable files give empty entries, but an unknown type fails the batch.
+    const FileType type = file_type_named(file_type);
     const auto converted = [&](Result<TextGrid> grid) -> Entry {
         if (!grid) return Entry{};
         return convert(std::move(grid).value());
@@ -169,10 +169,8 @@ void read_each(const std::vector<std::string>& files, bool strict, std::string_v
         const struct stat& info = opened.value().info;
         if (S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) >= SPREAD_FROM_BYTES)
             return std::nullopt;
-        return converted(read_textgrid(std::move(opened).value(), strict, file_type));
+        return converted(read_textgrid(std::move(opened).value(), strict, type));
     };
-    // Unreadable files give empty entries, but an unknown type fails the batch.
-    if (!files.empty()) file_type_named(file_type);
     // The documents are freed where they were read, not on the caller.
     FreedByMakers<std::vector<WorkerEntry<Entry>>> freed;
     const auto rows = [](const MadeOnThread<std::vector<WorkerEntry<Entry>>>& piece) {

@@ -21,17 +21,15 @@ FileType file_type_named(std::string_view file_type) {
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
                                const RowObserver& observe, AfterReading after,
                                const SizeObserver& observe_size) {
-    file_type_named(file_type);  // an unknown type fails before the file is touched
+    const FileType type = file_type_named(file_type);  // before the file is touched
     auto opened = open_for_reading(path);
     if (!opened) return std::move(opened).error();
-    return read_textgrid(std::move(opened).value(), strict, file_type, observe, after,
-                         observe_size);
+    return read_textgrid(std::move(opened).value(), strict, type, observe, after, observe_size);
 }
 
-Result<TextGrid> read_textgrid(OpenedFile opened, bool strict, std::string_view file_type,
+Result<TextGrid> read_textgrid(OpenedFile opened, bool strict, FileType type,
                                const RowObserver& observe, AfterReading after,
                                const SizeObserver& observe_size) {
-    const FileType type = file_type_named(file_type);
     // Only rows handed over leave nothing that needs the text.
     if (!observe) after = AfterReading::KeepText;
     if (observe_size && S_ISREG(opened.info.st_mode))

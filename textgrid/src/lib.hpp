@@ -25,8 +25,8 @@ Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_v
                                AfterReading after = AfterReading::KeepText,
                                const SizeObserver& observe_size = {});
 // The same for a file opened already (open_for_reading), such as one whose size
-// was looked at first.
-Result<TextGrid> read_textgrid(OpenedFile opened, bool strict, std::string_view file_type,
+// was looked at first, and a type named already.
+Result<TextGrid> read_textgrid(OpenedFile opened, bool strict, FileType type,
                                const RowObserver& observe = {},
                                AfterReading after = AfterReading::KeepText,
                                const SizeObserver& observe_size = {});

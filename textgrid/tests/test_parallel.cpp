@@ -361,7 +361,8 @@ class WeighedLookahead : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(WeighedLookahead, RunsAheadOnlyWhileWhatWaitsIsLight) {
     const std::size_t weight = GetParam(), most_waiting = 100, processors = 2;
-    const std::size_t n = 4000, pieces = detail::piece_count(n, processors);
+    const std::size_t n = 4000;
+    const std::size_t pieces = detail::piece_count(n, processors, detail::PIECES_PER_PROCESSOR, 1);
     std::atomic<std::size_t> started{0};
     std::size_t handed = 0, most_ahead = 0;
     parallel_map_pieces_ordered_weighed(
