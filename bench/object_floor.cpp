@@ -1,22 +1,26 @@
 // The least the calling thread must do to hand over textgrid2data's or
 // textgrids2data's result: build its tuples, floats and lists from columns
-// already read, with labels already made. No file, no parse, no label decoded:
-// what is left is the cost of the objects alone, which on an interpreter with
-// a GIL only one thread at a time can pay. peers.py and batch.py time it.
+// already read, and a str for each distinct label, once. No file, no parse, no
+// label looked up: what is left is the cost of the objects alone, which on an
+// interpreter with a GIL only one thread at a time can pay. peers.py and
+// batch.py time it.
 //
-//   build(shapes, tmins, tmaxs, labels)
+//   build(shapes, tmins, tmaxs, distinct, label_numbers)
 //
 // takes each document's shape, (tmin, tmax, [(name, is_interval, count), ...]),
-// and textgrids2vectors' columns, and returns the list textgrids2data returns
+// textgrids2vectors' time columns, the UTF-8 bytes of each distinct label and
+// each row's label number (int64), and returns the list textgrids2data returns
 // for the same files, built with the calls and the sharing the module uses
-// (equal consecutive times share a float, every label str is shared, tuples
-// left untracked, the collector paused).
+// (equal consecutive times share a float, every distinct label is one str,
+// tuples left untracked, the collector paused).
 
 #include <Python.h>
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <utility>
+#include <vector>
 
 #include "../src/pyref.hpp"
 
@@ -41,10 +45,52 @@ private:
     bool opened_ = false;
 };
 
+// Each distinct label's str, made from its bytes at its first row, as the
+// module makes it (see make_text).
+class Labels {
+public:
+    Labels(PyObject* distinct, const std::int64_t* numbers)
+        : distinct_(distinct), numbers_(numbers), made_(PyList_GET_SIZE(distinct)) {}
+    ~Labels() {
+        for (PyObject* str : made_) Py_XDECREF(str);
+    }
+    PyObject* of_row(Py_ssize_t row) {
+        const std::int64_t number = numbers_[row];
+        if (number < 0 || number >= static_cast<std::int64_t>(made_.size())) {
+            PyErr_SetString(PyExc_ValueError, "label number out of range");
+            return nullptr;
+        }
+        PyObject*& str = made_[static_cast<std::size_t>(number)];
+        if (!str && !(str = made(PyList_GET_ITEM(distinct_, number)))) return nullptr;
+        return Py_NewRef(str);
+    }
+
+private:
+    static PyObject* made(PyObject* bytes) {
+        if (!PyBytes_Check(bytes)) {
+            PyErr_SetString(PyExc_TypeError, "labels as bytes");
+            return nullptr;
+        }
+        const char* data = PyBytes_AS_STRING(bytes);
+        const Py_ssize_t size = PyBytes_GET_SIZE(bytes);
+        bool ascii = true;
+        for (Py_ssize_t k = 0; k < size; ++k)
+            ascii = ascii && static_cast<unsigned char>(data[k]) < 128;
+        if (size <= 1 || !ascii) return PyUnicode_DecodeUTF8(data, size, nullptr);
+        PyObject* str = PyUnicode_New(size, 127);
+        if (str) std::memcpy(PyUnicode_1BYTE_DATA(str), data, static_cast<std::size_t>(size));
+        return str;
+    }
+
+    PyObject* distinct_;  // list of bytes
+    const std::int64_t* numbers_;
+    std::vector<PyObject*> made_;
+};
+
 struct Columns {
     const double* tmins;
     const double* tmaxs;
-    PyObject* labels;  // list of str
+    Labels* labels;
     Py_ssize_t count;
 };
 
@@ -81,7 +127,9 @@ PyRef rows(Floats& floats, const Columns& columns, Py_ssize_t first, Py_ssize_t 
         }
         PyTuple_SET_ITEM(tuple, 0, start);
         PyTuple_SET_ITEM(tuple, 1, stop);
-        PyTuple_SET_ITEM(tuple, 2, Py_NewRef(PyList_GET_ITEM(columns.labels, row)));
+        PyObject* label = columns.labels->of_row(row);
+        if (!label) return PyRef();
+        PyTuple_SET_ITEM(tuple, 2, label);
         PyObject_GC_UnTrack(tuple);
     }
     return list;
@@ -135,17 +183,18 @@ PyRef documents(PyObject* shapes, const Columns& columns) {
 }
 
 PyObject* build(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs != 4 || !PyList_Check(args[0]) || !PyList_Check(args[3])) {
-        PyErr_SetString(PyExc_TypeError, "build(shapes, tmins, tmaxs, labels)");
+    if (nargs != 5 || !PyList_Check(args[0]) || !PyList_Check(args[3])) {
+        PyErr_SetString(PyExc_TypeError, "build(shapes, tmins, tmaxs, distinct, label_numbers)");
         return nullptr;
     }
-    Buffer tmins, tmaxs;
-    if (!tmins.open(args[1]) || !tmaxs.open(args[2])) return nullptr;
+    Buffer tmins, tmaxs, numbers;
+    if (!tmins.open(args[1]) || !tmaxs.open(args[2]) || !numbers.open(args[4])) return nullptr;
+    Labels labels(args[3], static_cast<const std::int64_t*>(numbers.data()));
     const Columns columns{static_cast<const double*>(tmins.data()),
-                          static_cast<const double*>(tmaxs.data()), args[3],
-                          PyList_GET_SIZE(args[3])};
-    if (tmins.count(sizeof(double)) != columns.count ||
-        tmaxs.count(sizeof(double)) != columns.count) {
+                          static_cast<const double*>(tmaxs.data()), &labels,
+                          tmins.count(sizeof(double))};
+    if (tmaxs.count(sizeof(double)) != columns.count ||
+        numbers.count(sizeof(std::int64_t)) != columns.count) {
         PyErr_SetString(PyExc_ValueError, "columns of different lengths");
         return nullptr;
     }

@@ -22,6 +22,7 @@ Peers that are not installed are reported and skipped.
 """
 
 import argparse
+import array
 import json
 import os
 import tempfile
@@ -146,9 +147,10 @@ OBJECTS_ONLY = "textgrid2data objects only"
 
 def objects_only(files):
     """A call that builds what textgrids2data(files) returns from columns read
-    beforehand, with the module's calls and sharing (bench/object_floor.cpp):
-    the calling thread's share of the read, which no parse can take off it.
-    None where that extension is not built (it comes with the build tree only)."""
+    beforehand, with the module's calls and sharing (bench/object_floor.cpp),
+    each distinct label made once: the calling thread's share of the read,
+    which no parse can take off it. None where that extension is not built (it
+    comes with the build tree only)."""
     try:
         import _object_floor
     except ImportError:
@@ -157,9 +159,13 @@ def objects_only(files):
     shapes = [(tmin, tmax, [(name, is_interval, len(items)) for name, is_interval, items in tiers])
               for tmin, tmax, tiers in documents]
     tmins, tmaxs, labels = velmar.textgrids2vectors(files, True, "auto")[:3]
+    numbers = {}
+    label_numbers = array.array("q", (numbers.setdefault(label, len(numbers)) for label in labels))
+    distinct = [label.encode("utf-8") for label in numbers]
+    del labels
 
     def build():
-        return _object_floor.build(shapes, tmins, tmaxs, labels)
+        return _object_floor.build(shapes, tmins, tmaxs, distinct, label_numbers)
 
     if build() != documents:
         raise SystemExit("object_floor built something else than velmar reads")
