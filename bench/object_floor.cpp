@@ -18,11 +18,13 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "../src/failure.hpp"
 #include "../src/pyref.hpp"
+#include "../src/results.hpp"
 
 namespace {
 
@@ -46,7 +48,7 @@ private:
 };
 
 // Each distinct label's str, made from its bytes at its first row, as the
-// module makes it (see make_text).
+// module makes it.
 class Labels {
 public:
     Labels(PyObject* distinct, const std::int64_t* numbers)
@@ -71,15 +73,9 @@ private:
             PyErr_SetString(PyExc_TypeError, "labels as bytes");
             return nullptr;
         }
-        const char* data = PyBytes_AS_STRING(bytes);
-        const Py_ssize_t size = PyBytes_GET_SIZE(bytes);
-        bool ascii = true;
-        for (Py_ssize_t k = 0; k < size; ++k)
-            ascii = ascii && static_cast<unsigned char>(data[k]) < 128;
-        if (size <= 1 || !ascii) return PyUnicode_DecodeUTF8(data, size, nullptr);
-        PyObject* str = PyUnicode_New(size, 127);
-        if (str) std::memcpy(PyUnicode_1BYTE_DATA(str), data, static_cast<std::size_t>(size));
-        return str;
+        const std::string_view text(PyBytes_AS_STRING(bytes),
+                                    static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
+        return velmar::make_text(text).release();  // throws if it fails
     }
 
     PyObject* distinct_;  // list of bytes
@@ -198,10 +194,8 @@ PyObject* build(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         PyErr_SetString(PyExc_ValueError, "columns of different lengths");
         return nullptr;
     }
-    const int collector_was_on = PyGC_Disable();
-    PyRef result = documents(args[0], columns);
-    if (collector_was_on) PyGC_Enable();
-    return result.release();
+    velmar::GcPause pause;
+    return velmar::run_guarded([&] { return documents(args[0], columns).release(); });
 }
 
 PyMethodDef methods[] = {
