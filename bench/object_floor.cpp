@@ -53,34 +53,31 @@ class Labels {
 public:
     Labels(PyObject* distinct, const std::int64_t* numbers)
         : distinct_(distinct), numbers_(numbers), made_(PyList_GET_SIZE(distinct)) {}
-    ~Labels() {
-        for (PyObject* str : made_) Py_XDECREF(str);
-    }
     PyObject* of_row(Py_ssize_t row) {
         const std::int64_t number = numbers_[row];
         if (number < 0 || number >= static_cast<std::int64_t>(made_.size())) {
             PyErr_SetString(PyExc_ValueError, "label number out of range");
             return nullptr;
         }
-        PyObject*& str = made_[static_cast<std::size_t>(number)];
+        PyRef& str = made_[static_cast<std::size_t>(number)];
         if (!str && !(str = made(PyList_GET_ITEM(distinct_, number)))) return nullptr;
-        return Py_NewRef(str);
+        return Py_NewRef(str.get());
     }
 
 private:
-    static PyObject* made(PyObject* bytes) {
+    static PyRef made(PyObject* bytes) {
         if (!PyBytes_Check(bytes)) {
             PyErr_SetString(PyExc_TypeError, "labels as bytes");
-            return nullptr;
+            return PyRef();
         }
         const std::string_view text(PyBytes_AS_STRING(bytes),
                                     static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
-        return velmar::make_text(text).release();  // throws if it fails
+        return velmar::make_text(text);  // throws if it fails
     }
 
     PyObject* distinct_;  // list of bytes
     const std::int64_t* numbers_;
-    std::vector<PyObject*> made_;
+    std::vector<PyRef> made_;
 };
 
 struct Columns {
