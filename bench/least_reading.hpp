@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "byte_scan.hpp"
-#include "numbers.hpp"
+#include "text/byte_scan.hpp"
+#include "text/numbers.hpp"
 
 struct LeastReading {
     // Room for a line feed at every byte, kept from run to run (not cleared).

@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "least_reading.hpp"
-#include "lib.hpp"
-#include "loading.hpp"
-#include "parallel.hpp"
-#include "parser_long.hpp"
-#include "parser_short.hpp"
+#include "read/lib.hpp"
+#include "read/loading.hpp"
+#include "read/parser_long.hpp"
+#include "read/parser_short.hpp"
+#include "runtime/parallel.hpp"
 #include "timing.hpp"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "parallel.hpp"
+#include "runtime/parallel.hpp"
 #include "timing.hpp"
-#include "writer.hpp"
+#include "write/writer.hpp"
 
 using namespace textgrid;
 

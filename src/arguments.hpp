@@ -14,7 +14,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "converter.hpp"
+#include "convert/converter.hpp"
 #include "failure.hpp"
 #include "pyref.hpp"
 

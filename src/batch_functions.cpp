@@ -7,7 +7,7 @@
 
 #include "arguments.hpp"
 #include "binding.hpp"
-#include "converter.hpp"
+#include "convert/converter.hpp"
 #include "data_result.hpp"
 #include "functions.hpp"
 #include "results.hpp"

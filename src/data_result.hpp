@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "model/textgrid.hpp"
 #include "pyref.hpp"
 #include "results.hpp"
-#include "textgrid.hpp"
 
 namespace velmar {
 

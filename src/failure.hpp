@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-#include "error.hpp"
+#include "model/error.hpp"
 #include "pyref.hpp"
 
 namespace velmar {

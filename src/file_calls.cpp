@@ -6,8 +6,8 @@
 #include "arguments.hpp"
 #include "binding.hpp"
 #include "functions.hpp"
-#include "lib.hpp"
-#include "writer.hpp"
+#include "read/lib.hpp"
+#include "write/writer.hpp"
 
 namespace velmar {
 

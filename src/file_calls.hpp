@@ -7,8 +7,8 @@
 #include <optional>
 #include <string_view>
 
-#include "lib.hpp"
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
+#include "read/lib.hpp"
 
 namespace velmar {
 

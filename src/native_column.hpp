@@ -16,7 +16,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "large_memory.hpp"
+#include "runtime/large_memory.hpp"
 
 namespace velmar {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "error.hpp"
 #include "failure.hpp"
+#include "model/error.hpp"
 #include "once.hpp"
 #include "pyref.hpp"
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "large_memory.hpp"
+#include "runtime/large_memory.hpp"
 
 namespace velmar {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "model/textgrid.hpp"
 #include "native_column.hpp"
 #include "pyref.hpp"
 #include "results.hpp"
-#include "textgrid.hpp"
 
 namespace velmar {
 

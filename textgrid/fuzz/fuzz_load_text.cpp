@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "fuzz_support.hpp"
-#include "loading.hpp"
+#include "read/loading.hpp"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <string_view>
 #include <vector>
 
-#include "byte_scan.hpp"
 #include "fuzz_support.hpp"
-#include "parallel.hpp"
-#include "parser_long.hpp"
+#include "read/parser_long.hpp"
+#include "runtime/parallel.hpp"
+#include "text/byte_scan.hpp"
 
 namespace {
 

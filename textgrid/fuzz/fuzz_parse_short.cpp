@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "fuzz_support.hpp"
-#include "parser_short.hpp"
+#include "read/parser_short.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;

@@ -15,11 +15,11 @@
 #include <string_view>
 
 #include "fuzz_support.hpp"
-#include "lib.hpp"
-#include "loading.hpp"
-#include "long_stream.hpp"
-#include "parser_long.hpp"
-#include "parser_short.hpp"
+#include "read/lib.hpp"
+#include "read/loading.hpp"
+#include "read/long_stream.hpp"
+#include "read/parser_long.hpp"
+#include "read/parser_short.hpp"
 
 namespace {
 

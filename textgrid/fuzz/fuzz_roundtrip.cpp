@@ -14,10 +14,10 @@
 #include <string>
 
 #include "fuzz_support.hpp"
-#include "lib.hpp"
-#include "parser_long.hpp"
-#include "parser_short.hpp"
-#include "writer.hpp"
+#include "read/lib.hpp"
+#include "read/parser_long.hpp"
+#include "read/parser_short.hpp"
+#include "write/writer.hpp"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
-#include "numbers.hpp"
-#include "text.hpp"
+#include "text/numbers.hpp"
+#include "text/text.hpp"
 
 namespace {
 

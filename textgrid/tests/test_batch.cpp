@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "converter.hpp"
+#include "convert/converter.hpp"
 #include "documents.hpp"
-#include "lib.hpp"
-#include "loading.hpp"
-#include "parallel.hpp"
+#include "read/lib.hpp"
+#include "read/loading.hpp"
+#include "runtime/parallel.hpp"
 #include "temp_files.hpp"
-#include "writer.hpp"
+#include "write/writer.hpp"
 
 using namespace textgrid;
 using support::make_tier;

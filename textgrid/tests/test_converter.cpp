@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "converter.hpp"
+#include "convert/converter.hpp"
 #include "documents.hpp"
-#include "parallel.hpp"
+#include "runtime/parallel.hpp"
 
 using namespace textgrid;
 using support::expect_same_data;

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "fake_disk.hpp"
-#include "file_io.hpp"
-#include "loading.hpp"
+#include "read/loading.hpp"
+#include "runtime/file_io.hpp"
 #include "temp_files.hpp"
 
 using namespace textgrid;

@@ -1,4 +1,4 @@
-#include "large_memory.hpp"
+#include "runtime/large_memory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
 
 using namespace textgrid;
 

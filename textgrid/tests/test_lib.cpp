@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "lib.hpp"
 #include "names.hpp"
+#include "read/lib.hpp"
 #include "render.hpp"
 #include "temp_files.hpp"
 

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "loading.hpp"
-#include "parallel.hpp"
+#include "read/loading.hpp"
 #include "reference_text.hpp"
+#include "runtime/parallel.hpp"
 #include "temp_files.hpp"
 
 using namespace textgrid;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "names.hpp"
-#include "numbers.hpp"
+#include "text/numbers.hpp"
 
 using namespace textgrid;
 

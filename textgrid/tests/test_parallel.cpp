@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "error.hpp"
-#include "parallel.hpp"
+#include "model/error.hpp"
+#include "runtime/parallel.hpp"
 #include "threads.hpp"
 
 using namespace textgrid;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "parser_long.hpp"
+#include "read/parser_long.hpp"
 #include "render.hpp"
 
 using namespace textgrid;

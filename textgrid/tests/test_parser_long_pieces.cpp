@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "exact.hpp"
-#include "lib.hpp"
-#include "loading.hpp"
-#include "long_stream.hpp"
-#include "parallel.hpp"
-#include "parser_long.hpp"
+#include "read/lib.hpp"
+#include "read/loading.hpp"
+#include "read/long_stream.hpp"
+#include "read/parser_long.hpp"
 #include "render.hpp"
+#include "runtime/parallel.hpp"
 #include "temp_files.hpp"
 
 using namespace textgrid;

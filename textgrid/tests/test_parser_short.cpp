@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "parser_short.hpp"
+#include "read/parser_short.hpp"
 #include "render.hpp"
 
 using namespace textgrid;

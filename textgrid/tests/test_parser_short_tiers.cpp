@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "exact.hpp"
-#include "parallel.hpp"
-#include "parser_short.hpp"
+#include "read/parser_short.hpp"
 #include "render.hpp"
+#include "runtime/parallel.hpp"
 
 using namespace textgrid;
 using support::render;

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "lib.hpp"
-#include "loading.hpp"
-#include "numbers.hpp"
+#include "read/lib.hpp"
+#include "read/loading.hpp"
+#include "text/numbers.hpp"
 
 using namespace textgrid;
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "temp_files.hpp"
-#include "writer.hpp"
+#include "write/writer.hpp"
 
 using namespace textgrid;
 

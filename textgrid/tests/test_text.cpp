@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "names.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 
 using namespace textgrid;
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "documents.hpp"
+#include "model/textgrid.hpp"
 #include "names.hpp"
-#include "textgrid.hpp"
 
 using namespace textgrid;
 using support::make_tier;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "reference_text.hpp"
-#include "utf16.hpp"
+#include "text/utf16.hpp"
 
 using namespace textgrid;
 

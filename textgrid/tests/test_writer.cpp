@@ -18,10 +18,10 @@
 
 #include "documents.hpp"
 #include "fake_disk.hpp"
-#include "lib.hpp"
 #include "names.hpp"
+#include "read/lib.hpp"
 #include "temp_files.hpp"
-#include "writer.hpp"
+#include "write/writer.hpp"
 
 using namespace textgrid;
 using support::make_tier;

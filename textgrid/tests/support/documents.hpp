@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "converter.hpp"
-#include "textgrid.hpp"
+#include "convert/converter.hpp"
+#include "model/textgrid.hpp"
 
 namespace support {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
 
 namespace support {
 

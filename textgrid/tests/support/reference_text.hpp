@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace reference {
 

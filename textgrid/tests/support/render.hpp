@@ -6,7 +6,7 @@
 #include <charconv>
 #include <string>
 
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
 
 namespace support {
 

@@ -1,13 +1,13 @@
-#include "parser_short.hpp"
+#include "read/parser_short.hpp"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "byte_scan.hpp"
-#include "numbers.hpp"
-#include "parallel.hpp"
-#include "text.hpp"
+#include "runtime/parallel.hpp"
+#include "text/byte_scan.hpp"
+#include "text/numbers.hpp"
+#include "text/text.hpp"
 
 namespace textgrid {
 

@@ -1,13 +1,13 @@
-#include "lib.hpp"
+#include "read/lib.hpp"
 
 #include <sys/stat.h>
 
 #include <string>
 
-#include "loading.hpp"
-#include "long_stream.hpp"
-#include "parser_long.hpp"
-#include "parser_short.hpp"
+#include "read/loading.hpp"
+#include "read/long_stream.hpp"
+#include "read/parser_long.hpp"
+#include "read/parser_short.hpp"
 
 namespace textgrid {
 

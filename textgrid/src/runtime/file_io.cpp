@@ -1,4 +1,4 @@
-#include "file_io.hpp"
+#include "runtime/file_io.hpp"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -1,4 +1,4 @@
-#include "converter.hpp"
+#include "convert/converter.hpp"
 
 #include <sys/stat.h>
 
@@ -11,9 +11,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "lib.hpp"
-#include "loading.hpp"
-#include "parallel.hpp"
+#include "read/lib.hpp"
+#include "read/loading.hpp"
+#include "runtime/parallel.hpp"
 
 namespace textgrid {
 

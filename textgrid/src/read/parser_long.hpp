@@ -3,9 +3,9 @@
 #include <string_view>
 #include <vector>
 
-#include "byte_scan.hpp"
-#include "loading.hpp"
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
+#include "read/loading.hpp"
+#include "text/byte_scan.hpp"
 
 namespace textgrid {
 

@@ -1,4 +1,4 @@
-#include "parallel.hpp"
+#include "runtime/parallel.hpp"
 
 #include <pthread.h>
 #include <sched.h>
@@ -14,7 +14,7 @@
 #include <thread>
 #include <utility>
 
-#include "error.hpp"
+#include "model/error.hpp"
 
 namespace textgrid {
 

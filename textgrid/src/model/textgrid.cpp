@@ -1,4 +1,4 @@
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
 
 #include <algorithm>
 #include <cmath>

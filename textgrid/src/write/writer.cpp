@@ -1,4 +1,4 @@
-#include "writer.hpp"
+#include "write/writer.hpp"
 
 #include <algorithm>
 #include <array>
@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-#include "parallel.hpp"
+#include "runtime/parallel.hpp"
 
 namespace textgrid {
 

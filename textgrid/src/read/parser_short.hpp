@@ -2,8 +2,8 @@
 #include <string_view>
 #include <vector>
 
-#include "byte_scan.hpp"
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
+#include "text/byte_scan.hpp"
 
 namespace textgrid {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
 
 namespace textgrid::long_stretches {
 

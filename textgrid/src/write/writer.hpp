@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "file_io.hpp"
-#include "file_type.hpp"
-#include "textgrid.hpp"
+#include "model/file_type.hpp"
+#include "model/textgrid.hpp"
+#include "runtime/file_io.hpp"
 
 namespace textgrid {
 

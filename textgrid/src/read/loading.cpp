@@ -1,4 +1,4 @@
-#include "loading.hpp"
+#include "read/loading.hpp"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -11,10 +11,10 @@
 #include <optional>
 #include <utility>
 
-#include "file_io.hpp"
-#include "large_memory.hpp"
-#include "parallel.hpp"
-#include "utf16.hpp"
+#include "runtime/file_io.hpp"
+#include "runtime/large_memory.hpp"
+#include "runtime/parallel.hpp"
+#include "text/utf16.hpp"
 
 namespace textgrid {
 

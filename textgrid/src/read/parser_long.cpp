@@ -1,6 +1,6 @@
-#include "parser_long.hpp"
+#include "read/parser_long.hpp"
 
-#include "parser_long_stretches.hpp"
+#include "read/parser_long_stretches.hpp"
 
 #include <algorithm>
 #include <array>
@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "loading.hpp"
-#include "numbers.hpp"
-#include "parallel.hpp"
-#include "text.hpp"
+#include "read/loading.hpp"
+#include "runtime/parallel.hpp"
+#include "text/numbers.hpp"
+#include "text/text.hpp"
 
 namespace textgrid {
 

@@ -10,9 +10,9 @@
 #include <optional>
 #include <string_view>
 
-#include "file_type.hpp"
-#include "loading.hpp"
-#include "textgrid.hpp"
+#include "model/file_type.hpp"
+#include "model/textgrid.hpp"
+#include "read/loading.hpp"
 
 namespace textgrid {
 

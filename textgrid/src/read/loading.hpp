@@ -11,9 +11,9 @@
 
 #include <sys/stat.h>
 
-#include "byte_scan.hpp"
-#include "error.hpp"
-#include "file_io.hpp"
+#include "model/error.hpp"
+#include "runtime/file_io.hpp"
+#include "text/byte_scan.hpp"
 
 namespace textgrid {
 

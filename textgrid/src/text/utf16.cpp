@@ -1,4 +1,4 @@
-#include "utf16.hpp"
+#include "text/utf16.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

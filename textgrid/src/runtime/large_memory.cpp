@@ -1,4 +1,4 @@
-#include "large_memory.hpp"
+#include "runtime/large_memory.hpp"
 
 #include <sys/mman.h>
 

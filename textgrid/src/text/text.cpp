@@ -1,4 +1,4 @@
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace textgrid {
 

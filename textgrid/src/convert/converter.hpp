@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "parallel.hpp"
-#include "textgrid.hpp"
+#include "model/textgrid.hpp"
+#include "runtime/parallel.hpp"
 
 namespace textgrid {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "byte_scan.hpp"
-#include "error.hpp"
-#include "numbers.hpp"
+#include "model/error.hpp"
+#include "text/byte_scan.hpp"
+#include "text/numbers.hpp"
 
 namespace textgrid {
 

@@ -1,4 +1,4 @@
-#include "error.hpp"
+#include "model/error.hpp"
 
 #include <cstdio>
 #include <cstring>

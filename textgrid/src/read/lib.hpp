@@ -2,9 +2,9 @@
 // The one door for reading a TextGrid file.
 #include <string_view>
 
-#include "file_type.hpp"
-#include "loading.hpp"
-#include "textgrid.hpp"
+#include "model/file_type.hpp"
+#include "model/textgrid.hpp"
+#include "read/loading.hpp"
 
 namespace textgrid {
 

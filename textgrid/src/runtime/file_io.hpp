@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "error.hpp"
+#include "model/error.hpp"
 
 namespace textgrid {
 

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "error.hpp"
-#include "large_memory.hpp"
+#include "model/error.hpp"
+#include "runtime/large_memory.hpp"
 
 namespace textgrid {
 

@@ -1,4 +1,4 @@
-#include "numbers.hpp"
+#include "text/numbers.hpp"
 
 #include <bit>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "long_stream.hpp"
+#include "read/long_stream.hpp"
 
 #include <sys/stat.h>
 
@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "file_io.hpp"
-#include "loading.hpp"
-#include "parallel.hpp"
-#include "parser_long_stretches.hpp"
+#include "read/loading.hpp"
+#include "read/parser_long_stretches.hpp"
+#include "runtime/file_io.hpp"
+#include "runtime/parallel.hpp"
 
 namespace textgrid {
 
