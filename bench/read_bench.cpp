@@ -154,7 +154,7 @@ double measure_file(const std::string& path, bool long_layout) {
            }));
     if (long_layout) {
         const Timing one_pass = median_timing(RUNS, [&] {
-            if (!textgrid::parse_long_text_one_pass(text.value().view(), false)) std::abort();
+            if (!textgrid::parse_long_text(text.value().view(), false)) std::abort();
         });
         report("parse only, one pass", megabytes, one_pass);
         // The yardstick lists line feeds as 32-bit offsets.
@@ -198,7 +198,7 @@ int measure_corpus(const std::vector<std::string>& paths) {
            }));
     report("parse of each, one pass", megabytes, median_timing(RUNS, [&] {
                for (const auto& text : texts)
-                   if (!textgrid::parse_long_text_one_pass(text.view(), true)) std::abort();
+                   if (!textgrid::parse_long_text(text.view(), true)) std::abort();
            }));
     LeastReading least;
     report("least line-by-line reading of each", megabytes, median_timing(RUNS, [&] {

@@ -25,11 +25,11 @@ namespace {
 // hands them over.
 std::vector<textgrid::QuoteAndLineCount> piece_counts(std::string_view text,
                                                       std::size_t processors) {
-    const std::size_t pieces = textgrid::detail::piece_count(text.size(), processors);
+    const std::size_t pieces = textgrid::piece_count(text.size(), processors);
     std::vector<textgrid::QuoteAndLineCount> counts;
     for (std::size_t k = 0; k < pieces; ++k) {
-        const std::size_t begin = textgrid::detail::piece_begin(text.size(), pieces, k);
-        const std::size_t end = textgrid::detail::piece_begin(text.size(), pieces, k + 1);
+        const std::size_t begin = textgrid::piece_begin(text.size(), pieces, k);
+        const std::size_t end = textgrid::piece_begin(text.size(), pieces, k + 1);
         counts.push_back(textgrid::count_quotes_and_line_feeds(text.substr(begin, end - begin)));
     }
     return counts;

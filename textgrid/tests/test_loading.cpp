@@ -16,6 +16,7 @@
 #include "reference_text.hpp"
 #include "runtime/parallel.hpp"
 #include "temp_files.hpp"
+#include "text/utf8.hpp"
 
 using namespace textgrid;
 using namespace std::string_literals;
@@ -150,9 +151,8 @@ TEST(LoadTextLarge, ReadsWholeFilesOfEverySize) {
 TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
     const std::string characters = "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E";  // a é € 𝄞
     // Stretches long enough to arrive in more than one run.
-    const std::size_t stretch = detail::CHECKED_AFTER_BYTES + (std::size_t{64} << 10);
-    const std::size_t size =
-        detail::piece_count(std::size_t{1} << 30, logical_processors()) * stretch;
+    const std::size_t stretch = CHECKED_AFTER_BYTES + (std::size_t{64} << 10);
+    const std::size_t size = piece_count(std::size_t{1} << 30, logical_processors()) * stretch;
     if (size > (std::size_t{64} << 20)) GTEST_SKIP() << "too many processors for one such file";
     std::string pattern;
     while (pattern.size() < size) pattern += characters;
@@ -164,11 +164,16 @@ TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
         EXPECT_TRUE(loaded.value().view() == text);
     }
     const std::string text = "xyz" + pattern;
-    const std::size_t pieces = detail::piece_count(text.size(), logical_processors());
+    // The pieces say where they were cut.
+    auto loaded = load_text(temp_file("stretch", text));
+    ASSERT_TRUE(loaded);
+    const auto& pieces = loaded.value().pieces();
+    if (pieces.size() < 3)
+        GTEST_SKIP() << "not read in pieces with " << logical_processors() << " processors";
     std::vector<std::size_t> cuts;
-    for (const std::size_t k : {std::size_t{1}, pieces / 2, pieces - 1})
-        cuts.push_back(detail::piece_begin(text.size(), pieces, k));
-    cuts.push_back(cuts.front() + detail::CHECKED_AFTER_BYTES);
+    for (const std::size_t k : {std::size_t{1}, pieces.size() / 2, pieces.size() - 1})
+        cuts.push_back(pieces[k].begin);
+    cuts.push_back(cuts.front() + CHECKED_AFTER_BYTES);
     for (const std::size_t cut : cuts) {
         for (std::size_t at = cut - 3; at <= cut + 3; ++at) {
             for (const char broken : {'\x80', '\xC3', '\xE2', '\xF0', 'z'}) {

@@ -350,7 +350,7 @@ TEST_P(OrderedMapSizes, RunsOnlyAFewPiecesAheadOfTheObserver) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         },
         processors);
-    EXPECT_EQ(handed, detail::piece_count(n, processors));
+    EXPECT_EQ(handed, piece_count(n, processors));
     EXPECT_LE(most_ahead, 2 * processors + 1);
 }
 
@@ -362,7 +362,7 @@ class WeighedLookahead : public ::testing::TestWithParam<std::size_t> {};
 TEST_P(WeighedLookahead, RunsAheadOnlyWhileWhatWaitsIsLight) {
     const std::size_t weight = GetParam(), most_waiting = 100, processors = 2;
     const std::size_t n = 4000;
-    const std::size_t pieces = detail::piece_count(n, processors, detail::PIECES_PER_PROCESSOR, 1);
+    const std::size_t pieces = piece_count(n, processors, PIECES_PER_PROCESSOR, 1);
     std::atomic<std::size_t> started{0};
     std::size_t handed = 0, most_ahead = 0;
     parallel_map_pieces_ordered_weighed(
@@ -373,7 +373,7 @@ TEST_P(WeighedLookahead, RunsAheadOnlyWhileWhatWaitsIsLight) {
             most_ahead = std::max(most_ahead, started.load() - handed++);
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         },
-        processors, detail::PIECES_PER_PROCESSOR);
+        processors, PIECES_PER_PROCESSOR);
     EXPECT_EQ(handed, pieces);
     if (weight * (pieces - 1) < most_waiting) {
         EXPECT_EQ(most_ahead, pieces);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "read/long_pieces.hpp"
 #include "read/parser_long.hpp"
 #include "render.hpp"
 
@@ -184,8 +185,10 @@ TEST_P(DeclaredCounts, ReserveNoMoreThanTheTextCouldHold) {
                 "        xmax = 1\n        points: size = 4000000000\n";
     }
     const std::size_t processors = GetParam();
-    const auto grid = processors == 0 ? parse_long_text_one_pass(text, false)
-                                      : parse_long_text_in_pieces(text, false, processors);
+    const auto grid = processors == 0
+                          ? parse_long_text(text, false)
+                          : read_long_in_pieces(PieceSource(text), text.size(),
+                                                {false, false, {processors, 8}, false}, {});
     ASSERT_TRUE(grid);
     ASSERT_EQ(grid.value().tiers.size(), TIERS);
     std::size_t reserved = 0;

@@ -75,12 +75,13 @@ private:
 };
 
 // What loading counts of a text cut into `pieces`.
-std::vector<QuoteAndLineCount> counts_in(std::string_view text, std::size_t pieces) {
-    std::vector<QuoteAndLineCount> counts;
+std::vector<CountedPiece> counts_in(std::string_view text, std::size_t pieces) {
+    std::vector<CountedPiece> counts;
     for (std::size_t k = 0; k < pieces; ++k) {
-        const std::size_t begin = detail::piece_begin(text.size(), pieces, k);
-        const std::size_t end = detail::piece_begin(text.size(), pieces, k + 1);
-        counts.push_back(count_quotes_and_line_feeds(text.substr(begin, end - begin)));
+        const std::size_t begin = k * text.size() / pieces;
+        const std::size_t end = (k + 1) * text.size() / pieces;
+        counts.push_back(
+            {begin, end, count_quotes_and_line_feeds(text.substr(begin, end - begin))});
     }
     return counts;
 }
@@ -93,10 +94,9 @@ TEST_P(ShortTiersApart, MatchOnePass) {
     for (unsigned seed = 1; seed <= 300; ++seed) {
         const std::string text = ShortMaker(seed).document(GetParam());
         for (const bool strict : {false, true}) {
-            const auto one_pass = parse_short_text_one_pass(text, strict);
+            const auto one_pass = parse_short_text(text, strict);
             for (const std::size_t pieces : {0u, 1u, 7u, 64u}) {
-                const auto apart =
-                    detail::parse_short_text_tiers_apart(text, strict, counts_in(text, pieces));
+                const auto apart = parse_short_text(text, strict, true, counts_in(text, pieces));
                 ASSERT_TRUE(same_results(apart, one_pass))
                     << "seed " << seed << ", " << pieces << " pieces, strict = " << strict
                     << "\napart:    " << render(apart) << "\none pass: " << render(one_pass)
@@ -104,8 +104,8 @@ TEST_P(ShortTiersApart, MatchOnePass) {
                     << text;
                 // Handed over tier by tier as read: the same rows in the same order.
                 TextGrid told;
-                auto observed = detail::parse_short_text_tiers_apart(
-                    text, strict, counts_in(text, pieces),
+                auto observed = parse_short_text(
+                    text, strict, true, counts_in(text, pieces),
                     [&](const Tier& tier, bool begins, std::span<const Item> items) {
                         if (begins) {
                             told.add_tier(tier);

@@ -13,6 +13,7 @@
 
 #include "read/lib.hpp"
 #include "read/loading.hpp"
+#include "read/read_plan.hpp"
 #include "runtime/parallel.hpp"
 
 namespace textgrid {
@@ -167,7 +168,7 @@ void read_each(const std::vector<std::string>& files, bool strict, std::string_v
         auto opened = open_for_reading(files[i]);
         if (!opened) return Entry{};
         const struct stat& info = opened.value().info;
-        if (S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) >= SPREAD_FROM_BYTES)
+        if (S_ISREG(info.st_mode) && read_by_batch_caller(static_cast<std::uint64_t>(info.st_size)))
             return std::nullopt;
         return converted(read_textgrid(std::move(opened).value(), strict, type));
     };

@@ -4,12 +4,39 @@
 
 #include <string>
 
-#include "read/loading.hpp"
-#include "read/long_stream.hpp"
+#include "read/long_pieces.hpp"
 #include "read/parser_long.hpp"
 #include "read/parser_short.hpp"
+#include "read/read_plan.hpp"
 
 namespace textgrid {
+
+namespace {
+
+Result<TextGrid> parse_loaded(const LoadedText& text, bool strict, const ReadRequest& request,
+                              const RowObserver& observe, AfterReading after) {
+    const std::string_view content = text.view();
+    const bool long_layout = request.type == FileType::Long ||
+                             (request.type == FileType::Auto && has_tier_list_header(content));
+    const TextPlan plan = plan_text_read(content.size(), long_layout, request);
+    switch (plan.way) {
+        case TextPlan::Way::LongInPieces: {
+            // Loading checked the text for UTF-8 already.
+            const PiecesRequest pieces{strict, false, plan.spread,
+                                       after == AfterReading::ReleaseText && text.in_own_block()};
+            return read_long_in_pieces(PieceSource(content), content.size(), pieces, observe);
+        }
+        case TextPlan::Way::ShortTiersApart:
+            return parse_short_text(content, strict, true, text.pieces(), observe);
+        case TextPlan::Way::OnePass:
+            break;
+    }
+    auto grid = long_layout ? parse_long_text(content, strict) : parse_short_text(content, strict);
+    if (grid && observe) hand_over_rows(grid.value(), observe);
+    return grid;
+}
+
+}  // namespace
 
 FileType file_type_named(std::string_view file_type) {
     if (file_type == "long") return FileType::Long;
@@ -34,18 +61,16 @@ Result<TextGrid> read_textgrid(OpenedFile opened, bool strict, FileType type,
     if (!observe) after = AfterReading::KeepText;
     if (observe_size && S_ISREG(opened.info.st_mode))
         observe_size(static_cast<std::uint64_t>(opened.info.st_size));
-    if (observe) {
-        if (auto streamed = read_long_streamed(opened, strict, type, observe))
-            return std::move(*streamed);
+    const ReadRequest request{type, bool(observe)};
+    const FilePlan plan = plan_file_read(opened, request);
+    if (plan.long_in_pieces) {
+        const PiecesRequest pieces{strict, true, plan.spread, false};
+        return read_long_in_pieces(PieceSource(opened.file),
+                                   static_cast<std::size_t>(opened.info.st_size), pieces, observe);
     }
-    auto text = load_text(std::move(opened), after);
+    auto text = load_text(std::move(opened), plan);
     if (!text) return std::move(text).error();
-    const std::string_view content = text.value().view();
-    const bool long_layout =
-        type == FileType::Long || (type == FileType::Auto && has_tier_list_header(content));
-    if (long_layout)
-        return parse_long_text(content, strict, text.value().piece_counts(), observe, after);
-    return parse_short_text(content, strict, text.value().piece_counts(), observe);
+    return parse_loaded(text.value(), strict, request, observe, after);
 }
 
 }  // namespace textgrid

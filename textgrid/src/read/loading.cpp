@@ -15,99 +15,37 @@
 #include "runtime/large_memory.hpp"
 #include "runtime/parallel.hpp"
 #include "text/utf16.hpp"
+#include "text/utf8.hpp"
 
 namespace textgrid {
 
-using detail::CheckedPiece;
-using detail::is_valid_utf8;
-using detail::PieceChecker;
-
 namespace {
 
-// From this size on a file gets a large block; below it the heap's
-// allocator keeps freed buffers for the next file (its threshold for handing
-// memory back to the system grows up to 32 MB).
-constexpr std::size_t MAPPED_FROM_BYTES = std::size_t{32} << 20;
-
-// Length of the valid UTF-8 sequence at `p`, or 0.
-std::size_t utf8_sequence_length(const unsigned char* p, const unsigned char* end) {
-    const unsigned char lead = p[0];
-    const auto continuation = [&](std::size_t k) { return p + k < end && (p[k] & 0xC0) == 0x80; };
-    if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        if (!continuation(1) || !continuation(2)) return 0;
-        if (lead == 0xE0 && p[1] < 0xA0) return 0;   // overlong
-        if (lead == 0xED && p[1] >= 0xA0) return 0;  // surrogate
-        return 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
-        if (lead == 0xF0 && p[1] < 0x90) return 0;   // overlong
-        if (lead == 0xF4 && p[1] >= 0x90) return 0;  // above U+10FFFF
-        return 4;
-    }
-    return 0;
-}
-
-bool is_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
-
-// How far `text` is valid UTF-8, where a fault in its last three bytes may be a
-// character its end cuts off: the offset of that fault (the size if none), or
-// nullopt for a fault before.
-std::optional<std::size_t> valid_utf8_before_cut(std::string_view text) {
-    const auto* const start = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* const end = start + text.size();
-    const auto* p = start;
-    while (p < end) {
-        p = scan::skip_ascii(p, end);
-        if (p == end) break;
-        if (*p < 0x80) {
-            ++p;
-            continue;
-        }
-        const std::size_t length = utf8_sequence_length(p, end);
-        if (length == 0) {
-            if (end - p < 4) return static_cast<std::size_t>(p - start);
-            return std::nullopt;
-        }
-        p += length;
-    }
-    return text.size();
-}
-
-// Large files are read, and checked for UTF-8, a stretch per worker: copying
-// them out of the page cache is a good part of reading them. Not on a pool
-// worker, which is busy with one file of a batch already.
-bool spread_over_pool(std::size_t bytes) {
-    return bytes >= SPREAD_FROM_BYTES && !on_pool_worker() && logical_processors() > 1;
-}
-
-CheckedPiece check_piece(std::string_view text, std::size_t begin, std::size_t end) {
-    PieceChecker checker(text, begin);
-    checker.arrived(end);
-    return checker.piece();
-}
+// A piece of a text read or checked on the pool, with its bounds.
+struct CheckedStretch {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    CheckedPiece checked;
+};
 
 // What the pieces of a text found together.
 struct TextCheck {
     bool checked = false;  // the two below tell nothing otherwise
     bool valid_utf8 = false;
-    std::vector<QuoteAndLineCount> piece_counts;
+    std::vector<CountedPiece> pieces;
 };
 
 // The pieces' own checks and the bytes around each cut between them cover the
 // whole text: valid UTF-8 pieces joined are valid UTF-8.
-TextCheck join_piece_checks(std::string_view text, const std::vector<CheckedPiece>& pieces) {
+TextCheck join_piece_checks(std::string_view text, const std::vector<CheckedStretch>& pieces) {
     TextCheck check{true, true, {}};
-    check.piece_counts.reserve(pieces.size());
+    check.pieces.reserve(pieces.size());
     for (std::size_t k = 0; k < pieces.size() && check.valid_utf8; ++k) {
-        const std::size_t next_begin = k + 1 < pieces.size()
-                                           ? detail::piece_begin(text.size(), pieces.size(), k + 1)
-                                           : text.size();
-        const std::size_t to = k + 1 < pieces.size() ? next_begin + pieces[k + 1].head : next_begin;
-        check.valid_utf8 =
-            pieces[k].valid && is_valid_utf8(text.substr(pieces[k].cut, to - pieces[k].cut));
-        check.piece_counts.push_back(pieces[k].count);
+        const CheckedPiece& piece = pieces[k].checked;
+        const std::size_t to =
+            k + 1 < pieces.size() ? pieces[k + 1].begin + pieces[k + 1].checked.head : text.size();
+        check.valid_utf8 = piece.valid && is_valid_utf8(text.substr(piece.cut, to - piece.cut));
+        check.pieces.push_back({pieces[k].begin, pieces[k].end, piece.count});
     }
     return check;
 }
@@ -115,6 +53,11 @@ TextCheck join_piece_checks(std::string_view text, const std::vector<CheckedPiec
 // How a file is read: in one run, or a stretch per worker with each stretch
 // checked as UTF-8 as it arrives, or not (a UTF-16 text is decoded whole later).
 enum class Spread { No, Checked, Unchecked };
+
+Spread spread_of(const FilePlan& plan) {
+    if (!plan.load_spread) return Spread::No;
+    return plan.load_unchecked ? Spread::Unchecked : Spread::Checked;
+}
 
 // Fills [0, length) of `buffer` with pread, a stretch per worker. Nothing if
 // any stretch failed or came up short (the sequential read then starts over
@@ -125,15 +68,15 @@ std::optional<TextCheck> read_spread(const FileDescriptor& file, char* buffer, s
     const auto pieces = parallel_map_pieces(length, [&](std::size_t begin, std::size_t end) {
         PieceChecker checker(text, begin);
         for (std::size_t at = begin; at < end;) {
-            const std::size_t want = std::min(end - at, detail::CHECKED_AFTER_BYTES);
+            const std::size_t want = std::min(end - at, CHECKED_AFTER_BYTES);
             const ssize_t got = file.read_some_at(buffer + at, want, at);
-            if (got <= 0) return std::optional<CheckedPiece>();
+            if (got <= 0) return std::optional<CheckedStretch>();
             at += static_cast<std::size_t>(got);
             if (spread == Spread::Checked) checker.arrived(at);
         }
-        return std::optional<CheckedPiece>(checker.piece());
+        return std::optional<CheckedStretch>(CheckedStretch{begin, end, checker.piece()});
     });
-    std::vector<CheckedPiece> checked;
+    std::vector<CheckedStretch> checked;
     checked.reserve(pieces.size());
     for (const auto& piece : pieces) {
         if (!piece) return std::nullopt;
@@ -184,9 +127,11 @@ Result<std::size_t> read_into(const FileDescriptor& file, char* buffer, std::siz
 
 // A text read whole in pieces keeps what they found (a file that shrank was
 // read again in one run, one that grew goes on in a string).
-LoadedText checked(LoadedText text, std::optional<TextCheck>& check) {
-    if (check && check->checked)
-        text.set_checked_in_pieces(check->valid_utf8, std::move(check->piece_counts));
+Result<LoadedText> checked(LoadedText text, std::optional<TextCheck>& check) {
+    if (check && check->checked) {
+        if (!check->valid_utf8) return errors::invalid_utf8();
+        text.set_pieces(std::move(check->pieces));
+    }
     return text;
 }
 
@@ -244,24 +189,14 @@ Result<LoadedText> read_large(const FileDescriptor& file, std::size_t expected, 
     return read_grown(file, mapping.data(), filled.value());
 }
 
-// Looked at before a large file is read: its own bytes decide in the end.
-bool begins_with_utf16_mark(const FileDescriptor& file) {
-    char mark[2];
-    return file.read_some_at(mark, 2, 0) == 2 && utf16_big_endian({mark, 2}).has_value();
-}
-
-Result<LoadedText> read_file(const OpenedFile& opened, AfterReading after) {
+Result<LoadedText> read_file(const OpenedFile& opened, const FilePlan& plan) {
     const FileDescriptor& file = opened.file;
     const struct stat& info = opened.info;
     const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
     const bool regular = S_ISREG(info.st_mode);
-    Spread spread = Spread::No;
-    if (regular && spread_over_pool(expected))
-        spread = begins_with_utf16_mark(file) ? Spread::Unchecked : Spread::Checked;
-    const bool mapped = expected >= MAPPED_FROM_BYTES ||
-                        (spread != Spread::No && after == AfterReading::ReleaseText);
-    return mapped ? read_large(file, expected, regular, spread)
-                  : read_small(file, expected, regular, spread);
+    const Spread spread = spread_of(plan);
+    return plan.own_block ? read_large(file, expected, regular, spread)
+                          : read_small(file, expected, regular, spread);
 }
 
 // UTF-8 text's memory: a large text's is kept for reuse, as a file's is.
@@ -292,13 +227,16 @@ Result<LoadedText> decode_utf16_at_once(std::string_view units, bool big_endian)
 }
 
 // A large one is spread over the pool: each piece's UTF-8 counted, then
-// written where it belongs.
+// written where it belongs. A few pieces per processor let fast threads take
+// over from slow ones.
+constexpr std::size_t UTF16_PIECES_PER_PROCESSOR = 8;
+
 Result<LoadedText> decode_utf16_spread(std::string_view units, bool big_endian) {
     const std::size_t count = units.size() / 2;
-    const std::size_t pieces = detail::piece_count(count, logical_processors());
+    const std::size_t pieces = std::min(count, logical_processors() * UTF16_PIECES_PER_PROCESSOR);
     std::vector<std::size_t> cuts(pieces + 1, count);
     for (std::size_t k = 0; k < pieces; ++k)
-        cuts[k] = utf16_cut(units, big_endian, detail::piece_begin(count, pieces, k));
+        cuts[k] = utf16_cut(units, big_endian, k * count / pieces);
     const auto piece = [&](std::size_t k) {
         return units.substr(2 * cuts[k], 2 * (cuts[k + 1] - cuts[k]));
     };
@@ -321,24 +259,8 @@ Result<LoadedText> decode_utf16_spread(std::string_view units, bool big_endian) 
 Result<LoadedText> decode_utf16(std::string_view bytes, bool big_endian) {
     if (bytes.size() % 2 != 0) return errors::invalid_utf16();
     const std::string_view units = bytes.substr(2);  // the mark is dropped
-    if (spread_over_pool(units.size())) return decode_utf16_spread(units, big_endian);
+    if (decode_spread(units.size())) return decode_utf16_spread(units, big_endian);
     return decode_utf16_at_once(units, big_endian);
-}
-
-// is_valid_utf8 for a loaded text, unless reading it in pieces checked it
-// already. Large ones are checked a piece per worker, and each piece's quotes
-// and line feeds are counted while it is in the cache, for the long-layout
-// reader, which would otherwise read the text once more.
-bool check_utf8_and_count_pieces(LoadedText& loaded) {
-    if (const auto checked = loaded.checked_utf8()) return *checked;
-    const std::string_view text = loaded.view();
-    if (!spread_over_pool(text.size())) return is_valid_utf8(text);
-    TextCheck check = join_piece_checks(
-        text, parallel_map_pieces(text.size(), [&](std::size_t begin, std::size_t end) {
-            return check_piece(text, begin, end);
-        }));
-    loaded.set_checked_in_pieces(check.valid_utf8, std::move(check.piece_counts));
-    return check.valid_utf8;
 }
 
 // Classic Mac tools end lines with a lone CR. Only a text without a single line
@@ -348,40 +270,11 @@ LoadedText with_mac_line_breaks_as_line_feeds(LoadedText loaded) {
     if (text.find('\n') != std::string_view::npos || text.find('\r') == std::string_view::npos)
         return loaded;
     std::replace(loaded.data(), loaded.data() + text.size(), '\r', '\n');
-    loaded.set_piece_counts({});  // they counted no line feeds
+    loaded.set_pieces({});  // they counted no line feeds
     return loaded;
 }
 
 }  // namespace
-
-namespace detail {
-
-bool is_valid_utf8(std::string_view text) {
-    const auto valid = valid_utf8_before_cut(text);
-    return valid && *valid == text.size();
-}
-
-void PieceChecker::arrived(std::size_t end) {
-    const std::string_view fresh = text_.substr(counted_, end - counted_);
-    piece_.count += count_quotes_and_line_feeds(fresh);
-    if (counted_ == begin_) {
-        // A valid text has at most three, ending a character begun before.
-        if (begin_ > 0) {
-            while (piece_.head < std::min<std::size_t>(3, fresh.size()) &&
-                   is_continuation(fresh[piece_.head]))
-                ++piece_.head;
-        }
-        piece_.valid = true;
-        piece_.cut = begin_ + piece_.head;
-    }
-    counted_ = end;
-    if (!piece_.valid) return;
-    const auto valid = valid_utf8_before_cut(text_.substr(piece_.cut, end - piece_.cut));
-    piece_.valid = valid.has_value();
-    piece_.cut += valid.value_or(0);
-}
-
-}  // namespace detail
 
 LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
     if (this != &other) {
@@ -391,8 +284,7 @@ LoadedText& LoadedText::operator=(LoadedText&& other) noexcept {
         mapped_ = std::exchange(other.mapped_, nullptr);
         capacity_ = std::exchange(other.capacity_, 0);
         length_ = std::exchange(other.length_, 0);
-        piece_counts_ = std::move(other.piece_counts_);
-        checked_utf8_ = other.checked_utf8_;
+        pieces_ = std::move(other.pieces_);
     }
     return *this;
 }
@@ -427,14 +319,15 @@ Result<OpenedFile> open_for_reading(std::string_view path) {
     return opened;
 }
 
-Result<LoadedText> load_text(std::string_view path, AfterReading after) {
+Result<LoadedText> load_text(std::string_view path) {
     auto opened = open_for_reading(path);
     if (!opened) return std::move(opened).error();
-    return load_text(std::move(opened).value(), after);
+    FilePlan plan = plan_file_read(opened.value(), {FileType::Short, false});
+    return load_text(std::move(opened).value(), plan);
 }
 
-Result<LoadedText> load_text(OpenedFile opened, AfterReading after) {
-    auto bytes = read_file(opened, after);
+Result<LoadedText> load_text(OpenedFile opened, const FilePlan& plan) {
+    auto bytes = read_file(opened, plan);
     if (!bytes) return bytes;
     const std::string_view text = bytes.value().view();
     if (const auto big_endian = utf16_big_endian(text)) {
@@ -442,9 +335,8 @@ Result<LoadedText> load_text(OpenedFile opened, AfterReading after) {
         if (!decoded) return decoded;
         return with_mac_line_breaks_as_line_feeds(std::move(decoded).value());
     }
-    if (!check_utf8_and_count_pieces(bytes.value())) {
-        return errors::invalid_utf8();
-    }
+    // A text read in pieces was checked as they arrived.
+    if (bytes.value().pieces().empty() && !is_valid_utf8(text)) return errors::invalid_utf8();
     return with_mac_line_breaks_as_line_feeds(std::move(bytes).value());
 }
 

@@ -1,6 +1,6 @@
 #include "read/parser_long.hpp"
 
-#include "read/parser_long_stretches.hpp"
+#include "read/long_stretches.hpp"
 
 #include <algorithm>
 #include <array>
@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "read/loading.hpp"
-#include "runtime/parallel.hpp"
+#include "model/textgrid.hpp"
 #include "text/numbers.hpp"
 #include "text/text.hpp"
 
@@ -351,263 +350,20 @@ Partial parse_stretch(std::string_view stretch, std::size_t first_line, bool at_
     return part;
 }
 
-}  // namespace long_stretches
-
-namespace {
-
-void append_items(Items& to, Items& from) {
-    to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
-}
-
-// ---- reading in pieces ------------------------------------------------------
-
-// Below this one pass is faster than cutting the text up.
-constexpr std::size_t PIECEWISE_FROM_BYTES = 1u << 20;
-
-struct Piece {
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    QuoteAndLineCount count;
-};
-
-}  // namespace
-
-namespace long_stretches {
-
-std::optional<Cut> find_cut(std::string_view text, std::size_t begin, std::size_t limit,
-                            bool in_quotes, std::size_t line) {
-    std::size_t position = begin;
-    if (in_quotes || text[begin - 1] != '\n') {
-        // Finish the logical line under way: it ends at a line feed outside quotes.
-        for (;;) {
-            if (position >= limit) return std::nullopt;
-            const char c = text[position++];
-            if (c == '"') {
-                in_quotes = !in_quotes;
-            } else if (c == '\n') {
-                ++line;
-                if (!in_quotes) break;
-            }
-        }
-    }
-    LineCursor cursor(text.substr(position), line);
-    Line current;
-    for (;;) {
-        const std::string_view rest = cursor.rest();
-        if (rest.empty()) return std::nullopt;
-        const auto start = static_cast<std::size_t>(rest.data() - text.data());
-        if (start >= limit) return std::nullopt;
-        cursor.next(current);
-        const Header kind = header_of(current.text);
-        if (kind != Header::None && kind != Header::TierList) return Cut{start, current.number};
-    }
-}
-
-void StretchJoin::take(Partial& part) {
-    if (error_) return;
-    if (first_) {
-        grid_.tmin = part.grid.tmin;
-        grid_.tmax = part.grid.tmax;
-        grid_.size = part.grid.size;
-        first_ = false;
-    }
-    if (!part.leading_items.empty()) {
-        if (grid_.tiers.empty()) {
-            error_ = errors::item_before_tier(part.leading_item_line);
-            return;
-        }
-        if (strict_) {
-            const bool is_interval = grid_.tiers.back().is_interval;
-            if (is_interval == part.leading_points) {
-                part.leading_check = TierCheck();
-                part.leading_check.add(is_interval, part.leading_items);
-            }
-            checks_.back().join(part.leading_check);
-        }
-        add_rows(false, part.leading_items);
-    }
-    if (part.error) {
-        error_ = std::move(part.error);
-        return;
-    }
-    for (std::size_t k = 0; k < part.grid.tiers.size(); ++k) {
-        Items items = std::move(part.grid.tiers[k].items);
-        grid_.tiers.push_back(std::move(part.grid.tiers[k]));
-        if (strict_) checks_.push_back(part.tier_checks[k]);
-        add_rows(true, items);
-    }
-}
-
-Result<TextGrid> StretchJoin::finish() && {
-    if (error_) return std::move(*error_);
-    if (strict_) {
-        if (auto status = grid_.validate_header(); !status) return std::move(status).error();
-        for (std::size_t k = 0; k < checks_.size(); ++k) {
-            if (auto status = checks_[k].result(grid_.tiers[k]); !status)
-                return std::move(status).error();
-        }
-    }
-    return std::move(grid_);
-}
-
-void StretchJoin::add_rows(bool begins, Items& items) {
-    Tier& tier = grid_.tiers.back();
-    if (observe_) {
-        observe_(tier, begins, items);
-        Items().swap(items);
-    } else if (begins) {
-        // Room for the rows later stretches add was reserved where the
-        // tier began, as far as that stretch's size allowed.
-        tier.items = std::move(items);
-    } else {
-        append_items(tier.items, items);
-    }
+bool starts_stretch(std::string_view line) {
+    const Header kind = header_of(line);
+    return kind != Header::None && kind != Header::TierList;
 }
 
 }  // namespace long_stretches
 
-namespace {
-
-std::vector<Cut> find_cuts(std::string_view text, const std::vector<Piece>& pieces) {
-    std::vector<Cut> cuts{Cut{0, 1}};
-    QuoteAndLineCount before;
-    for (const Piece& piece : pieces) {
-        if (piece.begin > 0) {
-            const bool in_quotes = before.quotes % 2 != 0;
-            if (auto cut =
-                    find_cut(text, piece.begin, piece.end, in_quotes, before.line_feeds + 1)) {
-                cuts.push_back(*cut);
-            }
-        }
-        before += piece.count;
-    }
-    return cuts;
-}
-
-// The pieces with their counts: taken from loading when it cut the text the
-// same way, otherwise counted now, every piece at once.
-std::vector<Piece> counted_pieces(std::string_view text, std::size_t processors,
-                                  const std::vector<QuoteAndLineCount>& piece_counts) {
-    const std::size_t n = text.size();
-    const std::size_t pieces = detail::piece_count(n, processors);
-    if (piece_counts.size() == pieces && !detail::stays_on_caller(n, processors)) {
-        std::vector<Piece> known;
-        known.reserve(pieces);
-        for (std::size_t k = 0; k < pieces; ++k)
-            known.push_back(Piece{detail::piece_begin(n, pieces, k),
-                                  detail::piece_begin(n, pieces, k + 1), piece_counts[k]});
-        return known;
-    }
-    return parallel_map_pieces(
-        n,
-        [&](std::size_t begin, std::size_t end) {
-            return Piece{begin, end, count_quotes_and_line_feeds(text.substr(begin, end - begin))};
-        },
-        processors);
-}
-
-// Reads the text from the first cut inside the pool piece [begin, end) up to
-// the first cut past the piece as one stretch (none if no cut is inside),
-// checking its rows if `check`; with ReleaseText the text read goes back to the
-// system (the stretch keeps copies of what it needs).
-std::optional<Partial> parse_stretch_from(std::string_view text, const std::vector<Cut>& cuts,
-                                          std::size_t begin, std::size_t end, bool check,
-                                          AfterReading after) {
-    const auto before = [](const Cut& c, std::size_t at) { return c.position < at; };
-    const auto first = std::lower_bound(cuts.begin(), cuts.end(), begin, before);
-    const auto next = std::lower_bound(first, cuts.end(), end, before);
-    if (first == next) return std::nullopt;
-    const std::size_t start = first->position;
-    const std::size_t stop = next == cuts.end() ? text.size() : next->position;
-    std::optional<Partial> part =
-        parse_stretch(text.substr(start, stop - start), first->line, start == 0, check);
-    if (after == AfterReading::ReleaseText)
-        release_read_text(text.data() + start, text.data() + stop);
-    return part;
-}
-
-// Rows that only the finished document holds are read in long stretches, two
-// per processor: within one, each tier's rows go straight into one array, where
-// joining short stretches moved nearly every row a second time. A stretch's
-// leading rows are still copied where it is joined, so on a huge text
-// stretches stay below LONG_STRETCH_BYTES (as far as the usual pieces allow),
-// bounding the memory that copy needs. Rows handed to an observer as they come
-// are read in short stretches, so it starts early and only a few wait at once.
-constexpr std::size_t LONG_STRETCHES_PER_PROCESSOR = 2;
-constexpr std::size_t LONG_STRETCH_BYTES = std::size_t{64} << 20;
-
-std::size_t stretches_per_processor(std::size_t bytes, std::size_t processors, bool observed) {
-    if (observed) return detail::PIECES_PER_PROCESSOR;
-    const std::size_t needed =
-        bytes / (std::max<std::size_t>(processors, 1) * LONG_STRETCH_BYTES) + 1;
-    return std::clamp(needed, LONG_STRETCHES_PER_PROCESSOR, detail::PIECES_PER_PROCESSOR);
-}
-
-// Quote parity and line numbers come from counting every piece at once; each
-// stretch then runs from a header cut to a later one, read and checked on its
-// own, and is joined while later stretches are still read.
-Result<TextGrid> read_in_pieces(std::string_view text, bool strict, std::size_t processors,
-                                const std::vector<QuoteAndLineCount>& piece_counts,
-                                const RowObserver& observe, AfterReading after) {
-    const auto pieces = counted_pieces(text, processors, piece_counts);
-    const std::vector<Cut> cuts = find_cuts(text, pieces);
-    StretchJoin join(observe, strict);
-    parallel_map_pieces_ordered(
-        text.size(),
-        [&](std::size_t begin, std::size_t end) {
-            return parse_stretch_from(text, cuts, begin, end, strict, after);
-        },
-        [&](std::size_t, std::optional<Partial>&& part) {
-            if (part) join.take(*part);
-        },
-        processors, stretches_per_processor(text.size(), processors, bool(observe)));
-    return std::move(join).finish();
-}
-
-}  // namespace
-
-Result<TextGrid> parse_long_text_one_pass(std::string_view text, bool strict) {
+Result<TextGrid> parse_long_text(std::string_view text, bool strict) {
     Partial whole = parse_stretch(text, 1, true, false);
     if (whole.error) return std::move(*whole.error);
     if (strict) {
         if (auto status = whole.grid.validate(); !status) return std::move(status).error();
     }
     return std::move(whole.grid);
-}
-
-namespace {
-
-Result<TextGrid> one_pass_observed(std::string_view text, bool strict, const RowObserver& observe) {
-    auto grid = parse_long_text_one_pass(text, strict);
-    if (grid && observe) hand_over_rows(grid.value(), observe);
-    return grid;
-}
-
-}  // namespace
-
-Result<TextGrid> parse_long_text_in_pieces(std::string_view text, bool strict,
-                                           std::size_t processors,
-                                           const std::vector<QuoteAndLineCount>& piece_counts,
-                                           const RowObserver& observe, AfterReading after) {
-    if (text.empty()) return one_pass_observed(text, strict, observe);
-    return read_in_pieces(text, strict, processors, piece_counts, observe, after);
-}
-
-Result<TextGrid> parse_long_text(std::string_view text, bool strict,
-                                 const std::vector<QuoteAndLineCount>& piece_counts,
-                                 const RowObserver& observe, AfterReading after) {
-    // Pool workers are already busy with other files.
-    if (text.size() < PIECEWISE_FROM_BYTES || on_pool_worker())
-        return one_pass_observed(text, strict, observe);
-    const std::size_t processors = logical_processors();
-    if (processors < 2) return one_pass_observed(text, strict, observe);
-    return parse_long_text_in_pieces(text, strict, processors, piece_counts, observe, after);
-}
-
-Result<TextGrid> parse_long(std::string_view path, bool strict) {
-    auto text = load_text(path);
-    if (!text) return std::move(text).error();
-    return parse_long_text(text.value().view(), strict, text.value().piece_counts());
 }
 
 }  // namespace textgrid

@@ -194,46 +194,40 @@ std::size_t header_lines(Reader& reader) {
 // A large text's tiers are read each on a worker, from where the tier headers
 // put them if no label spans lines. A tier read so is the tier one pass reads
 // if the tier before ended just where it began; from the first that did not,
-// one pass reads the rest.
-
-// Below this one pass is faster than planning.
-constexpr std::size_t TIERS_APART_FROM_BYTES = 1u << 20;
+// one pass reads the rest. The short layout is not cut into pieces as the long
+// one is: its lines name nothing, so a piece cannot tell a time from a label
+// or a tier's start without counting lines from the text's start.
 
 // Finds the line a number of line feeds away, skipping whole pieces by the
 // counts loading made of them (if it did).
 class LineFeeds {
 public:
-    LineFeeds(std::string_view text, const std::vector<QuoteAndLineCount>& piece_counts)
-        : text_(text), counts_(piece_counts) {}
+    LineFeeds(std::string_view text, const std::vector<CountedPiece>& pieces)
+        : text_(text), pieces_(pieces) {}
 
     // Just past the `lines`-th line feed from `from` on; nullopt if fewer follow.
     std::optional<std::size_t> skip(std::size_t from, std::uint64_t lines) const {
-        const std::size_t pieces = counts_.size();
-        std::size_t k = 0;
-        while (k < pieces && end_of(k) <= from) ++k;
         const char* const base = text_.data();
-        // The rest of the piece `from` is in, then whole pieces while they fall short.
-        const char* p = scan::skip_line_feeds(base + from, base + end_of(k), lines);
-        for (++k; lines != 0 && k < pieces; ++k) {
-            if (counts_[k].line_feeds < lines) {
-                lines -= counts_[k].line_feeds;
-                p = base + end_of(k);
+        const char* p = base + from;
+        for (const CountedPiece& piece : pieces_) {
+            if (lines == 0) break;
+            if (piece.end <= from) continue;
+            if (piece.begin >= from && piece.count.line_feeds < lines) {
+                lines -= piece.count.line_feeds;
+                p = base + piece.end;
             } else {
-                p = scan::skip_line_feeds(p, base + end_of(k), lines);
+                p = scan::skip_line_feeds(p, base + piece.end, lines);
             }
         }
+        // Past the pieces counted (or with none), the line feeds themselves.
+        if (lines != 0) p = scan::skip_line_feeds(p, base + text_.size(), lines);
         if (lines != 0) return std::nullopt;
         return static_cast<std::size_t>(p - base);
     }
 
 private:
-    std::size_t end_of(std::size_t k) const {
-        return k + 1 < counts_.size() ? detail::piece_begin(text_.size(), counts_.size(), k + 1)
-                                      : text_.size();
-    }
-
     std::string_view text_;
-    const std::vector<QuoteAndLineCount>& counts_;
+    const std::vector<CountedPiece>& pieces_;
 };
 
 // Where each tier starts if no label after its header spans lines: from the
@@ -280,8 +274,7 @@ TierRead read_tier_at(std::string_view text, LineStart start, std::size_t stop, 
 // `observe`, each tier's rows are handed over once it and every tier before it
 // are read, and freed: the document returned holds its tiers without items.
 Result<TextGrid> parse(std::string_view text, bool strict, bool apart,
-                       const std::vector<QuoteAndLineCount>& piece_counts,
-                       const RowObserver& observe) {
+                       const std::vector<CountedPiece>& pieces, const RowObserver& observe) {
     Reader reader(text);
     TextGrid grid;
     const std::size_t start = header_lines(reader);
@@ -298,7 +291,7 @@ Result<TextGrid> parse(std::string_view text, bool strict, bool apart,
         if (observe) hand_over_rows(grid.tiers.back(), observe);
     };
     if (apart && grid.size > 1) {
-        const auto starts = plan_tiers(text, next, grid.size, LineFeeds(text, piece_counts));
+        const auto starts = plan_tiers(text, next, grid.size, LineFeeds(text, pieces));
         std::optional<TextGridError> error;
         bool as_planned = true;  // every tier so far ended where the next was to start
         parallel_map_each_ordered(
@@ -338,24 +331,10 @@ Result<TextGrid> parse(std::string_view text, bool strict, bool apart,
 
 }  // namespace
 
-Result<TextGrid> parse_short_text(std::string_view text, bool strict,
-                                  const std::vector<QuoteAndLineCount>& piece_counts,
+Result<TextGrid> parse_short_text(std::string_view text, bool strict, bool tiers_apart,
+                                  const std::vector<CountedPiece>& pieces,
                                   const RowObserver& observe) {
-    const bool apart =
-        text.size() >= TIERS_APART_FROM_BYTES && !on_pool_worker() && logical_processors() > 1;
-    return parse(text, strict, apart, piece_counts, observe);
+    return parse(text, strict, tiers_apart, pieces, observe);
 }
-
-Result<TextGrid> parse_short_text_one_pass(std::string_view text, bool strict) {
-    return parse(text, strict, false, {}, {});
-}
-
-namespace detail {
-Result<TextGrid> parse_short_text_tiers_apart(std::string_view text, bool strict,
-                                              const std::vector<QuoteAndLineCount>& piece_counts,
-                                              const RowObserver& observe) {
-    return parse(text, strict, true, piece_counts, observe);
-}
-}  // namespace detail
 
 }  // namespace textgrid

@@ -33,8 +33,6 @@ std::size_t logical_processors() {
     return count == 0 ? 1 : count;
 }
 
-namespace detail {
-
 std::size_t piece_count(std::size_t n, std::size_t processors, std::size_t per_processor,
                         std::size_t min_length) {
     const std::size_t p = std::max<std::size_t>(processors, 1);
@@ -42,8 +40,6 @@ std::size_t piece_count(std::size_t n, std::size_t processors, std::size_t per_p
     const std::size_t balanced = p > n / per ? n : p * per;
     return std::max<std::size_t>(1, std::min(n / std::max<std::size_t>(min_length, 1), balanced));
 }
-
-}  // namespace detail
 
 namespace {
 
@@ -216,8 +212,8 @@ std::exception_ptr run_unlocked(detail::PieceBody body, Job& job, std::size_t pi
     lock.unlock();
     std::exception_ptr error;
     try {
-        body(job.context, piece, detail::piece_begin(job.n, job.pieces, piece),
-             detail::piece_begin(job.n, job.pieces, piece + 1));
+        body(job.context, piece, piece_begin(job.n, job.pieces, piece),
+             piece_begin(job.n, job.pieces, piece + 1));
     } catch (...) {
         error = std::current_exception();
     }

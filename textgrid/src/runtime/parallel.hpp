@@ -26,9 +26,8 @@ std::size_t logical_processors();
 // Whether the calling thread is one of the pool's workers.
 bool on_pool_worker();
 
-namespace detail {
-
-using PieceBody = void (*)(void* context, std::size_t piece, std::size_t begin, std::size_t end);
+// How the pool cuts a range: public, so that work cut the same way elsewhere
+// (a file's pieces) can say where its pieces begin.
 
 // Fewer than 10 x P elements are mapped on the calling thread.
 inline bool stays_on_caller(std::size_t n, std::size_t processors) {
@@ -49,6 +48,10 @@ std::size_t piece_count(std::size_t n, std::size_t processors,
 inline std::size_t piece_begin(std::size_t n, std::size_t pieces, std::size_t k) {
     return k * n / pieces;
 }
+
+namespace detail {
+
+using PieceBody = void (*)(void* context, std::size_t piece, std::size_t begin, std::size_t end);
 
 // Runs body over every piece on the pool, at most `processors` at a time, and
 // returns when all have finished. The first exception of any piece is rethrown
@@ -121,12 +124,12 @@ template <class F>
 auto parallel_map_pieces(std::size_t n, F&& piece, std::size_t processors = logical_processors())
     -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>> {
     using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>;
-    if (detail::stays_on_caller(n, processors)) {
+    if (stays_on_caller(n, processors)) {
         std::vector<R> results;
         if (n > 0) results.push_back(piece(std::size_t{0}, n));
         return results;
     }
-    const std::size_t pieces = detail::piece_count(n, processors);
+    const std::size_t pieces = piece_count(n, processors);
     struct Context {
         F& piece;
         detail::Slots<R> slots;
@@ -169,13 +172,13 @@ template <class F>
 auto parallel_map(std::size_t n, F&& f, std::size_t processors = logical_processors())
     -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>> {
     using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>;
-    if (detail::stays_on_caller(n, processors)) {
+    if (stays_on_caller(n, processors)) {
         std::vector<R> results;
         results.reserve(n);
         for (std::size_t i = 0; i < n; ++i) results.push_back(f(i));
         return results;
     }
-    return detail::map_on_pool(n, detail::piece_count(n, processors), f, processors);
+    return detail::map_on_pool(n, piece_count(n, processors), f, processors);
 }
 
 // parallel_map with every element a piece of its own, on the pool however few
@@ -240,13 +243,13 @@ void map_pieces_ordered_on_pool(std::size_t n, std::size_t pieces, F& piece, O& 
 template <class F, class O>
 void parallel_map_pieces_ordered(std::size_t n, F&& piece, O&& observe,
                                  std::size_t processors = logical_processors(),
-                                 std::size_t pieces_per_processor = detail::PIECES_PER_PROCESSOR) {
-    if (detail::stays_on_caller(n, processors)) {
+                                 std::size_t pieces_per_processor = PIECES_PER_PROCESSOR) {
+    if (stays_on_caller(n, processors)) {
         if (n > 0) observe(std::size_t{0}, piece(std::size_t{0}, n));
         return;
     }
-    detail::map_pieces_ordered_on_pool(n, detail::piece_count(n, processors, pieces_per_processor),
-                                       piece, observe, processors);
+    detail::map_pieces_ordered_on_pool(n, piece_count(n, processors, pieces_per_processor), piece,
+                                       observe, processors);
 }
 
 // parallel_map_pieces_ordered for elements that are tasks of their own, of
@@ -264,8 +267,7 @@ void parallel_map_pieces_ordered_weighed(std::size_t n, F&& piece, W&& weigh,
         if (n > 0) observe(std::size_t{0}, piece(std::size_t{0}, n));
         return;
     }
-    detail::map_pieces_ordered_on_pool(n,
-                                       detail::piece_count(n, processors, pieces_per_processor, 1),
+    detail::map_pieces_ordered_on_pool(n, piece_count(n, processors, pieces_per_processor, 1),
                                        piece, observe, processors, std::ref(weigh), most_waiting);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The parts of the long-layout reader that read a text stretch by stretch, for
-// the readers that get their stretches another way (see long_stream.hpp).
+// The long-layout reader's stretches: a text cut at tier and item headers is
+// read a stretch at a time (see long_pieces.hpp), and the stretches joined in
+// text order.
 
 #include <cstddef>
 #include <optional>
@@ -33,10 +34,9 @@ struct Cut {
     std::size_t line = 0;
 };
 
-// The first logical line starting in [begin, limit) that is a tier or item
-// header. `in_quotes` and `line` describe the text at `begin` (begin > 0).
-std::optional<Cut> find_cut(std::string_view text, std::size_t begin, std::size_t limit,
-                            bool in_quotes, std::size_t line);
+// Whether a logical line (trimmed) is a tier or item header, where a stretch
+// may begin.
+bool starts_stretch(std::string_view line);
 
 // Reads one stretch, from a cut to the next (or the text's end); with `check`,
 // its rows are also checked (the partial's leading_check and tier_checks).

@@ -1,6 +1,8 @@
-// Reading in pieces must give exactly what one pass gives: the document, or the
-// first fault with its message and line. Many processors on a small text cut it
-// every few bytes, so cuts land inside labels, line endings and headers.
+// Reading in pieces, from a file or from memory, must give exactly what one
+// pass gives: the document, or the first fault with its message and line.
+// Pieces of a few bytes cut inside labels, characters, line endings and
+// headers, and labels of several lines make the threads' guess of the quotes
+// wrong.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,7 +12,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <random>
 #include <span>
 #include <stdexcept>
@@ -22,7 +26,7 @@
 #include "exact.hpp"
 #include "read/lib.hpp"
 #include "read/loading.hpp"
-#include "read/long_stream.hpp"
+#include "read/long_pieces.hpp"
 #include "read/parser_long.hpp"
 #include "render.hpp"
 #include "runtime/parallel.hpp"
@@ -147,63 +151,52 @@ private:
     std::mt19937 random_;
 };
 
-void expect_same_in_pieces(const std::string& text) {
-    for (const bool strict : {false, true}) {
-        const auto one_pass = parse_long_text_one_pass(text, strict);
-        for (const std::size_t processors : {2u, 3u, 16u, 1000u}) {
-            const auto joined = parse_long_text_in_pieces(text, strict, processors);
-            ASSERT_TRUE(same_results(joined, one_pass))
-                << "P = " << processors << ", strict = " << strict
-                << "\nin pieces: " << render(joined) << "\none pass:  " << render(one_pass)
-                << "\ntext:\n"
-                << text;
-            // Rows handed over while reading, put back, give the same document.
-            support::HandedRows rows;
-            auto handed = parse_long_text_in_pieces(text, strict, processors, {}, rows.observer());
-            if (handed) {
-                ASSERT_TRUE(rows.put_back(handed.value())) << "P = " << processors;
-            }
-            ASSERT_TRUE(same_results(handed, one_pass))
-                << "P = " << processors << ", strict = " << strict
-                << "\nhanded over: " << render(handed) << "\none pass:  " << render(one_pass)
-                << "\ntext:\n"
-                << text;
-        }
-    }
-}
+enum class Source { File, Memory };
 
-// The streamed reading of a file that opens.
-std::optional<Result<TextGrid>> read_streamed(const std::string& path, bool strict, FileType type,
-                                              const RowObserver& observe, std::size_t processors,
-                                              std::size_t piece_bytes, std::size_t from_bytes) {
+// The pieces about `piece_bytes` long (at least the pool's shortest), shared by
+// `processors` threads, rows kept in a document or handed over.
+Result<TextGrid> read_in_pieces(const std::string& text, const std::string& path, Source source,
+                                bool strict, std::size_t processors, std::size_t piece_bytes,
+                                const RowObserver& observe = {}) {
+    const std::size_t per_processor =
+        std::max<std::size_t>(1, text.size() / (processors * piece_bytes));
+    const PiecesRequest request{strict, source == Source::File, {processors, per_processor}, false};
+    if (source == Source::Memory)
+        return read_long_in_pieces(PieceSource(text), text.size(), request, observe);
     auto opened = open_for_reading(path);
     if (!opened) throw std::runtime_error("cannot open " + path);
-    return detail::read_long_streamed(opened.value(), strict, type, observe, processors,
-                                      piece_bytes, from_bytes);
+    return read_long_in_pieces(PieceSource(opened.value().file), text.size(), request, observe);
 }
 
-// Read straight from the file a piece per worker, rows handed over as they
-// come: the same document, rows and first fault as the whole text read at
-// once. Pieces of a few bytes cut inside labels, characters and headers, and
-// labels of several lines make the workers' guess of the quotes wrong.
-void expect_same_streamed(const std::string& text, FileType type = FileType::Long) {
-    const std::string path = support::temp_file("streamed.TextGrid", text);
+// Every source and cut against the whole text read at once.
+void expect_same_in_pieces(const std::string& text, bool utf8 = true) {
+    const std::string path = support::temp_file("pieces.TextGrid", text);
     for (const bool strict : {false, true}) {
-        const auto whole = read_textgrid(path, strict, type == FileType::Long ? "long" : "auto");
-        for (const std::size_t piece_bytes : {5u, 61u, 4096u}) {
-            for (const std::size_t processors : {2u, 3u}) {
-                support::HandedRows rows;
-                auto streamed =
-                    read_streamed(path, strict, type, rows.observer(), processors, piece_bytes, 1);
-                ASSERT_TRUE(streamed.has_value()) << "not read this way:\n" << text;
-                if (*streamed) {
-                    ASSERT_TRUE(rows.put_back(streamed->value()));
+        const auto whole = read_textgrid(path, strict, "long");
+        for (const Source source : {Source::File, Source::Memory}) {
+            // A text in memory was checked for UTF-8 where it was loaded.
+            if (source == Source::Memory && !utf8) continue;
+            for (const std::size_t piece_bytes : {5u, 61u, 4096u}) {
+                for (const std::size_t processors : {2u, 3u}) {
+                    const auto kept =
+                        read_in_pieces(text, path, source, strict, processors, piece_bytes);
+                    support::HandedRows rows;
+                    auto handed = read_in_pieces(text, path, source, strict, processors,
+                                                 piece_bytes, rows.observer());
+                    if (handed) {
+                        ASSERT_TRUE(rows.put_back(handed.value()));
+                    }
+                    for (const Result<TextGrid>* read :
+                         {&kept, static_cast<const Result<TextGrid>*>(&handed)}) {
+                        ASSERT_TRUE(same_results(*read, whole))
+                            << (source == Source::File ? "file" : "memory") << ", pieces of "
+                            << piece_bytes << ", P = " << processors << ", strict = " << strict
+                            << (read == &kept ? ", kept" : ", handed over")
+                            << "\nin pieces: " << render(*read) << "\nwhole:     " << render(whole)
+                            << "\ntext:\n"
+                            << text;
+                    }
                 }
-                ASSERT_TRUE(same_results(*streamed, whole))
-                    << "pieces of " << piece_bytes << ", P = " << processors
-                    << ", strict = " << strict << "\nstreamed: " << render(*streamed)
-                    << "\nwhole:    " << render(whole) << "\ntext:\n"
-                    << text;
             }
         }
     }
@@ -223,9 +216,7 @@ TEST_P(LongInPieces, MatchesOnePass) {
     for (unsigned seed = 1; seed <= 150; ++seed) {
         TextMaker maker(seed);
         const std::string text = GetParam().soup ? maker.soup() : maker.document(GetParam().faults);
-        expect_same_in_pieces(text);
-        if (HasFatalFailure()) return;
-        if (seed % 5 == 0 && text.find('\n') != std::string::npos) expect_same_streamed(text);
+        if (seed % 3 == 0) expect_same_in_pieces(text);
         if (HasFatalFailure()) return;
     }
 }
@@ -243,10 +234,7 @@ struct EdgeCase {
 
 class LongInPiecesEdges : public ::testing::TestWithParam<EdgeCase> {};
 
-TEST_P(LongInPiecesEdges, MatchOnePass) {
-    expect_same_in_pieces(GetParam().text);
-    expect_same_streamed(GetParam().text);
-}
+TEST_P(LongInPiecesEdges, MatchOnePass) { expect_same_in_pieces(GetParam().text); }
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, LongInPiecesEdges,
@@ -274,20 +262,32 @@ INSTANTIATE_TEST_SUITE_P(
                                           "\nxmin = 5\nitem [] \nitem [1]:\n"}),
     [](const auto& info) { return std::string(info.param.title); });
 
+// ASCII text as UTF-16 with its byte-order mark.
+std::string widened(const std::string& ascii, bool big_endian) {
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char c : ascii) bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+    return bytes;
+}
+
+// Large texts take the pieces on their own, from a file (UTF-8) or from
+// memory (UTF-16, decoded first).
 TEST(LongInPiecesLarge, LargeTextsTakeThePiecewisePathAndMatch) {
     std::string text;
     TextMaker maker(7);
     while (text.size() < (3u << 20)) text += maker.document(false);
-    const auto one_pass = parse_long_text_one_pass(text, false);
+    for (char& c : text) c = static_cast<unsigned char>(c) < 0x80 ? c : '?';
+    const auto one_pass = parse_long_text(text, false);
     ASSERT_TRUE(one_pass);
     // Compared whole: a diff of two documents of megabytes is no use to print.
-    EXPECT_TRUE(same_results(parse_long_text(text, false), one_pass));
-    // From a file the counts come from loading, which cuts the text the same way.
-    const std::string path = support::temp_file("long_in_pieces_large.TextGrid", text);
-    auto loaded = load_text(path);
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded.value().piece_counts().empty(), logical_processors() < 2);
-    EXPECT_TRUE(same_results(parse_long(path, false), one_pass));
+    for (const std::string& bytes : {text, widened(text, false), widened(text, true)}) {
+        const std::string path = support::temp_file("long_in_pieces_large.TextGrid", bytes);
+        EXPECT_TRUE(same_results(read_textgrid(path, false, "long"), one_pass));
+        support::HandedRows rows;
+        auto handed = read_textgrid(path, false, "auto", rows.observer());
+        ASSERT_TRUE(handed);
+        ASSERT_TRUE(rows.put_back(handed.value()));
+        EXPECT_TRUE(same_results(handed, one_pass));
+    }
 }
 
 // Stretches long enough that strict reading checks their rows while it reads
@@ -336,10 +336,10 @@ TEST_P(LongInPiecesChecked, MatchesOnePass) {
                     " \n            text = \"\" \n";
         }
     }
-    const auto one_pass = parse_long_text_one_pass(text, true);
+    const auto one_pass = parse_long_text(text, true);
     ASSERT_EQ(bool(one_pass), c.fault_at == 0) << render(one_pass);
     for (const std::size_t processors : {2u, 3u}) {
-        const auto in_pieces = parse_long_text_in_pieces(text, true, processors);
+        const auto in_pieces = read_in_pieces(text, "", Source::Memory, true, processors, 1 << 16);
         EXPECT_TRUE(same_results(in_pieces, one_pass))
             << "P = " << processors << "\nin pieces: " << render(in_pieces).substr(0, 300)
             << "\none pass: " << render(one_pass).substr(0, 300);
@@ -364,9 +364,7 @@ struct StreamedCase {
 
 class LongStreamed : public ::testing::TestWithParam<StreamedCase> {};
 
-TEST_P(LongStreamed, MatchesTheWholeRead) {
-    expect_same_streamed(GetParam().text, GetParam().type);
-}
+TEST_P(LongStreamed, MatchesTheWholeRead) { expect_same_in_pieces(GetParam().text, false); }
 
 namespace {
 const std::string TIER_HEAD =
@@ -382,55 +380,32 @@ std::string interval(const std::string& label) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, LongStreamed,
-    ::testing::Values(
-        StreamedCase{"characters_across_cuts",
-                     TIER_HEAD +
-                         interval("\xE3\x80\x80\xF0\x9F\x98\x80"
-                                  "caf\xC3\xA9") +
-                         interval("\xE3\x80\x80\xE3\x80\x80"),
-                     FileType::Long},
-        StreamedCase{"surrogate", TIER_HEAD + interval("a\xED\xA0\x80"), FileType::Long},
-        StreamedCase{"cut_character_at_the_end", TIER_HEAD + interval("a") + "\xF0\x9F\x98",
-                     FileType::Long},
-        StreamedCase{"bad_text_after_a_fault",
-                     "item [1]:\nintervals [1]:\nitem [2]:\nclass = \"Bad\"\n" + interval("\xC3(") +
-                         interval("b"),
-                     FileType::Long},
-        StreamedCase{"auto", TIER_HEAD + interval("a\n\"\"intervals [3]:") + interval("b"),
-                     FileType::Auto},
-        StreamedCase{"no_line_feed_at_the_end",
-                     TIER_HEAD + interval("a") + "intervals [2]:", FileType::Long}),
+    ::testing::Values(StreamedCase{"characters_across_cuts",
+                                   TIER_HEAD +
+                                       interval("\xE3\x80\x80\xF0\x9F\x98\x80"
+                                                "caf\xC3\xA9") +
+                                       interval("\xE3\x80\x80\xE3\x80\x80"),
+                                   FileType::Long},
+                      StreamedCase{"surrogate", TIER_HEAD + interval("a\xED\xA0\x80"),
+                                   FileType::Long},
+                      StreamedCase{"cut_character_at_the_end",
+                                   TIER_HEAD + interval("a") + "\xF0\x9F\x98", FileType::Long},
+                      StreamedCase{"bad_text_after_a_fault",
+                                   "item [1]:\nintervals [1]:\nitem [2]:\nclass = \"Bad\"\n" +
+                                       interval("\xC3(") + interval("b"),
+                                   FileType::Long},
+                      StreamedCase{"no_line_feed_at_the_end",
+                                   TIER_HEAD + interval("a") + "intervals [2]:", FileType::Long}),
     [](const auto& info) { return std::string(info.param.title); });
 
 // A character cut short, wherever the pieces' ends fall around it.
 TEST(LongStreamed, FindsACharacterCutShortAtAnyOffset) {
     // Lines added at the end move the pieces' ends by a fraction of a byte each.
     for (std::size_t shift = 0; shift < 48; ++shift) {
-        expect_same_streamed(TIER_HEAD + interval("\xE3\x80") + interval("a") +
-                             std::string(shift, '\n'));
+        expect_same_in_pieces(
+            TIER_HEAD + interval("\xE3\x80") + interval("a") + std::string(shift, '\n'), false);
         if (HasFatalFailure()) return;
     }
-}
-
-// Files this way does not read are left to the whole read, untouched.
-TEST(LongStreamed, LeavesOtherFilesToTheWholeRead) {
-    const auto declined = [](const std::string& name, const std::string& text, FileType type) {
-        bool handed = false;
-        const RowObserver observe = [&](const Tier&, bool, std::span<const Item>) {
-            handed = true;
-        };
-        const auto streamed =
-            read_streamed(support::temp_file(name, text), false, type, observe, 2, 64, 16);
-        return !streamed.has_value() && !handed;
-    };
-    const std::string long_text = TIER_HEAD + interval("a");
-    EXPECT_TRUE(declined("small.TextGrid", "item []:\n", FileType::Long));
-    EXPECT_TRUE(declined("short.TextGrid", long_text, FileType::Short));
-    EXPECT_TRUE(declined("utf16.TextGrid", "\xFF\xFE" + long_text, FileType::Long));
-    EXPECT_TRUE(
-        declined("mac.TextGrid", "item []:\r" + std::string(100, 'a') + "\r", FileType::Long));
-    EXPECT_TRUE(
-        declined("no_tier_list.TextGrid", "\"ooTextFile\"\n\"TextGrid\"\n0\n9\n", FileType::Auto));
 }
 
 // A FIFO read with its rows handed over is opened once: its writer meets one
@@ -462,11 +437,11 @@ TEST(LongStreamed, LeavesAFifoToTheWholeRead) {
     ASSERT_TRUE(done) << "the read waited for a second writer";
     ASSERT_TRUE(result) << render(result);
     ASSERT_TRUE(rows.put_back(result.value()));
-    EXPECT_TRUE(same_results(result, parse_long_text_one_pass(text, false)));
+    EXPECT_TRUE(same_results(result, parse_long_text(text, false)));
 }
 
 // Real files from many tools, read this way in pieces of a few hundred bytes.
-TEST(LongStreamed, ReadsRealFilesAsTheWholeReadDoes) {
+TEST(LongInPiecesRealFiles, ReadAsTheWholeReadDoes) {
     const std::filesystem::path corpus =
         std::filesystem::path(TEXTGRID_TEST_DATA) / "../../../../shared/realworld/corpus";
     if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no corpus of real files beside";
@@ -474,15 +449,20 @@ TEST(LongStreamed, ReadsRealFilesAsTheWholeReadDoes) {
     for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
         for (const bool strict : {false, true}) {
             const auto whole = read_textgrid(entry.path().string(), strict, "auto");
-            support::HandedRows rows;
-            auto read = read_streamed(entry.path().string(), strict, FileType::Auto,
-                                      rows.observer(), 2, 700, 1);
-            if (!read) continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::string text{std::istreambuf_iterator<char>(in), {}};
+            // The long layout in UTF-8 is what the pieces read.
+            if (text.find("item []") == std::string::npos || text.starts_with("\xFF\xFE") ||
+                text.starts_with("\xFE\xFF") || text.find('\n') == std::string::npos)
+                continue;
             ++streamed;
-            if (*read) {
-                ASSERT_TRUE(rows.put_back(read->value())) << entry.path();
+            support::HandedRows rows;
+            auto read = read_in_pieces(text, entry.path().string(), Source::File, strict, 2, 700,
+                                       rows.observer());
+            if (read) {
+                ASSERT_TRUE(rows.put_back(read.value())) << entry.path();
             }
-            ASSERT_TRUE(same_results(*read, whole)) << entry.path() << " strict = " << strict;
+            ASSERT_TRUE(same_results(read, whole)) << entry.path() << " strict = " << strict;
         }
     }
     EXPECT_GT(streamed, 100u);
