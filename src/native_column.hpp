@@ -69,12 +69,23 @@ public:
 
     // Hands the block over, holding no memory beyond the values (room for
     // one at least, so an empty column still has a block of its own); the
-    // column is empty after. A small block is trimmed; a large one keeps its
-    // size, for its reuse, but not the pages past the values.
+    // column is empty after. A small block is trimmed; a large one gives back
+    // the address space past the size its values need (and the pages past the
+    // values), or, if the values are few, they move to a small block.
     Block take_block() {
         if (!values_) reserve(1);
         const std::size_t rows = std::max<std::size_t>(size_, 1);
+        if (large_bytes_ != 0 && rows * sizeof(T) < textgrid::large_memory::FROM_BYTES) {
+            if (void* small = std::malloc(rows * sizeof(T))) {
+                std::memcpy(small, values_, size_ * sizeof(T));
+                release_column_block(values_, large_bytes_);
+                values_ = static_cast<T*>(small);
+                large_bytes_ = 0;
+                capacity_ = rows;
+            }
+        }
         if (large_bytes_ != 0) {
+            large_bytes_ = textgrid::large_memory::shrink(values_, large_bytes_, rows * sizeof(T));
             textgrid::large_memory::release_tail(values_, large_bytes_, rows * sizeof(T));
         } else if (rows != capacity_) {
             // Should the allocator refuse even this, the block goes untrimmed.

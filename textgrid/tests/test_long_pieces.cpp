@@ -467,3 +467,65 @@ TEST(LongInPiecesRealFiles, ReadAsTheWholeReadDoes) {
     }
     EXPECT_GT(streamed, 100u);
 }
+
+namespace {
+
+// A long-layout text of about `bytes`, in ASCII.
+std::string ascii_text(std::size_t bytes) {
+    std::string text;
+    TextMaker maker(11);
+    while (text.size() < bytes) text += maker.document(false);
+    for (char& c : text) c = static_cast<unsigned char>(c) < 0x80 ? c : '?';
+    return text;
+}
+
+}  // namespace
+
+// A file that shrinks once it is open (truncated by another process) reads as
+// what is there, by every route: one pass, loaded and read in pieces, read in
+// pieces straight from the file.
+struct ShrinkCase {
+    const char* title;
+    std::size_t bytes;
+};
+
+class ShrinkingFile : public ::testing::TestWithParam<ShrinkCase> {};
+
+TEST_P(ShrinkingFile, ReadsWhatIsThere) {
+    const std::string text = ascii_text(GetParam().bytes);
+    for (const std::size_t kept :
+         {std::size_t{0}, std::size_t{1}, text.size() / 3, text.size() / 2 + 7, text.size() - 1}) {
+        const std::string path = support::temp_file("shrinking.TextGrid", text);
+        auto opened = open_for_reading(path);
+        ASSERT_TRUE(opened);
+        ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kept)), 0);
+        support::HandedRows rows;
+        auto read =
+            read_textgrid(std::move(opened).value(), false, FileType::Long, rows.observer());
+        if (read) {
+            ASSERT_TRUE(rows.put_back(read.value()));
+        }
+        EXPECT_TRUE(same_results(read, parse_long_text(text.substr(0, kept), false)))
+            << "kept " << kept << " of " << text.size() << ": " << render(read).substr(0, 300);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ShrinkingFile,
+                         ::testing::Values(ShrinkCase{"small", 64 << 10},
+                                           ShrinkCase{"loaded_in_pieces", 3 << 19},
+                                           ShrinkCase{"pieces_from_the_file", 5 << 20}),
+                         [](const auto& info) { return std::string(info.param.title); });
+
+// A label of megabytes, with header-like lines inside, across many pieces:
+// read as one pass reads it.
+TEST(LongInPiecesLongLabel, ReadsAsOnePass) {
+    std::string label;
+    while (label.size() < (6u << 20)) label += "intervals [7]:\nitem [2]:\nxmin = 3\n";
+    const std::string text = TIER_HEAD + interval("a") + interval(label) + interval("b");
+    const std::string path = support::temp_file("long_label.TextGrid", text);
+    const auto one_pass = parse_long_text(text, true);
+    for (const Source source : {Source::File, Source::Memory}) {
+        EXPECT_TRUE(same_results(read_in_pieces(text, path, source, true, 2, 256 << 10), one_pass));
+    }
+    EXPECT_TRUE(same_results(read_textgrid(path, true, "long"), one_pass));
+}

@@ -55,8 +55,7 @@ public:
 
     // The first logical line starting in [from, limit) that begins a stretch;
     // `in_quotes` and `line` describe the text at `from` (from > 0).
-    std::optional<Cut> find(std::size_t from, std::size_t limit, bool in_quotes,
-                            std::size_t line) {
+    std::optional<Cut> find(std::size_t from, std::size_t limit, bool in_quotes, std::size_t line) {
         std::size_t position = from;
         if (in_quotes || reader_.bytes()[from - 1] != '\n') {
             if (!finish_line(position, in_quotes, line)) return std::nullopt;
@@ -72,8 +71,8 @@ public:
             Line current;
             cursor.next(current);
             // A line that reaches the end of the bytes fetched may go on.
-            const bool whole = !cursor.rest().empty() || at_end_ ||
-                               (bytes.back() == '\n' && !open_quote(current));
+            const bool whole =
+                !cursor.rest().empty() || at_end_ || (bytes.back() == '\n' && !open_quote(current));
             if (!whole) {
                 more();
                 continue;
@@ -173,7 +172,8 @@ void read_and_parse(ReadPiece& piece, PieceReader& reader, std::optional<bool> i
     piece.checked = checker.piece();
     const std::string_view fetched = reader.bytes();
     if (piece.begin > 0 && fetched.size() <= reader.lead()) return;  // the text ended before it
-    piece.in_quotes = in_quotes.value_or(piece.begin > 0 && assumed_in_quotes(fetched, reader.lead()));
+    piece.in_quotes =
+        in_quotes.value_or(piece.begin > 0 && assumed_in_quotes(fetched, reader.lead()));
     keep_edges(piece, reader);
     HeaderSearch search(reader);
     std::optional<Cut> start = Cut{0, 1};
@@ -185,8 +185,10 @@ void read_and_parse(ReadPiece& piece, PieceReader& reader, std::optional<bool> i
     if (piece.read_error != 0) return;
     const std::string_view bytes = reader.bytes();
     if (work.check == PieceChecker::Check::Utf8AndCount && piece.checked.cut < stop)
-        piece.stretch_valid = is_valid_utf8(bytes.substr(piece.checked.cut, stop - piece.checked.cut));
-    if (!piece.checked.valid || !piece.stretch_valid) return;  // no row from bytes that are not text
+        piece.stretch_valid =
+            is_valid_utf8(bytes.substr(piece.checked.cut, stop - piece.checked.cut));
+    if (!piece.checked.valid || !piece.stretch_valid)
+        return;  // no row from bytes that are not text
     piece.stretch = parse_stretch(bytes.substr(start->position, stop - start->position),
                                   start->line, piece.begin == 0, work.strict);
 }
@@ -254,7 +256,8 @@ private:
 
     void check_utf8(const ReadPiece& piece) {
         if (!valid_utf8_ || !checks_utf8()) return;
-        valid_utf8_ = piece.checked.valid && piece.stretch_valid && is_valid_utf8(tail_ + piece.head);
+        valid_utf8_ =
+            piece.checked.valid && piece.stretch_valid && is_valid_utf8(tail_ + piece.head);
         tail_ = piece.tail;
     }
 
@@ -281,9 +284,9 @@ private:
 
 Result<TextGrid> read_long_in_pieces(const PieceSource& source, std::size_t size,
                                      const PiecesRequest& request, const RowObserver& observe) {
-    const PieceWork work{source, request.strict,
-                         request.check_utf8 ? PieceChecker::Check::Utf8AndCount
-                                            : PieceChecker::Check::CountOnly};
+    const PieceWork work{
+        source, request.strict,
+        request.check_utf8 ? PieceChecker::Check::Utf8AndCount : PieceChecker::Check::CountOnly};
     PiecesJoin join(work, request, observe);
     parallel_map_pieces_ordered(
         size,

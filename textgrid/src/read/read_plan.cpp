@@ -52,8 +52,7 @@ Spread spread_of(std::size_t bytes, std::size_t processors, bool observed) {
         return {processors, std::max(PIECES_PER_PROCESSOR, cache_sized)};
     }
     const std::size_t needed = bytes / (processors * LONG_STRETCH_BYTES) + 1;
-    return {processors,
-            std::clamp(needed, LONG_STRETCHES_PER_PROCESSOR, PIECES_PER_PROCESSOR)};
+    return {processors, std::clamp(needed, LONG_STRETCHES_PER_PROCESSOR, PIECES_PER_PROCESSOR)};
 }
 
 }  // namespace

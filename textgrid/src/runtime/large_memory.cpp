@@ -1,7 +1,9 @@
 #include "runtime/large_memory.hpp"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -28,7 +30,18 @@ std::size_t class_of(std::size_t bytes) {
     return c;
 }
 
-constexpr std::size_t PAGE_BYTES = 4096;
+// The system's page size; a guess if it will not say.
+std::size_t page_bytes() {
+    static const std::size_t page = [] {
+        const long size = ::sysconf(_SC_PAGESIZE);
+        return size > 0 ? static_cast<std::size_t>(size) : std::size_t{4096};
+    }();
+    return page;
+}
+
+std::size_t whole_pages(std::size_t bytes) {
+    return (bytes + page_bytes() - 1) / page_bytes() * page_bytes();
+}
 
 // Smaller blocks would hold much more memory in huge pages than they use.
 constexpr std::size_t HUGE_PAGES_FROM_BYTES = std::size_t{8} << 20;
@@ -36,7 +49,7 @@ constexpr std::size_t HUGE_PAGES_FROM_BYTES = std::size_t{8} << 20;
 // Blocks beyond every class are mapped to their size and never kept.
 std::size_t mapped_size(std::size_t bytes) {
     const std::size_t c = class_of(bytes);
-    return c < CLASSES ? class_size(c) : (bytes + PAGE_BYTES - 1) / PAGE_BYTES * PAGE_BYTES;
+    return c < CLASSES ? class_size(c) : whole_pages(bytes);
 }
 
 // Marking a block's pages free costs the system a step for every small page it
@@ -125,8 +138,19 @@ void give_back(void* block, std::size_t bytes) noexcept {
     ::munmap(block, mapped_size(bytes));
 }
 
+std::size_t shrink(void* block, std::size_t bytes, std::size_t used) noexcept {
+    const std::size_t size = mapped_size(bytes);
+    const std::size_t smaller = mapped_size(std::max(used, FROM_BYTES));
+    // Classes are whole pages of any common size; should the system still
+    // decline, the block stays as it was.
+    if (smaller >= size || smaller % page_bytes() != 0 ||
+        ::munmap(static_cast<char*>(block) + smaller, size - smaller) != 0)
+        return bytes;
+    return smaller;
+}
+
 void release_tail(void* block, std::size_t bytes, std::size_t used) noexcept {
-    const std::size_t from = (used + PAGE_BYTES - 1) / PAGE_BYTES * PAGE_BYTES;
+    const std::size_t from = whole_pages(used);
     const std::size_t size = mapped_size(bytes);
     // Advice only: if the system declines, the pages simply stay.
     if (from < size) ::madvise(static_cast<char*>(block) + from, size - from, MADV_DONTNEED);

@@ -46,6 +46,10 @@ inline constexpr std::size_t KEPT_UP_TO_BYTES = std::size_t{256} << 20;
 void* take(std::size_t bytes);
 // Gives back a block that take(bytes) returned, with the same `bytes`.
 void give_back(void* block, std::size_t bytes) noexcept;
+// Gives the address space of such a block past what its first `used` bytes
+// need back to the system (to the smallest size take() hands out that holds
+// them): the size to give it back with from then on.
+std::size_t shrink(void* block, std::size_t bytes, std::size_t used) noexcept;
 // Hands the whole pages of such a block past its first `used` bytes back to
 // the system, so a block kept by its user holds no memory it does not use;
 // they read as zeros if touched again.
