@@ -148,8 +148,9 @@ double measure_file(const std::string& path, bool long_layout) {
     });
     report("load_text only", megabytes, load);
     report("parse only (text in memory)", megabytes, median_timing(RUNS, [&] {
-               auto grid = long_layout ? textgrid::parse_long_text(text.value().view(), false)
-                                       : textgrid::parse_short_text(text.value().view(), false);
+               auto grid = textgrid::read_loaded_text(
+                   text.value(), false,
+                   long_layout ? textgrid::FileType::Long : textgrid::FileType::Short);
                if (!grid) std::abort();
            }));
     if (long_layout) {

@@ -36,9 +36,6 @@ public:
         return value_;
     }
 
-    // The value if it has been created, else nothing (T{}).
-    T peek() const noexcept { return ready_.load(std::memory_order_acquire) ? value_ : T{}; }
-
 private:
     std::atomic<bool> ready_{false};
     std::mutex mutex_;

@@ -8,6 +8,7 @@
 //   (build as in fuzz_parse_long.cpp)
 //   build/fuzz/textgrid/fuzz/fuzz_read_auto -dict=textgrid/fuzz/textgrid.dict \
 //         -max_total_time=300 /tmp/corpus-auto textgrid/fuzz/corpus/load
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,9 +18,10 @@
 #include "fuzz_support.hpp"
 #include "read/lib.hpp"
 #include "read/loading.hpp"
-#include "read/long_stream.hpp"
+#include "read/long_pieces.hpp"
 #include "read/parser_long.hpp"
 #include "read/parser_short.hpp"
+#include "read/read_plan.hpp"
 
 namespace {
 
@@ -81,14 +83,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     support::HandedRows rows;
     auto opened = textgrid::open_for_reading(raw.path);
     if (!opened) fuzz::fail("cannot open the temporary file", raw.path);
-    auto streamed = textgrid::detail::read_long_streamed(
-        opened.value(), strict, textgrid::FileType::Auto, rows.observer(), 2 + (data[0] >> 7),
-        1 + (data[0] >> 2 & 31), 1);
-    if (streamed && *streamed && !rows.put_back(streamed->value()))
-        fuzz::fail("streamed rows do not fit the document's tiers");
-    if (streamed && !support::same_results(read, *streamed)) {
-        fuzz::fail("streamed read differs from the whole read:",
-                   support::render(*streamed) + " vs " + support::render(read));
+    // A long-layout file read a piece at a time straight from the file.
+    const bool long_in_pieces = textgrid::long_layout_by_its_head(bytes, textgrid::FileType::Auto);
+    if (long_in_pieces) {
+        const std::size_t processors = 2 + (data[0] >> 7);
+        const std::size_t per_processor =
+            std::max<std::size_t>(1, bytes.size() / (processors * (1 + (data[0] >> 2 & 31))));
+        auto streamed = textgrid::read_long_in_pieces(
+            textgrid::PieceSource(opened.value().file), bytes.size(),
+            {strict, true, {processors, per_processor}, false}, rows.observer());
+        if (streamed && !rows.put_back(streamed.value()))
+            fuzz::fail("streamed rows do not fit the document's tiers");
+        if (!support::same_results(read, streamed)) {
+            fuzz::fail("streamed read differs from the whole read:",
+                       support::render(streamed) + " vs " + support::render(read));
+        }
     }
     const auto loaded = textgrid::load_text(raw.path);
     if (!loaded) {
@@ -97,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::string_view text = loaded.value().view();
-    const auto expected = names_long_layout(text) ? textgrid::parse_long_text_one_pass(text, strict)
+    const auto expected = names_long_layout(text) ? textgrid::parse_long_text(text, strict)
                                                   : textgrid::parse_short_text(text, strict);
     if (!support::same_results(read, expected)) {
         fuzz::fail("auto read differs from its layout's parser:",

@@ -7,6 +7,7 @@
 //   build/fuzz/textgrid/fuzz/fuzz_roundtrip -max_total_time=300 /tmp/corpus-roundtrip
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 
 #include "fuzz_support.hpp"
 #include "read/lib.hpp"
+#include "read/long_pieces.hpp"
 #include "read/parser_long.hpp"
 #include "read/parser_short.hpp"
 #include "write/writer.hpp"
@@ -92,10 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const textgrid::Result<textgrid::TextGrid> original(grid);
 
     const std::string long_text = textgrid::render_long(grid, processors);
-    const auto long_back = textgrid::parse_long_text_one_pass(long_text, false);
+    const auto long_back = textgrid::parse_long_text(long_text, false);
     if (!support::same_results(original, long_back))
         fuzz::fail("long round trip:", support::render(long_back));
-    const auto long_pieces = textgrid::parse_long_text_in_pieces(long_text, false, processors);
+    const auto long_pieces = textgrid::read_long_in_pieces(
+        textgrid::PieceSource(long_text), long_text.size(),
+        {false, false, {std::max<std::size_t>(processors, 2), 8}, false}, {});
     if (!support::same_results(original, long_pieces)) fuzz::fail("long round trip in pieces");
 
     const std::string short_text = textgrid::render_short(grid, processors);

@@ -86,6 +86,35 @@ const std::string& spread_path() {
 
 const std::string missing_path = "/nonexistent/velmar/batch.TextGrid";
 
+// Each batch's entries in input order, converted as the module converts them.
+template <class Convert>
+auto read_all(const std::vector<std::string>& files, bool strict, std::string_view file_type,
+              std::size_t processors, Convert convert) {
+    std::vector<decltype(convert(TextGrid{}))> entries;
+    read_textgrids(
+        files, strict, file_type,
+        [&](std::size_t i, TextGrid&& grid) {
+            EXPECT_EQ(i, entries.size());
+            entries.push_back(convert(std::move(grid)));
+        },
+        processors);
+    return entries;
+}
+
+std::vector<TextGridData> textgrids_to_data(const std::vector<std::string>& files, bool strict,
+                                            std::string_view file_type,
+                                            std::size_t processors = logical_processors()) {
+    return read_all(files, strict, file_type, processors,
+                    [](TextGrid&& grid) { return textgrid_to_data(std::move(grid)); });
+}
+
+std::vector<TextGridVectors> textgrids_to_vectors(const std::vector<std::string>& files,
+                                                  bool strict, std::string_view file_type,
+                                                  std::size_t processors = logical_processors()) {
+    return read_all(files, strict, file_type, processors,
+                    [](TextGrid&& grid) { return textgrid_to_vectors(std::move(grid)); });
+}
+
 void expect_same(const TextGridData& a, const TextGridData& b) { support::expect_same_data(a, b); }
 
 void expect_same(const TextGridVectors& a, const TextGridVectors& b) {

@@ -142,12 +142,14 @@ std::size_t rows_of(const Document& document) {
     for (const auto& tier : document.tiers) rows += tier.items.size();
     return rows;
 }
-std::size_t rows_of(const TextGridVectors& vectors) { return vectors.tmins.size(); }
 
-// A batch's file as a worker left it: its entry, or nothing for a large file
+// A batch's file as a worker left it: its entry, or a large file opened and
 // left to the caller, whose reading spreads over the whole pool.
 template <class Entry>
-using WorkerEntry = std::optional<Entry>;
+struct WorkerEntry {
+    std::optional<Entry> entry;
+    std::optional<OpenedFile> left;
+};
 
 // The per-file job of both batches: read, convert, drop the document at once.
 // An unreadable file gives Entry{}; its error text is of no use to anyone.
@@ -166,17 +168,17 @@ void read_each(const std::vector<std::string>& files, bool strict, std::string_v
     // pass, it would keep one core busy while the other ran out of files.
     const auto on_worker = [&](std::size_t i) -> WorkerEntry<Entry> {
         auto opened = open_for_reading(files[i]);
-        if (!opened) return Entry{};
+        if (!opened) return {Entry{}, std::nullopt};
         const struct stat& info = opened.value().info;
         if (S_ISREG(info.st_mode) && read_by_batch_caller(static_cast<std::uint64_t>(info.st_size)))
-            return std::nullopt;
-        return converted(read_textgrid(std::move(opened).value(), strict, type));
+            return {std::nullopt, std::move(opened).value()};
+        return {converted(read_textgrid(std::move(opened).value(), strict, type)), std::nullopt};
     };
     // The documents are freed where they were read, not on the caller.
     FreedByMakers<std::vector<WorkerEntry<Entry>>> freed;
     const auto rows = [](const MadeOnThread<std::vector<WorkerEntry<Entry>>>& piece) {
         std::size_t sum = 0;
-        for (const auto& entry : piece.value) sum += entry ? rows_of(*entry) : 0;
+        for (const auto& made : piece.value) sum += made.entry ? rows_of(*made.entry) : 0;
         return sum;
     };
     parallel_map_pieces_ordered_weighed(
@@ -193,27 +195,17 @@ void read_each(const std::vector<std::string>& files, bool strict, std::string_v
             for (std::size_t j = 0; j < piece.value.size(); ++j) {
                 // Read into its place, not a temporary: the piece, and so the
                 // document, still goes back to its maker to be freed.
-                auto& entry = piece.value[j];
-                if (!entry) entry = converted(read_textgrid(files[begin + j], strict, file_type));
-                observe(begin + j, std::move(*entry));
+                auto& made = piece.value[j];
+                if (!made.entry)
+                    made.entry = converted(read_textgrid(std::move(*made.left), strict, type));
+                observe(begin + j, std::move(*made.entry));
             }
             freed.give_back(std::move(piece));
         },
         processors, BATCH_PIECES_PER_PROCESSOR);
 }
 
-// Every entry of a batch run by `read` (given an observer), kept in order.
-template <class Entry, class Read>
-std::vector<Entry> collect(std::size_t n, Read read) {
-    std::vector<Entry> entries;
-    entries.reserve(n);
-    read([&entries](std::size_t, Entry&& entry) { entries.push_back(std::move(entry)); });
-    return entries;
-}
-
-TextGridData to_data_entry(TextGrid&& grid) { return textgrid_to_data(std::move(grid)); }
 TextGrid as_read(TextGrid&& grid) { return std::move(grid); }
-TextGridVectors to_vectors_entry(TextGrid&& grid) { return textgrid_to_vectors(std::move(grid)); }
 
 }  // namespace
 
@@ -257,36 +249,9 @@ Result<TextGrid> vectors_to_textgrid(std::vector<double> tmins, std::vector<doub
     return TextGrid::from_tiers(std::move(tiers), tmin, tmax);
 }
 
-void textgrids_to_data(const std::vector<std::string>& files, bool strict,
-                       std::string_view file_type, const DataObserver& observe,
-                       std::size_t processors) {
-    read_each<TextGridData>(files, strict, file_type, processors, to_data_entry, observe);
-}
-
 void read_textgrids(const std::vector<std::string>& files, bool strict, std::string_view file_type,
                     const DocumentObserver& observe, std::size_t processors) {
     read_each<TextGrid>(files, strict, file_type, processors, as_read, observe);
-}
-
-void textgrids_to_vectors(const std::vector<std::string>& files, bool strict,
-                          std::string_view file_type, const VectorsObserver& observe,
-                          std::size_t processors) {
-    read_each<TextGridVectors>(files, strict, file_type, processors, to_vectors_entry, observe);
-}
-
-std::vector<TextGridData> textgrids_to_data(const std::vector<std::string>& files, bool strict,
-                                            std::string_view file_type, std::size_t processors) {
-    return collect<TextGridData>(files.size(), [&](const DataObserver& observe) {
-        textgrids_to_data(files, strict, file_type, observe, processors);
-    });
-}
-
-std::vector<TextGridVectors> textgrids_to_vectors(const std::vector<std::string>& files,
-                                                  bool strict, std::string_view file_type,
-                                                  std::size_t processors) {
-    return collect<TextGridVectors>(files.size(), [&](const VectorsObserver& observe) {
-        textgrids_to_vectors(files, strict, file_type, observe, processors);
-    });
 }
 
 }  // namespace textgrid

@@ -53,33 +53,15 @@ Result<TextGrid> vectors_to_textgrid(std::vector<double> tmins, std::vector<doub
                                      std::vector<std::uint8_t> is_intervals,
                                      std::optional<double> tmin, std::optional<double> tmax);
 
-// Many files, one entry per path in input order. A file whose reading returns a
-// TextGridError gives the empty entry (bounds 0 and no tiers; no rows); only an
-// InternalFailure (an unknown file_type, say) fails the whole batch. Fewer than
-// 10 x P files are read on the calling thread, more on the worker pool.
-std::vector<TextGridData> textgrids_to_data(const std::vector<std::string>& files, bool strict,
-                                            std::string_view file_type,
-                                            std::size_t processors = logical_processors());
-std::vector<TextGridVectors> textgrids_to_vectors(const std::vector<std::string>& files,
-                                                  bool strict, std::string_view file_type,
-                                                  std::size_t processors = logical_processors());
-
-// The same batches, each entry handed to observe(i, entry) on the calling
+// Many files, each document handed to observe(i, document) on the calling
 // thread, in input order, as soon as it is ready, while the pool goes on with
-// later files: the caller's work on the entries overlaps the reading, and the
-// entries need not all be alive at once. An exception from observe fails the
-// batch once the files being read are done.
-using DataObserver = std::function<void(std::size_t, TextGridData&&)>;
-using VectorsObserver = std::function<void(std::size_t, TextGridVectors&&)>;
+// later files: the caller's work on the documents overlaps the reading, and
+// they need not all be alive at once. A file whose reading returns a
+// TextGridError gives the empty document (bounds 0 and no tiers); only an
+// InternalFailure (an unknown file_type, say) fails the whole batch. An
+// exception from observe fails the batch once the files being read are done.
 using DocumentObserver = std::function<void(std::size_t, TextGrid&&)>;
-// The documents themselves, for a caller that converts them on its own.
 void read_textgrids(const std::vector<std::string>& files, bool strict, std::string_view file_type,
                     const DocumentObserver& observe, std::size_t processors = logical_processors());
-void textgrids_to_data(const std::vector<std::string>& files, bool strict,
-                       std::string_view file_type, const DataObserver& observe,
-                       std::size_t processors = logical_processors());
-void textgrids_to_vectors(const std::vector<std::string>& files, bool strict,
-                          std::string_view file_type, const VectorsObserver& observe,
-                          std::size_t processors = logical_processors());
 
 }  // namespace textgrid

@@ -11,10 +11,9 @@
 
 namespace textgrid {
 
-namespace {
-
-Result<TextGrid> parse_loaded(const LoadedText& text, bool strict, const ReadRequest& request,
-                              const RowObserver& observe, AfterReading after) {
+Result<TextGrid> read_loaded_text(const LoadedText& text, bool strict, FileType type,
+                                  const RowObserver& observe, AfterReading after) {
+    const ReadRequest request{type, bool(observe)};
     const std::string_view content = text.view();
     const bool long_layout = request.type == FileType::Long ||
                              (request.type == FileType::Auto && has_tier_list_header(content));
@@ -35,8 +34,6 @@ Result<TextGrid> parse_loaded(const LoadedText& text, bool strict, const ReadReq
     if (grid && observe) hand_over_rows(grid.value(), observe);
     return grid;
 }
-
-}  // namespace
 
 FileType file_type_named(std::string_view file_type) {
     if (file_type == "long") return FileType::Long;
@@ -70,7 +67,7 @@ Result<TextGrid> read_textgrid(OpenedFile opened, bool strict, FileType type,
     }
     auto text = load_text(std::move(opened), plan);
     if (!text) return std::move(text).error();
-    return parse_loaded(text.value(), strict, request, observe, after);
+    return read_loaded_text(text.value(), strict, type, observe, after);
 }
 
 }  // namespace textgrid

@@ -15,10 +15,9 @@ FileType file_type_named(std::string_view file_type);
 // file_type as above; an unknown one fails before the file is touched.
 // observe, if given, is handed every row of the document on the calling thread,
 // some of them perhaps while the rest is still being read; the document
-// returned then holds its tiers without items. A large long-layout file is
-// then read straight from the file a piece at a time (long_stream.hpp); with
-// ReleaseText, the text of any other large file goes back to the system as it
-// is read: less memory at once, for the price of fresh pages at every read.
+// returned then holds its tiers without items. How the file is read is the
+// plan's (read_plan.hpp); with ReleaseText, the pages of a large text in a
+// block of the library's own go back to the system as it is read.
 // observe_size, if given, is told a regular file's size before any row.
 Result<TextGrid> read_textgrid(std::string_view path, bool strict, std::string_view file_type,
                                const RowObserver& observe = {},
@@ -30,5 +29,10 @@ Result<TextGrid> read_textgrid(OpenedFile opened, bool strict, FileType type,
                                const RowObserver& observe = {},
                                AfterReading after = AfterReading::KeepText,
                                const SizeObserver& observe_size = {});
+
+// The same for a text loaded already (load_text), of a type named already.
+Result<TextGrid> read_loaded_text(const LoadedText& text, bool strict, FileType type,
+                                  const RowObserver& observe = {},
+                                  AfterReading after = AfterReading::KeepText);
 
 }  // namespace textgrid

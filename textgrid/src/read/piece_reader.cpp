@@ -66,6 +66,8 @@ ssize_t PieceReader::fetch(std::size_t want) {
 }
 
 bool PieceReader::fetch_piece(PieceChecker& checker) {
+    // Room for the piece and a little past it at once, not grown as it arrives.
+    if (source_.is_file()) PieceBuffer::of_this_thread().make_room(end_ - first_ + ROOM_STEP);
     for (;;) {
         const std::size_t at = first_ + fetched_;
         if (!last_ && at >= end_) break;

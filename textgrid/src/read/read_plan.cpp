@@ -72,7 +72,11 @@ FilePlan plan_file_read(const OpenedFile& opened, const ReadRequest& request) {
     std::string head(std::min(bytes, HEAD_BYTES), '\0');
     const ssize_t got = opened.file.read_some_at(head.data(), head.size(), 0);
     head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    if (request.type != FileType::Short && long_layout_by_its_head(head, request.type)) {
+    // Rows kept in a document are read from the whole text loaded at once: a
+    // piece of each thread's long stretch would not stay in its cache anyway,
+    // and the text's block is kept for the next reading.
+    if (request.observed && request.type != FileType::Short &&
+        long_layout_by_its_head(head, request.type)) {
         plan.long_in_pieces = true;
         plan.spread = spread_of(bytes, processors, request.observed);
         return plan;
