@@ -5,7 +5,8 @@ Builds the module and the native benchmarks for the interpreter running this
 script (Release, into build/bench-<python tag>, e.g. build/bench-314) unless
 --no-build, then, on files generated in a temporary directory, runs the large
 file's read and write against orjson and the peers (peers.py), textgrid2vectors
-(vectors.py), the extra memory of one read (memory.py), the 2,000-file batch
+(vectors.py), the extra memory of one read (memory.py), a label of megabytes
+(long_label.py), the 2,000-file batch
 (batch.py) and the native read throughput (read_bench), and ends with all goal
 lines together under the interpreter, machine and date.
 
@@ -110,6 +111,7 @@ def main():
     sys.path.insert(0, str(BENCH))
 
     import batch
+    import long_label
     import memory
     import peers
     import vectors
@@ -124,6 +126,7 @@ def main():
         goals += peers.run_case("large", *large, args.runs, figure)
         goals.append(vectors.run(*large, args.runs, 10, figure))
         goals.append(memory.run(*large[:2], *small[:2]))
+        goals.append(long_label.run(args.runs))
         corpus = workdir / "corpus"
         corpus.mkdir()
         goals += batch.run(batch.write_corpus(corpus, args.files), args.runs, figure,

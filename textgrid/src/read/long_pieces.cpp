@@ -58,7 +58,7 @@ public:
     std::optional<Cut> find(std::size_t from, std::size_t limit, bool in_quotes, std::size_t line) {
         std::size_t position = from;
         if (in_quotes || reader_.bytes()[from - 1] != '\n') {
-            if (!finish_line(position, in_quotes, line)) return std::nullopt;
+            if (!finish_line(position, limit, in_quotes, line)) return std::nullopt;
         }
         for (;;) {
             const std::string_view bytes = reader_.bytes();
@@ -85,8 +85,9 @@ public:
 
 private:
     // Past the logical line under way (line feeds inside quotes belong to
-    // it); false if the text ends first.
-    bool finish_line(std::size_t& position, bool in_quotes, std::size_t& line) {
+    // it); false if the text ends first, or the limit comes first: then no
+    // line starts before it.
+    bool finish_line(std::size_t& position, std::size_t limit, bool in_quotes, std::size_t& line) {
         for (;;) {
             const std::string_view bytes = reader_.bytes();
             const char* p = bytes.data() + position;
@@ -106,7 +107,7 @@ private:
                 return true;
             }
             position = bytes.size();
-            if (!more()) return false;
+            if (position >= limit || !more()) return false;
         }
     }
 
