@@ -2,6 +2,7 @@
 Arrow table, taken by pyarrow, Polars and DuckDB through the Arrow PyCapsule
 interface."""
 
+import ctypes
 import gc
 
 import numpy as np
@@ -150,3 +151,80 @@ def test_capsules_are_released_taken_or_not(corpus):
         gc.collect()
         growth.append(resident_bytes() - start)
     assert min(growth) < 8 * 1024 * 1024, growth
+
+
+class ArrowSchema(ctypes.Structure):
+    pass
+
+
+class ArrowArray(ctypes.Structure):
+    pass
+
+
+class ArrowArrayStream(ctypes.Structure):
+    pass
+
+
+ArrowSchema._fields_ = [
+    ("format", ctypes.c_char_p), ("name", ctypes.c_char_p), ("metadata", ctypes.c_char_p),
+    ("flags", ctypes.c_int64), ("n_children", ctypes.c_int64),
+    ("children", ctypes.POINTER(ctypes.POINTER(ArrowSchema))),
+    ("dictionary", ctypes.POINTER(ArrowSchema)),
+    ("release", ctypes.CFUNCTYPE(None, ctypes.POINTER(ArrowSchema))),
+    ("private_data", ctypes.c_void_p)]
+ArrowArray._fields_ = [
+    ("length", ctypes.c_int64), ("null_count", ctypes.c_int64), ("offset", ctypes.c_int64),
+    ("n_buffers", ctypes.c_int64), ("n_children", ctypes.c_int64),
+    ("buffers", ctypes.POINTER(ctypes.c_void_p)),
+    ("children", ctypes.POINTER(ctypes.POINTER(ArrowArray))),
+    ("dictionary", ctypes.POINTER(ArrowArray)),
+    ("release", ctypes.CFUNCTYPE(None, ctypes.POINTER(ArrowArray))),
+    ("private_data", ctypes.c_void_p)]
+ArrowArrayStream._fields_ = [
+    ("get_schema", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(ArrowArrayStream),
+                                    ctypes.POINTER(ArrowSchema))),
+    ("get_next", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(ArrowArrayStream),
+                                  ctypes.POINTER(ArrowArray))),
+    ("get_last_error", ctypes.CFUNCTYPE(ctypes.c_char_p, ctypes.POINTER(ArrowArrayStream))),
+    ("release", ctypes.CFUNCTYPE(None, ctypes.POINTER(ArrowArrayStream))),
+    ("private_data", ctypes.c_void_p)]
+
+
+def capsule_struct(capsule, name, struct):
+    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+    get_pointer.restype, get_pointer.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+    return ctypes.cast(get_pointer(capsule, name), ctypes.POINTER(struct))
+
+
+def test_the_stream_as_a_c_consumer_walks_it(corpus):
+    """Schema, one batch, then the end, again and again; a child moved out of
+    the batch outlives the batch, the result and the stream."""
+    result = velmar.textgrids2arrow(corpus, True, "auto")
+    rows = len(result)
+    capsule = result.__arrow_c_stream__()
+    stream = capsule_struct(capsule, b"arrow_array_stream", ArrowArrayStream)
+    schema = ArrowSchema()
+    assert stream.contents.get_schema(stream, ctypes.byref(schema)) == 0
+    children = [schema.children[i].contents for i in range(schema.n_children)]
+    assert [(c.name.decode(), c.format, c.flags) for c in children] == [
+        ("file", b"i", 0), ("tier", b"i", 0), ("is_interval", b"b", 0), ("tmin", b"g", 0),
+        ("tmax", b"g", 0), ("label", b"u", 0)]
+    assert (schema.format, children[1].dictionary.contents.format) == (b"+s", b"u")
+    schema.release(ctypes.byref(schema))
+    assert not schema.release
+    batch = ArrowArray()
+    assert stream.contents.get_next(stream, ctypes.byref(batch)) == 0
+    assert (batch.length, batch.n_children, batch.null_count) == (rows, 6, 0)
+    tmaxs = ArrowArray.from_buffer_copy(batch.children[4].contents)  # moved out
+    batch.children[4].contents.release = type(tmaxs.release)()
+    batch.release(ctypes.byref(batch))
+    for _ in range(2):
+        end = ArrowArray()
+        assert stream.contents.get_next(stream, ctypes.byref(end)) == 0 and not end.release
+    del capsule, stream, result
+    gc.collect()
+    values = np.ctypeslib.as_array(ctypes.cast(tmaxs.buffers[1], ctypes.POINTER(ctypes.c_double)),
+                                   (rows,))
+    expected = velmar.textgrids2vectors(corpus, True, "auto")[1]
+    assert values.tobytes() == expected.tobytes()
+    tmaxs.release(ctypes.byref(tmaxs))
