@@ -4,13 +4,16 @@
 Generates a corpus (default 2,000 files of 43 to 340 items, long layout as
 Praat writes it) in a temporary directory and times, on the same files:
 
-  velmar.textgrids2data and velmar.textgrids2vectors over the whole list;
+  velmar.textgrids2data, velmar.textgrids2vectors and velmar.textgrids2arrow
+  over the whole list;
   a Python loop of velmar.textgrid2data and of velmar.textgrid2vectors;
   a Python loop of each peer's reader (praatio, textgrid, tgt), if installed.
 
 Given read_bench (--read-bench, as goals.py does), it also prints the least
 work of the batch: the objects alone, plus one thread's loading and the
-yardstick parse of the same files, spread over every core.
+yardstick parse of the same files, spread over every core; and the floor of
+the Arrow read, which makes no objects: the loading and the library's parse
+spread over every core.
 
 Each figure is the median of --runs runs taken in turns (praatio and textgrid
 stop early once their runs take long); the ratio is time / textgrids2data's
@@ -85,6 +88,21 @@ def print_least_work(times, costs, goal):
           f"{peer[0] / goal * 1e3:.1f} ms")
 
 
+def print_arrow_floor(times, costs, goal):
+    """The Arrow read against its floor, the loading and the library's parse of
+    the files spread over every core, and against the time the goal against
+    tgt leaves it."""
+    arrow, peer = times.get("velmar textgrids2arrow"), times.get("loop of tgt")
+    if costs is None or not isinstance(arrow, tuple):
+        return
+    cores = len(os.sched_getaffinity(0))
+    floor = (costs["load"] + costs["parse"]) / cores
+    left = f"; the goal against tgt leaves {peer[0] / goal * 1e3:.1f} ms" if isinstance(
+        peer, tuple) else ""
+    print(f"  textgrids2arrow: {arrow[0] * 1e3:.1f} ms ({arrow[1] * 1e3:.1f} ms of processor "
+          f"time); its floor, loading and parse on {cores} cores: {floor * 1e3:.1f} ms{left}")
+
+
 def run(paths, runs, figure=0, read_bench=None):
     """Prints the figures; returns the goal lines."""
     size_mb = sum(os.path.getsize(p) for p in paths) / 1e6
@@ -94,6 +112,7 @@ def run(paths, runs, figure=0, read_bench=None):
     reads = {
         "velmar textgrids2data": lambda: velmar.textgrids2data(paths, True, "auto"),
         "velmar textgrids2vectors": lambda: velmar.textgrids2vectors(paths, True, "auto"),
+        "velmar textgrids2arrow": lambda: velmar.textgrids2arrow(paths, True, "auto"),
         "loop of textgrid2data": loop(lambda p: velmar.textgrid2data(p, True, "auto"), paths),
         "loop of textgrid2vectors": loop(lambda p: velmar.textgrid2vectors(p, True, "auto"),
                                          paths),
@@ -110,12 +129,18 @@ def run(paths, runs, figure=0, read_bench=None):
         print(f"  textgrids2vectors vs its loop: {vectors:.2f}x")
     print_objects_only(times, "textgrids2data objects only", "velmar textgrids2data",
                        "loop of tgt", 50, figure)
-    print_least_work(times, corpus_costs(read_bench, paths), 50)
+    costs = corpus_costs(read_bench, paths)
+    print_least_work(times, costs, 50)
+    print_arrow_floor(times, costs, 80)
     return [
         goal_line("textgrids2data vs a loop of textgrid2data",
                   ratio(times, "loop of textgrid2data", "velmar textgrids2data", figure), 1.9),
         goal_line("textgrids2data vs a loop of tgt",
                   ratio(times, "loop of tgt", "velmar textgrids2data", figure), 50),
+        goal_line("textgrids2arrow vs textgrids2data",
+                  ratio(times, "velmar textgrids2data", "velmar textgrids2arrow", figure), 2),
+        goal_line("textgrids2arrow vs a loop of tgt",
+                  ratio(times, "loop of tgt", "velmar textgrids2arrow", figure), 80),
     ]
 
 

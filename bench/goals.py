@@ -6,9 +6,10 @@ script (Release, into build/bench-<python tag>, e.g. build/bench-314) unless
 --no-build, then, on files generated in a temporary directory, runs the large
 file's read and write against orjson and the peers (peers.py), textgrid2vectors
 (vectors.py), the extra memory of one read (memory.py), a label of megabytes
-(long_label.py), the 2,000-file batch
-(batch.py) and the native read throughput (read_bench), and ends with all goal
-lines together under the interpreter, machine and date.
+(long_label.py), the 2,000-file batch (batch.py, with textgrids2arrow) and its
+time to a pandas DataFrame (frames.py), and the native read throughput
+(read_bench), and ends with all goal lines together under the interpreter,
+machine and date.
 
     python3 bench/goals.py [--items 150000] [--files 2000] [--runs 5] [--read-mb 56]
                            [--no-build] [--build-dir DIR] [--cpu]
@@ -31,7 +32,7 @@ from pathlib import Path
 
 BENCH = Path(__file__).resolve().parent
 ROOT = BENCH.parent
-PEER_DISTRIBUTIONS = ("orjson", "praatio", "TextGrid", "tgt", "numpy")
+PEER_DISTRIBUTIONS = ("orjson", "praatio", "TextGrid", "tgt", "numpy", "pyarrow", "pandas")
 
 
 def build(build_dir):
@@ -111,6 +112,7 @@ def main():
     sys.path.insert(0, str(BENCH))
 
     import batch
+    import frames
     import long_label
     import memory
     import peers
@@ -129,8 +131,9 @@ def main():
         goals.append(long_label.run(args.runs))
         corpus = workdir / "corpus"
         corpus.mkdir()
-        goals += batch.run(batch.write_corpus(corpus, args.files), args.runs, figure,
-                           args.build_dir / "bench" / "read_bench")
+        paths = batch.write_corpus(corpus, args.files)
+        goals += batch.run(paths, args.runs, figure, args.build_dir / "bench" / "read_bench")
+        frames.run(paths, args.runs, figure)
     goals += native_goals(args.build_dir / "bench" / "read_bench", args.read_mb)
 
     met = sum(line.endswith(")  met") for line in goals)

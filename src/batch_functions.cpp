@@ -5,37 +5,15 @@
 #include <string_view>
 #include <vector>
 
-#include "arguments.hpp"
-#include "binding.hpp"
+#include "batch_arguments.hpp"
 #include "convert/converter.hpp"
 #include "data_result.hpp"
+#include "failure.hpp"
 #include "functions.hpp"
 #include "results.hpp"
 #include "vector_result.hpp"
 
 namespace velmar {
-
-namespace {
-
-struct BatchArguments {
-    std::vector<std::string> files;
-    bool strict = false;
-    std::string_view file_type;
-};
-
-BatchArguments convert_batch_arguments(const char* function, PyObject* const* args,
-                                       Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr std::array<const char*, 3> PARAMETERS{"files", "strict", "file_type"};
-    const auto [files_object, strict_object, file_type_object] =
-        bind_arguments(function, PARAMETERS, args, nargs, kwnames);
-    BatchArguments arguments;
-    arguments.files = convert_argument("files", files_object, extract_texts);
-    arguments.strict = convert_argument("strict", strict_object, extract_bool);
-    arguments.file_type = convert_argument("file_type", file_type_object, extract_text_view);
-    return arguments;
-}
-
-}  // namespace
 
 PyObject* textgrids2data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_guarded([&] {

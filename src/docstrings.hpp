@@ -163,4 +163,64 @@ inline constexpr const char VECTORS2TEXTGRID[] =
     "All vectors must have the same length. Items with the same tier name are grouped\n"
     "into the same tier of the output file.";
 
+inline constexpr const char TEXTGRIDS2ARROW[] =
+    "textgrids2arrow(files, strict, file_type)\n--\n\n"
+    "Converts multiple TextGrid files to one Arrow table.\n"
+    "\n"
+    "Reads the files in parallel, as `textgrids2vectors` does, into one table built\n"
+    "natively, without a Python object per row or label, that pandas, Polars, DuckDB\n"
+    "and pyarrow take through the Arrow PyCapsule interface without copying.\n"
+    "\n"
+    "# Arguments\n"
+    "* `files` - The list of paths of the TextGrid files.\n"
+    "* `strict` - True for strict parsing rules, False for more lenient parsing.\n"
+    "* `file_type` - \"long\", \"short\" or \"auto\" (detects the format).\n"
+    "\n"
+    "# Returns\n"
+    "A `TextGridTable` of one row per interval or point, in input order, with the\n"
+    "columns file (the path, dictionary-encoded over `files`, so a row's index is its\n"
+    "file's position), tier (dictionary-encoded tier names), is_interval (bool), tmin\n"
+    "and tmax (float64) and label (UTF-8 strings). `len()` gives the row count.\n"
+    "\n"
+    "# Errors\n"
+    "A file that cannot be read or parsed contributes no rows; no exception is raised\n"
+    "for it.";
+
+inline constexpr const char TEXTGRID2ARROW[] =
+    "textgrid2arrow(file, strict, file_type)\n--\n\n"
+    "Converts a single TextGrid file to an Arrow table.\n"
+    "\n"
+    "Reads a TextGrid file into the table `textgrids2arrow` gives for a list of one\n"
+    "file.\n"
+    "\n"
+    "# Arguments\n"
+    "* `file` - Path of the TextGrid file.\n"
+    "* `strict` - True for strict parsing rules, False for more lenient parsing.\n"
+    "* `file_type` - \"long\", \"short\" or \"auto\" (detects the format).\n"
+    "\n"
+    "# Returns\n"
+    "A `TextGridTable` with the columns file, tier, is_interval, tmin, tmax and label.\n"
+    "\n"
+    "# Errors\n"
+    "Raises `IOError` when the file cannot be read or parsed.";
+
+inline constexpr const char TEXTGRID_TABLE[] =
+    "TextGrid rows as an Arrow table: file, tier, is_interval, tmin, tmax, label.\n"
+    "\n"
+    "Made by `textgrids2arrow` and `textgrid2arrow`. Hand it to `pyarrow.table`,\n"
+    "`polars.DataFrame`, `duckdb.sql` (by its variable's name) or any other consumer of\n"
+    "the Arrow PyCapsule interface; each takes the columns without copying them, and\n"
+    "the memory is freed once the last of them lets go. It may be taken any number\n"
+    "of times.";
+
+inline constexpr const char ARROW_C_STREAM[] =
+    "__arrow_c_stream__(requested_schema=None)\n--\n\n"
+    "A PyCapsule \"arrow_array_stream\" of one record batch; a requested schema is\n"
+    "ignored.";
+
+inline constexpr const char ARROW_C_ARRAY[] =
+    "__arrow_c_array__(requested_schema=None)\n--\n\n"
+    "PyCapsules \"arrow_schema\" and \"arrow_array\" of the one record batch (a\n"
+    "struct array); a requested schema is ignored.";
+
 }  // namespace velmar::docs

@@ -18,6 +18,10 @@ PyObject* data2textgrid(PyObject* module, PyObject* const* args, Py_ssize_t narg
                         PyObject* kwnames);
 PyObject* vectors2textgrid(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames);
+PyObject* textgrids2arrow(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames);
+PyObject* textgrid2arrow(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames);
 
 // The prefixes of the IOError of the single-file functions.
 inline constexpr const char* CREATE_ERROR_PREFIX = "Failed to create TextGrid because: ";

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "arguments.hpp"
+#include "arrow_table.hpp"
 #include "docstrings.hpp"
 #include "failure.hpp"
 #include "functions.hpp"
@@ -35,6 +36,9 @@ PyMethodDef function_table[] = {
     {"data2textgrid", as_cfunction(data2textgrid), FASTCALL_WITH_KEYWORDS, docs::DATA2TEXTGRID},
     {"vectors2textgrid", as_cfunction(vectors2textgrid), FASTCALL_WITH_KEYWORDS,
      docs::VECTORS2TEXTGRID},
+    {"textgrids2arrow", as_cfunction(textgrids2arrow), FASTCALL_WITH_KEYWORDS,
+     docs::TEXTGRIDS2ARROW},
+    {"textgrid2arrow", as_cfunction(textgrid2arrow), FASTCALL_WITH_KEYWORDS, docs::TEXTGRID2ARROW},
 };
 
 PyModuleDef module_definition = {
@@ -96,6 +100,10 @@ PyObject* create_module() {
     if (!module_name) throw_python_error();
     for (PyMethodDef& definition : function_table)
         add_function(module.get(), module_name.get(), definition);
+    // The class of the Arrow results, for isinstance and the stub; not made
+    // by users, so not in __all__.
+    if (PyModule_AddObjectRef(module.get(), "TextGridTable", arrow_table_type()) < 0)
+        throw_python_error();
     return module.release();
 }
 

@@ -47,6 +47,8 @@ public:
 
     std::size_t size() const noexcept { return size_; }
     std::size_t capacity() const noexcept { return capacity_; }
+    T* data() noexcept { return values_; }
+    const T* data() const noexcept { return values_; }
 
     // Room for `rows` values in all; std::bad_alloc if there is none.
     void reserve(std::size_t rows) {

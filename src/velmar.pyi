@@ -1,7 +1,7 @@
 """Python module for TextGrid file manipulation."""
 
 from collections.abc import Sequence
-from typing import SupportsFloat, SupportsIndex
+from typing import SupportsFloat, SupportsIndex, final
 
 import numpy as np
 import numpy.typing as npt
@@ -13,6 +13,8 @@ __all__ = [
     "textgrids2data",
     "data2textgrid",
     "vectors2textgrid",
+    "textgrids2arrow",
+    "textgrid2arrow",
 ]
 
 _Float = SupportsFloat | SupportsIndex
@@ -50,3 +52,17 @@ def vectors2textgrid(
     output_file: str,
     file_type: str,
 ) -> None: ...
+
+@final
+class TextGridTable:
+    """Rows as an Arrow table (file, tier, is_interval, tmin, tmax, label), taken by
+    any consumer of the Arrow PyCapsule interface."""
+
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...  # a PyCapsule
+    def __arrow_c_array__(
+        self, requested_schema: object | None = None
+    ) -> tuple[object, object]: ...  # PyCapsules
+    def __len__(self) -> int: ...
+
+def textgrids2arrow(files: Sequence[str], strict: _Flag, file_type: str) -> TextGridTable: ...
+def textgrid2arrow(file: str, strict: _Flag, file_type: str) -> TextGridTable: ...

@@ -25,7 +25,7 @@ def test_goal_entry_point_prints_every_goal(tmp_path):
     assert done.returncode == 0, done.stderr
     summary = done.stdout.split("== goals:")[1]
     goals = [line for line in summary.splitlines() if line.startswith("goal")]
-    assert len(goals) == 9 and all(GOAL.match(line) for line in goals), summary
+    assert len(goals) == 12 and all(GOAL.match(line) for line in goals), summary
 
 
 def test_praatio_builds_the_document_data2textgrid_writes(tmp_path):
@@ -61,3 +61,20 @@ def test_shapes_hold_the_rows_of_the_plain_file(tmp_path):
     moved = [[label for _, _, label in rows] for _, _, rows in tiers["digits17"]]
     assert moved == [[label for _, label in rows] for rows in starts]
     assert any(len(repr(a)) >= 17 for _, _, rows in tiers["digits17"] for a, _, _ in rows)
+
+
+def test_every_route_to_a_dataframe_builds_the_same_one(tmp_path):
+    # frames.py times routes to a pandas DataFrame: each must build the same
+    # frame, or its ratios compare different work.
+    pytest.importorskip("pandas")
+    pytest.importorskip("pyarrow")
+    sys.path.insert(0, str(BENCH))
+    try:
+        from batch import write_corpus
+        from frames import routes
+    finally:
+        sys.path.remove(str(BENCH))
+    frames = [route() for route in routes(write_corpus(tmp_path, 5)).values()]
+    assert len(frames) >= 2
+    for frame in frames[1:]:
+        assert frame.equals(frames[0]), (frame.dtypes, frames[0].dtypes)

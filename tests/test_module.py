@@ -22,6 +22,8 @@ FUNCTIONS = {
         "tmins", "tmaxs", "labels", "tier_names", "is_intervals",
         "tmin", "tmax", "output_file", "file_type",
     ],
+    "textgrids2arrow": ["files", "strict", "file_type"],
+    "textgrid2arrow": ["file", "strict", "file_type"],
 }
 
 SUMMARIES = {
@@ -31,6 +33,8 @@ SUMMARIES = {
     "textgrids2data": "Converts multiple TextGrid files to structured data format.",
     "data2textgrid": "Creates a TextGrid file from structured data format.",
     "vectors2textgrid": "Creates a TextGrid file from vectorized format.",
+    "textgrids2arrow": "Converts multiple TextGrid files to one Arrow table.",
+    "textgrid2arrow": "Converts a single TextGrid file to an Arrow table.",
 }
 
 
