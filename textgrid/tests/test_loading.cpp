@@ -151,8 +151,7 @@ TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
     const std::string characters = "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E";  // a é € 𝄞
     // Stretches long enough to arrive in more than one run.
     const std::size_t stretch = detail::CHECKED_AFTER_BYTES + (std::size_t{64} << 10);
-    const std::size_t size =
-        detail::piece_count(std::size_t{1} << 30, logical_processors()) * stretch;
+    const std::size_t size = detail::piece_count(std::size_t{1} << 30, thread_count()) * stretch;
     if (size > (std::size_t{64} << 20)) GTEST_SKIP() << "too many processors for one such file";
     std::string pattern;
     while (pattern.size() < size) pattern += characters;
@@ -164,7 +163,7 @@ TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
         EXPECT_TRUE(loaded.value().view() == text);
     }
     const std::string text = "xyz" + pattern;
-    const std::size_t pieces = detail::piece_count(text.size(), logical_processors());
+    const std::size_t pieces = detail::piece_count(text.size(), thread_count());
     std::vector<std::size_t> cuts;
     for (const std::size_t k : {std::size_t{1}, pieces / 2, pieces - 1})
         cuts.push_back(detail::piece_begin(text.size(), pieces, k));

@@ -59,10 +59,10 @@ Result<TextGrid> vectors_to_textgrid(std::vector<double> tmins, std::vector<doub
 // 10 x P files are read on the calling thread, more on the worker pool.
 std::vector<TextGridData> textgrids_to_data(const std::vector<std::string>& files, bool strict,
                                             std::string_view file_type,
-                                            std::size_t processors = logical_processors());
+                                            std::size_t processors = thread_count());
 std::vector<TextGridVectors> textgrids_to_vectors(const std::vector<std::string>& files,
                                                   bool strict, std::string_view file_type,
-                                                  std::size_t processors = logical_processors());
+                                                  std::size_t processors = thread_count());
 
 // The same batches, each entry handed to observe(i, entry) on the calling
 // thread, in input order, as soon as it is ready, while the pool goes on with
@@ -74,12 +74,12 @@ using VectorsObserver = std::function<void(std::size_t, TextGridVectors&&)>;
 using DocumentObserver = std::function<void(std::size_t, TextGrid&&)>;
 // The documents themselves, for a caller that converts them on its own.
 void read_textgrids(const std::vector<std::string>& files, bool strict, std::string_view file_type,
-                    const DocumentObserver& observe, std::size_t processors = logical_processors());
+                    const DocumentObserver& observe, std::size_t processors = thread_count());
 void textgrids_to_data(const std::vector<std::string>& files, bool strict,
                        std::string_view file_type, const DataObserver& observe,
-                       std::size_t processors = logical_processors());
+                       std::size_t processors = thread_count());
 void textgrids_to_vectors(const std::vector<std::string>& files, bool strict,
                           std::string_view file_type, const VectorsObserver& observe,
-                          std::size_t processors = logical_processors());
+                          std::size_t processors = thread_count());
 
 }  // namespace textgrid

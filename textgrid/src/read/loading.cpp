@@ -79,7 +79,7 @@ std::optional<std::size_t> valid_utf8_before_cut(std::string_view text) {
 // them out of the page cache is a good part of reading them. Not on a pool
 // worker, which is busy with one file of a batch already.
 bool spread_over_pool(std::size_t bytes) {
-    return bytes >= SPREAD_FROM_BYTES && !on_pool_worker() && logical_processors() > 1;
+    return bytes >= SPREAD_FROM_BYTES && !on_pool_worker() && thread_count() > 1;
 }
 
 CheckedPiece check_piece(std::string_view text, std::size_t begin, std::size_t end) {
@@ -295,7 +295,7 @@ Result<LoadedText> decode_utf16_at_once(std::string_view units, bool big_endian)
 // written where it belongs.
 Result<LoadedText> decode_utf16_spread(std::string_view units, bool big_endian) {
     const std::size_t count = units.size() / 2;
-    const std::size_t pieces = detail::piece_count(count, logical_processors());
+    const std::size_t pieces = detail::piece_count(count, thread_count());
     std::vector<std::size_t> cuts(pieces + 1, count);
     for (std::size_t k = 0; k < pieces; ++k)
         cuts[k] = utf16_cut(units, big_endian, detail::piece_begin(count, pieces, k));

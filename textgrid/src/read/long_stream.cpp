@@ -342,7 +342,7 @@ std::optional<Result<TextGrid>> read_long_streamed(const OpenedFile& opened, boo
 
 std::optional<Result<TextGrid>> read_long_streamed(const OpenedFile& opened, bool strict,
                                                    FileType type, const RowObserver& observe) {
-    const std::size_t processors = logical_processors();
+    const std::size_t processors = thread_count();
     if (processors < 2 || on_pool_worker()) return std::nullopt;
     return detail::read_long_streamed(opened, strict, type, observe, processors, PIECE_BYTES,
                                       STREAMED_FROM_BYTES);

@@ -599,7 +599,7 @@ Result<TextGrid> parse_long_text(std::string_view text, bool strict,
     // Pool workers are already busy with other files.
     if (text.size() < PIECEWISE_FROM_BYTES || on_pool_worker())
         return one_pass_observed(text, strict, observe);
-    const std::size_t processors = logical_processors();
+    const std::size_t processors = thread_count();
     if (processors < 2) return one_pass_observed(text, strict, observe);
     return parse_long_text_in_pieces(text, strict, processors, piece_counts, observe, after);
 }

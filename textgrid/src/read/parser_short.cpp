@@ -342,7 +342,7 @@ Result<TextGrid> parse_short_text(std::string_view text, bool strict,
                                   const std::vector<QuoteAndLineCount>& piece_counts,
                                   const RowObserver& observe) {
     const bool apart =
-        text.size() >= TIERS_APART_FROM_BYTES && !on_pool_worker() && logical_processors() > 1;
+        text.size() >= TIERS_APART_FROM_BYTES && !on_pool_worker() && thread_count() > 1;
     return parse(text, strict, apart, piece_counts, observe);
 }
 
