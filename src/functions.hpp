@@ -1,5 +1,5 @@
 #pragma once
-// The six module functions, as fast-call entries: (module, argument vector,
+// The module functions, as fast-call entries: (module, argument vector,
 // positional count, keyword names) -> new reference, or null with an exception.
 
 #include <Python.h>
@@ -18,6 +18,12 @@ PyObject* data2textgrid(PyObject* module, PyObject* const* args, Py_ssize_t narg
                         PyObject* kwnames);
 PyObject* vectors2textgrid(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames);
+PyObject* set_num_threads(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames);
+PyObject* get_num_threads(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames);
+PyObject* release_memory(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames);
 
 // The prefixes of the IOError of the single-file functions.
 inline constexpr const char* CREATE_ERROR_PREFIX = "Failed to create TextGrid because: ";

@@ -35,6 +35,11 @@ PyMethodDef function_table[] = {
     {"data2textgrid", as_cfunction(data2textgrid), FASTCALL_WITH_KEYWORDS, docs::DATA2TEXTGRID},
     {"vectors2textgrid", as_cfunction(vectors2textgrid), FASTCALL_WITH_KEYWORDS,
      docs::VECTORS2TEXTGRID},
+    {"set_num_threads", as_cfunction(set_num_threads), FASTCALL_WITH_KEYWORDS,
+     docs::SET_NUM_THREADS},
+    {"get_num_threads", as_cfunction(get_num_threads), FASTCALL_WITH_KEYWORDS,
+     docs::GET_NUM_THREADS},
+    {"release_memory", as_cfunction(release_memory), FASTCALL_WITH_KEYWORDS, docs::RELEASE_MEMORY},
 };
 
 PyModuleDef module_definition = {

@@ -13,6 +13,9 @@ __all__ = [
     "textgrids2data",
     "data2textgrid",
     "vectors2textgrid",
+    "set_num_threads",
+    "get_num_threads",
+    "release_memory",
 ]
 
 _Float = SupportsFloat | SupportsIndex
@@ -50,3 +53,6 @@ def vectors2textgrid(
     output_file: str,
     file_type: str,
 ) -> None: ...
+def set_num_threads(n: SupportsIndex) -> None: ...
+def get_num_threads() -> int: ...
+def release_memory() -> int: ...

@@ -22,6 +22,9 @@ FUNCTIONS = {
         "tmins", "tmaxs", "labels", "tier_names", "is_intervals",
         "tmin", "tmax", "output_file", "file_type",
     ],
+    "set_num_threads": ["n"],
+    "get_num_threads": [],
+    "release_memory": [],
 }
 
 SUMMARIES = {
@@ -31,6 +34,9 @@ SUMMARIES = {
     "textgrids2data": "Converts multiple TextGrid files to structured data format.",
     "data2textgrid": "Creates a TextGrid file from structured data format.",
     "vectors2textgrid": "Creates a TextGrid file from vectorized format.",
+    "set_num_threads": "Sets the number of threads the calls use.",
+    "get_num_threads": "Returns the number of threads the calls use.",
+    "release_memory": "Gives the memory kept for reuse between calls back to the system.",
 }
 
 
