@@ -110,6 +110,7 @@ def main():
     sys.path.insert(0, str(BENCH))
 
     import batch
+    import gil_turns
     import memory
     import peers
     import vectors
@@ -126,8 +127,9 @@ def main():
         goals.append(memory.run(*large[:2], *small[:2]))
         corpus = workdir / "corpus"
         corpus.mkdir()
-        goals += batch.run(batch.write_corpus(corpus, args.files), args.runs, figure,
-                           args.build_dir / "bench" / "read_bench")
+        paths = batch.write_corpus(corpus, args.files)
+        goals += batch.run(paths, args.runs, figure, args.build_dir / "bench" / "read_bench")
+        goals += gil_turns.run(paths, large[0], seconds=0.4 * args.runs)
     goals += native_goals(args.build_dir / "bench" / "read_bench", args.read_mb)
 
     met = sum(line.endswith(")  met") for line in goals)
