@@ -33,11 +33,10 @@ inline thread_local bool shared = false;
 inline thread_local Clock::duration held{};  // since the last pause
 
 inline bool other_threads(PyThreadState* self) {
-    for (PyThreadState* thread = PyInterpreterState_ThreadHead(PyThreadState_GetInterpreter(self));
-         thread != nullptr; thread = PyThreadState_Next(thread)) {
-        if (thread != self) return true;
-    }
-    return false;
+    // Only the caller's own state is looked into: others may come and go.
+    // A new state goes to the head of the list.
+    return PyInterpreterState_ThreadHead(PyThreadState_GetInterpreter(self)) != self ||
+           PyThreadState_Next(self) != nullptr;
 }
 
 inline void pause_if_held_long() {

@@ -263,10 +263,12 @@ template <class F, class W, class O>
 void parallel_map_pieces_ordered_weighed(std::size_t n, F&& piece, W&& weigh,
                                          std::size_t most_waiting, O&& observe,
                                          std::size_t processors, std::size_t pieces_per_processor) {
-    if (n < 2 || processors < 2) {
+    if (n < 2) {
         if (n > 0) observe(std::size_t{0}, piece(std::size_t{0}, n));
         return;
     }
+    // With one thread the pieces are made and handed over in turn on the
+    // caller: the observer still sees the first files early and often.
     detail::map_pieces_ordered_on_pool(n,
                                        detail::piece_count(n, processors, pieces_per_processor, 1),
                                        piece, observe, processors, std::ref(weigh), most_waiting);
