@@ -47,9 +47,12 @@ bool jobs_keep_order(std::size_t n) {
 
 }  // namespace
 
-// One process, settings in turn: the pool starts at the first, and then
+// Settings in turn: the pool starts at the first that needs it, and then
 // gains and loses workers; 1 leaves the caller alone.
 TEST(ThreadCount, PoolFollowsTheSetting) {
+    // Without the workers of a pool an earlier test may have started.
+    set_thread_count(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const std::size_t before = threads_in_process();
     for (const std::size_t threads : {1, 3, 1, 2, 4}) {
         set_thread_count(threads);
