@@ -6,6 +6,7 @@
 #include "binding.hpp"
 #include "failure.hpp"
 #include "functions.hpp"
+#include "gil.hpp"
 #include "runtime/large_memory.hpp"
 #include "runtime/parallel.hpp"
 
@@ -53,7 +54,9 @@ PyObject* get_num_threads(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 PyObject* release_memory(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_guarded([&] {
         bind_arguments("release_memory", std::array<const char*, 0>{}, args, nargs, kwnames);
-        return created(PyLong_FromSize_t(textgrid::large_memory::release_kept())).release();
+        // Unmapping and trimming take the system a while: others run meanwhile.
+        const std::size_t released = without_gil(textgrid::large_memory::release_kept);
+        return created(PyLong_FromSize_t(released)).release();
     });
 }
 
