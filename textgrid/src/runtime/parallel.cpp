@@ -366,8 +366,8 @@ namespace detail {
 
 namespace {
 
-// The pieces in order on the calling thread, each observed once done: one
-// thread for the whole job, or a worker taking all of a job of its own.
+// A job for one thread: the pieces in order on the caller, each observed as
+// soon as it is done.
 void run_pieces_here(std::size_t n, std::size_t pieces, PieceBody body, void* context,
                      PieceBody observe) {
     for (std::size_t piece = 0; piece < pieces; ++piece) {
