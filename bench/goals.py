@@ -114,6 +114,7 @@ def main():
     import batch
     import frames
     import long_label
+    import gil_turns
     import memory
     import peers
     import vectors
@@ -134,6 +135,7 @@ def main():
         paths = batch.write_corpus(corpus, args.files)
         goals += batch.run(paths, args.runs, figure, args.build_dir / "bench" / "read_bench")
         frames.run(paths, args.runs, figure)
+        goals += gil_turns.run(paths, large[0], seconds=0.4 * args.runs)
     goals += native_goals(args.build_dir / "bench" / "read_bench", args.read_mb)
 
     met = sum(line.endswith(")  met") for line in goals)

@@ -22,7 +22,7 @@ from pathlib import Path
 import dask
 import pyarrow as pa
 import pyarrow.parquet as pq
-from distributed import Client, LocalCluster
+from distributed import Client, LocalCluster, get_worker
 
 import velmar
 
@@ -45,6 +45,9 @@ def batch_table(paths: list[str], strict: bool) -> pa.Table:
 
 def write_part(paths: list[str], target: str, strict: bool) -> int:
     """Runs on a worker: one batch of files into one part of the dataset."""
+    # As many reading threads as the worker was given, not one per core of
+    # the machine: the worker's other processes need theirs.
+    velmar.set_num_threads(get_worker().state.nthreads)
     table = batch_table(paths, strict)
     pq.write_table(table, target)
     return table.num_rows

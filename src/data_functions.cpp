@@ -39,9 +39,12 @@ PyObject* data2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         const auto write_arguments =
             convert_write_arguments(tmin_object, tmax_object, output_file_object, file_type_object);
 
-        store_document(textgrid::data_to_textgrid(std::move(tiers), write_arguments.tmin,
-                                                  write_arguments.tmax),
-                       write_arguments);
+        store_document(
+            [&] {
+                return textgrid::data_to_textgrid(std::move(tiers), write_arguments.tmin,
+                                                  write_arguments.tmax);
+            },
+            write_arguments);
         return Py_NewRef(Py_None);
     });
 }

@@ -9,7 +9,15 @@ inline constexpr const char MODULE[] =
     "\n"
     "This module gives Python a high-performance interface for reading, writing and\n"
     "converting Praat TextGrid files. It supports both the long and the short TextGrid\n"
-    "formats and offers efficient batch processing of many files at once.";
+    "formats and offers efficient batch processing of many files at once.\n"
+    "\n"
+    "Every call lets the interpreter lock go while it opens, reads, parses and writes\n"
+    "files and while it waits for its worker threads, so other Python threads run\n"
+    "meanwhile; it takes the lock back only to build Python objects. Batches and large\n"
+    "files look for signals as they build their results: Ctrl-C ends them with\n"
+    "KeyboardInterrupt, returning nothing. The threads a call uses are set by\n"
+    "`set_num_threads` or the environment variable VELMAR_NUM_THREADS; memory kept for\n"
+    "the next reading goes back to the system with `release_memory`.";
 
 inline constexpr const char TEXTGRID2VECTORS[] =
     "textgrid2vectors(file, strict, file_type)\n--\n\n"
@@ -58,7 +66,10 @@ inline constexpr const char TEXTGRIDS2VECTORS[] =
     "\n"
     "# Errors\n"
     "A file that cannot be read or parsed contributes no entries; no exception is\n"
-    "raised for it.";
+    "raised for it.\n"
+    "\n"
+    "A pending signal whose handler raises (Ctrl-C: KeyboardInterrupt) ends the call\n"
+    "with that exception, no result, within a few files of its arrival.";
 
 inline constexpr const char TEXTGRID2DATA[] =
     "textgrid2data(file, strict, file_type)\n--\n\n"
@@ -99,7 +110,10 @@ inline constexpr const char TEXTGRIDS2DATA[] =
     "\n"
     "# Errors\n"
     "A file that cannot be read or parsed yields the empty entry (0.0, 0.0, []); no\n"
-    "exception is raised for it.";
+    "exception is raised for it.\n"
+    "\n"
+    "A pending signal whose handler raises (Ctrl-C: KeyboardInterrupt) ends the call\n"
+    "with that exception, no result, within a few files of its arrival.";
 
 inline constexpr const char DATA2TEXTGRID[] =
     "data2textgrid(data, tmin, tmax, output_file, file_type)\n--\n\n"
@@ -222,5 +236,65 @@ inline constexpr const char ARROW_C_ARRAY[] =
     "__arrow_c_array__(requested_schema=None)\n--\n\n"
     "PyCapsules \"arrow_schema\" and \"arrow_array\" of the one record batch (a\n"
     "struct array); a requested schema is ignored.";
+
+inline constexpr const char SET_NUM_THREADS[] =
+    "set_num_threads(n)\n--\n\n"
+    "Sets the number of threads the calls use.\n"
+    "\n"
+    "With 1 the calling thread does all the work and no worker thread is started;\n"
+    "with n from 2 on, calls hand their pieces to a pool of n worker threads, shared by\n"
+    "every call of the process (the calling thread reads pieces too while it builds\n"
+    "rows, in place of one of them). A pool already running gains or loses workers to\n"
+    "match; a worker leaves once its piece is done. Without this call the number is\n"
+    "the environment variable VELMAR_NUM_THREADS (a whole number from 1, read at the\n"
+    "first call that needs it; any other value is ignored), else the number of\n"
+    "logical processors the process may run on.\n"
+    "\n"
+    "# Arguments\n"
+    "* `n` - The number of threads, from 1 to 1024.\n"
+    "\n"
+    "# Returns\n"
+    "None.\n"
+    "\n"
+    "# Errors\n"
+    "Raises `TypeError` when n is not an integer and `ValueError` when it is out of\n"
+    "range.";
+
+inline constexpr const char GET_NUM_THREADS[] =
+    "get_num_threads()\n--\n\n"
+    "Returns the number of threads the calls use.\n"
+    "\n"
+    "The number set by `set_num_threads`, else VELMAR_NUM_THREADS, else the number of\n"
+    "logical processors the process may run on; 1 means the calling thread alone.\n"
+    "\n"
+    "# Arguments\n"
+    "None.\n"
+    "\n"
+    "# Returns\n"
+    "The number of threads, an int from 1.\n"
+    "\n"
+    "# Errors\n"
+    "None.";
+
+inline constexpr const char RELEASE_MEMORY[] =
+    "release_memory()\n--\n\n"
+    "Gives the memory kept for reuse between calls back to the system.\n"
+    "\n"
+    "Large blocks (a file's text from 32 MB, a tier's items or a result's numeric\n"
+    "column from 128 KiB) are not handed back when freed but kept, up to 256 MiB in\n"
+    "all, for the next reading; the system may take back those of 8 MiB and more when\n"
+    "it runs short, the smaller ones (up to 64 MiB of them) stay the process's. This\n"
+    "unmaps every kept block and asks the C library to return its free heap memory,\n"
+    "so the process's resident size falls. Calls after it work as before and keep\n"
+    "blocks again.\n"
+    "\n"
+    "# Arguments\n"
+    "None.\n"
+    "\n"
+    "# Returns\n"
+    "The number of bytes of kept blocks given back, an int.\n"
+    "\n"
+    "# Errors\n"
+    "None.";
 
 }  // namespace velmar::docs

@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -34,9 +35,10 @@ struct WriteArguments {
 WriteArguments convert_write_arguments(PyObject* tmin, PyObject* tmax, PyObject* output_file,
                                        PyObject* file_type);
 
-// Writes a document built from Python data where and in the layout the
-// arguments name; a TextGridError from building or writing becomes IOError
-// with the create prefix.
-void store_document(textgrid::Result<textgrid::TextGrid> built, const WriteArguments& arguments);
+// Builds a document from native data (without the interpreter lock) and
+// writes it where and in the layout the arguments name; a TextGridError from
+// building or writing becomes IOError with the create prefix.
+using DocumentBuilder = std::function<textgrid::Result<textgrid::TextGrid>()>;
+void store_document(const DocumentBuilder& build, const WriteArguments& arguments);
 
 }  // namespace velmar

@@ -1,5 +1,5 @@
 #pragma once
-// The six module functions, as fast-call entries: (module, argument vector,
+// The module functions, as fast-call entries: (module, argument vector,
 // positional count, keyword names) -> new reference, or null with an exception.
 
 #include <Python.h>
@@ -21,6 +21,12 @@ PyObject* vectors2textgrid(PyObject* module, PyObject* const* args, Py_ssize_t n
 PyObject* textgrids2arrow(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames);
 PyObject* textgrid2arrow(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames);
+PyObject* set_num_threads(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames);
+PyObject* get_num_threads(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames);
+PyObject* release_memory(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames);
 
 // The prefixes of the IOError of the single-file functions.

@@ -39,6 +39,11 @@ PyMethodDef function_table[] = {
     {"textgrids2arrow", as_cfunction(textgrids2arrow), FASTCALL_WITH_KEYWORDS,
      docs::TEXTGRIDS2ARROW},
     {"textgrid2arrow", as_cfunction(textgrid2arrow), FASTCALL_WITH_KEYWORDS, docs::TEXTGRID2ARROW},
+    {"set_num_threads", as_cfunction(set_num_threads), FASTCALL_WITH_KEYWORDS,
+     docs::SET_NUM_THREADS},
+    {"get_num_threads", as_cfunction(get_num_threads), FASTCALL_WITH_KEYWORDS,
+     docs::GET_NUM_THREADS},
+    {"release_memory", as_cfunction(release_memory), FASTCALL_WITH_KEYWORDS, docs::RELEASE_MEMORY},
 };
 
 PyModuleDef module_definition = {

@@ -47,9 +47,11 @@ PyObject* vectors2textgrid(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
             convert_write_arguments(tmin_object, tmax_object, output_file_object, file_type_object);
 
         store_document(
-            textgrid::vectors_to_textgrid(std::move(tmins), std::move(tmaxs), std::move(labels),
-                                          std::move(tier_names), std::move(is_intervals),
-                                          write_arguments.tmin, write_arguments.tmax),
+            [&] {
+                return textgrid::vectors_to_textgrid(
+                    std::move(tmins), std::move(tmaxs), std::move(labels), std::move(tier_names),
+                    std::move(is_intervals), write_arguments.tmin, write_arguments.tmax);
+            },
             write_arguments);
         return Py_NewRef(Py_None);
     });

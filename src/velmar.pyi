@@ -15,6 +15,9 @@ __all__ = [
     "vectors2textgrid",
     "textgrids2arrow",
     "textgrid2arrow",
+    "set_num_threads",
+    "get_num_threads",
+    "release_memory",
 ]
 
 _Float = SupportsFloat | SupportsIndex
@@ -66,3 +69,6 @@ class TextGridTable:
 
 def textgrids2arrow(files: Sequence[str], strict: _Flag, file_type: str) -> TextGridTable: ...
 def textgrid2arrow(file: str, strict: _Flag, file_type: str) -> TextGridTable: ...
+def set_num_threads(n: SupportsIndex) -> None: ...
+def get_num_threads() -> int: ...
+def release_memory() -> int: ...

@@ -24,6 +24,9 @@ FUNCTIONS = {
     ],
     "textgrids2arrow": ["files", "strict", "file_type"],
     "textgrid2arrow": ["file", "strict", "file_type"],
+    "set_num_threads": ["n"],
+    "get_num_threads": [],
+    "release_memory": [],
 }
 
 SUMMARIES = {
@@ -35,6 +38,9 @@ SUMMARIES = {
     "vectors2textgrid": "Creates a TextGrid file from vectorized format.",
     "textgrids2arrow": "Converts multiple TextGrid files to one Arrow table.",
     "textgrid2arrow": "Converts a single TextGrid file to an Arrow table.",
+    "set_num_threads": "Sets the number of threads the calls use.",
+    "get_num_threads": "Returns the number of threads the calls use.",
+    "release_memory": "Gives the memory kept for reuse between calls back to the system.",
 }
 
 

@@ -61,7 +61,7 @@ const std::string& invalid_path() {
 const std::string& large_path() {
     static const std::string path = [] {
         Items items;
-        const std::size_t n = PARALLEL_ELEMENTS_PER_PROCESSOR * logical_processors() * 4 + 3;
+        const std::size_t n = PARALLEL_ELEMENTS_PER_PROCESSOR * thread_count() * 4 + 3;
         for (std::size_t i = 0; i < n; ++i)
             items.push_back({double(i), double(i + 1), "item " + std::to_string(i)});
         return write_temp("large.TextGrid",
@@ -103,14 +103,14 @@ auto read_all(const std::vector<std::string>& files, bool strict, std::string_vi
 
 std::vector<TextGridData> textgrids_to_data(const std::vector<std::string>& files, bool strict,
                                             std::string_view file_type,
-                                            std::size_t processors = logical_processors()) {
+                                            std::size_t processors = thread_count()) {
     return read_all(files, strict, file_type, processors,
                     [](TextGrid&& grid) { return textgrid_to_data(std::move(grid)); });
 }
 
 std::vector<TextGridVectors> textgrids_to_vectors(const std::vector<std::string>& files,
                                                   bool strict, std::string_view file_type,
-                                                  std::size_t processors = logical_processors()) {
+                                                  std::size_t processors = thread_count()) {
     return read_all(files, strict, file_type, processors,
                     [](TextGrid&& grid) { return textgrid_to_vectors(std::move(grid)); });
 }
@@ -206,8 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
     BatchPaths, BatchOnEitherPath,
     ::testing::Values(BatchPath{"caller", 1, 2}, BatchPath{"one_processor", 19, 1},
                       BatchPath{"pool_few_files", 7, 2}, BatchPath{"pool_uneven_pieces", 97, 3},
-                      BatchPath{"pool_this_machine", 10 * logical_processors() + 21,
-                                logical_processors()}));
+                      BatchPath{"pool_this_machine", 10 * thread_count() + 21, thread_count()}));
 
 TEST(BatchData, UnknownFileTypeFailsTheWholeBatchOnEitherPath) {
     for (const std::size_t n : {std::size_t{1}, std::size_t{60}}) {

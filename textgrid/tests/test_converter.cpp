@@ -21,9 +21,7 @@ const double NaN = std::numeric_limits<double>::quiet_NaN();
 const double LARGEST = std::numeric_limits<double>::max();
 
 // Enough items to leave the calling thread on this machine.
-std::size_t large_tier_length() {
-    return PARALLEL_ELEMENTS_PER_PROCESSOR * logical_processors() + 37;
-}
+std::size_t large_tier_length() { return PARALLEL_ELEMENTS_PER_PROCESSOR * thread_count() + 37; }
 
 Items consecutive_items(std::size_t n) {
     Items items;

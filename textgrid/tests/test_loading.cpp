@@ -152,7 +152,7 @@ TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
     const std::string characters = "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E";  // a é € 𝄞
     // Stretches long enough to arrive in more than one run.
     const std::size_t stretch = CHECKED_AFTER_BYTES + (std::size_t{64} << 10);
-    const std::size_t size = piece_count(std::size_t{1} << 30, logical_processors()) * stretch;
+    const std::size_t size = piece_count(std::size_t{1} << 30, thread_count()) * stretch;
     if (size > (std::size_t{64} << 20)) GTEST_SKIP() << "too many processors for one such file";
     std::string pattern;
     while (pattern.size() < size) pattern += characters;
@@ -169,7 +169,7 @@ TEST(LoadTextLarge, StretchesGiveTheVerdictOfOneCheck) {
     ASSERT_TRUE(loaded);
     const auto& pieces = loaded.value().pieces();
     if (pieces.size() < 3)
-        GTEST_SKIP() << "not read in pieces with " << logical_processors() << " processors";
+        GTEST_SKIP() << "not read in pieces with " << thread_count() << " processors";
     std::vector<std::size_t> cuts;
     for (const std::size_t k : {std::size_t{1}, pieces.size() / 2, pieces.size() - 1})
         cuts.push_back(pieces[k].begin);

@@ -62,6 +62,6 @@ Result<TextGrid> vectors_to_textgrid(std::vector<double> tmins, std::vector<doub
 // exception from observe fails the batch once the files being read are done.
 using DocumentObserver = std::function<void(std::size_t, TextGrid&&)>;
 void read_textgrids(const std::vector<std::string>& files, bool strict, std::string_view file_type,
-                    const DocumentObserver& observe, std::size_t processors = logical_processors());
+                    const DocumentObserver& observe, std::size_t processors = thread_count());
 
 }  // namespace textgrid

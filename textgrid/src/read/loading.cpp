@@ -233,7 +233,7 @@ constexpr std::size_t UTF16_PIECES_PER_PROCESSOR = 8;
 
 Result<LoadedText> decode_utf16_spread(std::string_view units, bool big_endian) {
     const std::size_t count = units.size() / 2;
-    const std::size_t pieces = std::min(count, logical_processors() * UTF16_PIECES_PER_PROCESSOR);
+    const std::size_t pieces = std::min(count, thread_count() * UTF16_PIECES_PER_PROCESSOR);
     std::vector<std::size_t> cuts(pieces + 1, count);
     for (std::size_t k = 0; k < pieces; ++k)
         cuts[k] = utf16_cut(units, big_endian, k * count / pieces);

@@ -41,7 +41,7 @@ constexpr std::size_t LONG_STRETCH_BYTES = std::size_t{64} << 20;
 // one to share with.
 std::size_t spare_processors() {
     if (on_pool_worker()) return 1;
-    return logical_processors();
+    return thread_count();
 }
 
 // Rows handed over as they come are read in short pieces, so the caller starts

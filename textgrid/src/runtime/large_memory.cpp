@@ -3,6 +3,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -160,6 +164,22 @@ std::size_t kept_bytes() noexcept { return kept().bytes.load(std::memory_order_r
 
 std::size_t kept_unmarked_bytes() noexcept {
     return kept().unmarked_bytes.load(std::memory_order_relaxed);
+}
+
+std::size_t release_kept() noexcept {
+    std::size_t released = 0;
+    for (std::size_t c = 0; c < CLASSES; ++c) {
+        while (void* block = take_kept(c)) {
+            ::munmap(block, class_size(c));
+            released += class_size(c);
+        }
+    }
+#if defined(__GLIBC__)
+    // The heap keeps freed memory at its top, and in the arenas of the pool's
+    // threads, until asked.
+    ::malloc_trim(0);
+#endif
+    return released;
 }
 
 }  // namespace textgrid::large_memory

@@ -59,6 +59,9 @@ std::size_t kept_bytes() noexcept;
 // Bytes of those kept without their pages marked free (blocks below 8 MiB,
 // up to 64 MiB in all).
 std::size_t kept_unmarked_bytes() noexcept;
+// Hands every block kept now back to the system, and the heap's free memory
+// too where the C library can; the bytes of the kept blocks given back.
+std::size_t release_kept() noexcept;
 
 }  // namespace large_memory
 

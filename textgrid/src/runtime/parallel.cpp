@@ -18,20 +18,6 @@
 
 namespace textgrid {
 
-std::size_t logical_processors() {
-    // Asked on every parallel call, so it must be cheap: the affinity mask is
-    // one system call, where hardware_concurrency opens and parses a sysfs file
-    // each time (it cost a batch of small files more than reading them). The
-    // mask also leaves out processors this process may not run on.
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
-        const int count = CPU_COUNT(&allowed);
-        if (count > 0) return static_cast<std::size_t>(count);
-    }
-    const unsigned count = std::thread::hardware_concurrency();  // a mask wider than cpu_set_t
-    return count == 0 ? 1 : count;
-}
 
 std::size_t piece_count(std::size_t n, std::size_t processors, std::size_t per_processor,
                         std::size_t min_length) {
@@ -44,6 +30,14 @@ std::size_t piece_count(std::size_t n, std::size_t processors, std::size_t per_p
 namespace {
 
 thread_local bool this_thread_is_worker = false;
+
+// The calling thread counts as a worker for the lifetime of this: calls nested
+// in a piece it runs take their own pieces, and reading that would spread over
+// the pool does not.
+struct AsWorker {
+    const bool was = std::exchange(this_thread_is_worker, true);
+    ~AsWorker() { this_thread_is_worker = was; }
+};
 
 // Workers are told apart from the caller as the scheduler's batch threads: a
 // worker that wakes then waits its turn instead of taking the core of a
@@ -141,10 +135,14 @@ struct Job {
 
 class WorkerPool {
 public:
-    // Starts the workers; they serve until the process ends.
+    // Starts the workers; they serve until the process ends or the pool is
+    // made smaller.
     static WorkerPool* start(std::size_t workers);
 
     void run(Job& job);
+    // Starts workers (throws if none serves), or lets the ones past
+    // `workers` leave once idle.
+    void resize(std::size_t workers);
 
     // Keeps a pool that an earlier fork() left behind reachable from this one.
     void keep_reachable(WorkerPool* older) { older_ = older; }
@@ -160,8 +158,11 @@ private:
     // Gives the next finished piece to the caller's observe; what it threw.
     std::exception_ptr hand_over(Job& job, Lock& lock);
     void withdraw(Job& job);
+    bool leaving() const { return workers_serving_ > workers_wanted_; }
 
     std::mutex mutex_;
+    std::size_t workers_wanted_ = 0;
+    std::size_t workers_serving_ = 0;
     std::condition_variable work_available_;
     std::vector<Job*> jobs_;  // jobs with unclaimed pieces, newest last
     WorkerPool* older_ = nullptr;
@@ -169,17 +170,26 @@ private:
 
 WorkerPool* WorkerPool::start(std::size_t workers) {
     auto* pool = new WorkerPool;
-    std::size_t started = 0;
     try {
-        for (; started < workers; ++started) std::thread([pool] { pool->serve(); }).detach();
-    } catch (const std::system_error& error) {
-        if (started == 0) {
-            delete pool;
-            throw errors::pool_not_started(error.what());
-        }
-        // Fewer workers than processors still serve every job.
+        pool->resize(workers);
+    } catch (...) {
+        delete pool;
+        throw;
     }
     return pool;
+}
+
+void WorkerPool::resize(std::size_t workers) {
+    Lock lock(mutex_);
+    workers_wanted_ = workers;
+    if (leaving()) work_available_.notify_all();
+    try {
+        for (; workers_serving_ < workers_wanted_; ++workers_serving_)
+            std::thread([this] { serve(); }).detach();
+    } catch (const std::system_error& error) {
+        // Fewer workers than wanted still serve every job.
+        if (workers_serving_ == 0) throw errors::pool_not_started(error.what());
+    }
 }
 
 void WorkerPool::run(Job& job) {
@@ -190,9 +200,11 @@ void WorkerPool::run(Job& job) {
     while (!job.finished() || job.next_done_ready()) {
         if (job.next_done_ready()) {
             if (auto error = hand_over(job, lock)) caller_error = error;
-        } else if (job.caller_is_worker && job.claimable()) {
+        } else if ((job.caller_is_worker || workers_serving_ == 0) && job.claimable()) {
             // A worker that waited here for a busy pool could deadlock, so it
-            // takes its own pieces; any other caller only waits.
+            // takes its own pieces; any other caller only waits, unless the
+            // pool was made empty under it.
+            const AsWorker as_worker;
             run_piece(job, claim(job), lock);
         } else if (job.caller_may_claim()) {
             run_piece_on_caller(job, lock);
@@ -243,9 +255,14 @@ void WorkerPool::serve() {
     Lock lock(mutex_);
     for (;;) {
         Job* job = nullptr;
-        work_available_.wait(lock, [&] { return (job = find_claimable()) != nullptr; });
+        work_available_.wait(lock,
+                             [&] { return leaving() || (job = find_claimable()) != nullptr; });
+        if (leaving()) break;
         run_piece(*job, claim(*job), lock);
     }
+    --workers_serving_;
+    // A caller waiting for pieces no worker is left to run takes them itself.
+    for (Job* waiting : jobs_) waiting->progress.notify_one();
 }
 
 Job* WorkerPool::find_claimable() {
@@ -284,13 +301,10 @@ void WorkerPool::run_piece(Job& job, std::size_t piece, Lock& lock) {
 }
 
 void WorkerPool::run_piece_on_caller(Job& job, Lock& lock) {
-    // The piece runs as on a worker: calls nested in it take their own pieces,
-    // and reading that would spread over the pool does not.
-    const bool was_worker = std::exchange(this_thread_is_worker, true);
+    const AsWorker as_worker;
     ++job.running_on_caller;
     run_piece(job, claim(job), lock);
     --job.running_on_caller;
-    this_thread_is_worker = was_worker;
 }
 
 // The pool in use; null until the first parallel use, and again in a child
@@ -327,7 +341,7 @@ WorkerPool& pool() {
     }();
     (void)fork_handlers_set;
     // Never destroyed: workers may still be waiting on it while the process exits.
-    WorkerPool* started = WorkerPool::start(logical_processors());
+    WorkerPool* started = WorkerPool::start(thread_count());
     current_pool.store(started, std::memory_order_release);
     return *started;
 }
@@ -336,10 +350,39 @@ WorkerPool& pool() {
 
 bool on_pool_worker() { return this_thread_is_worker; }
 
+void set_thread_count(std::size_t threads) {
+    threads = std::clamp<std::size_t>(threads, 1, MOST_THREADS);
+    std::lock_guard lock(pool_creation);
+    detail::remember_thread_count(threads);
+    // One thread is the caller alone: the pool, if any, has nothing to do.
+    if (WorkerPool* running = current_pool.load(std::memory_order_acquire))
+        running->resize(threads > 1 ? threads : 0);
+}
+
 namespace detail {
+
+namespace {
+
+// A job for one thread: the pieces in order on the caller, each observed as
+// soon as it is done.
+void run_pieces_here(std::size_t n, std::size_t pieces, PieceBody body, void* context,
+                     PieceBody observe) {
+    for (std::size_t piece = 0; piece < pieces; ++piece) {
+        const std::size_t begin = piece_begin(n, pieces, piece);
+        const std::size_t end = piece_begin(n, pieces, piece + 1);
+        {
+            const AsWorker as_worker;
+            body(context, piece, begin, end);
+        }
+        if (observe) observe(context, piece, begin, end);
+    }
+}
+
+}  // namespace
 
 void run_pieces(std::size_t n, std::size_t pieces, std::size_t processors, PieceBody body,
                 void* context, PieceBody observe, Lookahead lookahead) {
+    if (processors <= 1) return run_pieces_here(n, pieces, body, context, observe);
     Job job(n, pieces, std::max<std::size_t>(processors, 1), body, context, observe, lookahead,
             this_thread_is_worker);
     pool().run(job);

@@ -14,14 +14,17 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/thread_count.hpp"
+
 namespace textgrid {
 
 inline constexpr std::size_t PARALLEL_ELEMENTS_PER_PROCESSOR = 10;
 inline constexpr std::size_t MIN_PIECE_LENGTH = 20;
 
-// Logical processors this process may run on, as the operating system reports
-// them now (at least 1).
-std::size_t logical_processors();
+// Calls from now on use `threads` (thread_count.hpp; at least 1, at most
+// MOST_THREADS); a pool already running gains or loses workers to match, a
+// worker leaving once its piece is done.
+void set_thread_count(std::size_t threads);
 
 // Whether the calling thread is one of the pool's workers.
 bool on_pool_worker();
@@ -121,7 +124,7 @@ private:
 // when n < 10 x P, otherwise pieces of at least 20 mapped on the pool. For work
 // that is cheaper done a run of elements at a time (one buffer per piece).
 template <class F>
-auto parallel_map_pieces(std::size_t n, F&& piece, std::size_t processors = logical_processors())
+auto parallel_map_pieces(std::size_t n, F&& piece, std::size_t processors = thread_count())
     -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>> {
     using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t, std::size_t>>;
     if (stays_on_caller(n, processors)) {
@@ -169,7 +172,7 @@ auto map_on_pool(std::size_t n, std::size_t pieces, F& f, std::size_t processors
 // pieces finish. `processors` is P; tests inject it. On the pool a call uses at
 // most P workers at once.
 template <class F>
-auto parallel_map(std::size_t n, F&& f, std::size_t processors = logical_processors())
+auto parallel_map(std::size_t n, F&& f, std::size_t processors = thread_count())
     -> std::vector<std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>> {
     using R = std::remove_cvref_t<std::invoke_result_t<F&, std::size_t>>;
     if (stays_on_caller(n, processors)) {
@@ -184,7 +187,7 @@ auto parallel_map(std::size_t n, F&& f, std::size_t processors = logical_process
 // parallel_map with every element a piece of its own, on the pool however few
 // they are: for a few large tasks (the tiers of a large document).
 template <class F>
-auto parallel_map_each(std::size_t n, F&& f, std::size_t processors = logical_processors()) {
+auto parallel_map_each(std::size_t n, F&& f, std::size_t processors = thread_count()) {
     return detail::map_on_pool(n, n, f, processors);
 }
 
@@ -242,7 +245,7 @@ void map_pieces_ordered_on_pool(std::size_t n, std::size_t pieces, F& piece, O& 
 // number make longer pieces.
 template <class F, class O>
 void parallel_map_pieces_ordered(std::size_t n, F&& piece, O&& observe,
-                                 std::size_t processors = logical_processors(),
+                                 std::size_t processors = thread_count(),
                                  std::size_t pieces_per_processor = PIECES_PER_PROCESSOR) {
     if (stays_on_caller(n, processors)) {
         if (n > 0) observe(std::size_t{0}, piece(std::size_t{0}, n));
@@ -263,10 +266,12 @@ template <class F, class W, class O>
 void parallel_map_pieces_ordered_weighed(std::size_t n, F&& piece, W&& weigh,
                                          std::size_t most_waiting, O&& observe,
                                          std::size_t processors, std::size_t pieces_per_processor) {
-    if (n < 2 || processors < 2) {
+    if (n < 2) {
         if (n > 0) observe(std::size_t{0}, piece(std::size_t{0}, n));
         return;
     }
+    // With one thread the pieces are made and handed over in turn on the
+    // caller: the observer still sees the first files early and often.
     detail::map_pieces_ordered_on_pool(n, piece_count(n, processors, pieces_per_processor, 1),
                                        piece, observe, processors, std::ref(weigh), most_waiting);
 }
@@ -276,7 +281,7 @@ void parallel_map_pieces_ordered_weighed(std::size_t n, F&& piece, W&& weigh,
 // caller works on while later ones run.
 template <class F, class O>
 void parallel_map_each_ordered(std::size_t n, F&& f, O&& observe,
-                               std::size_t processors = logical_processors()) {
+                               std::size_t processors = thread_count()) {
     auto piece = [&f](std::size_t begin, std::size_t) { return f(begin); };
     if (n > 0) detail::map_pieces_ordered_on_pool(n, n, piece, observe, processors);
 }

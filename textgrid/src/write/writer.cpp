@@ -453,12 +453,12 @@ std::string render_short(const TextGrid& grid, std::size_t processors) {
     return rendered(grid, FileType::Short, processors);
 }
 
-std::string render_long(const TextGrid& grid) { return render_long(grid, logical_processors()); }
+std::string render_long(const TextGrid& grid) { return render_long(grid, thread_count()); }
 
-std::string render_short(const TextGrid& grid) { return render_short(grid, logical_processors()); }
+std::string render_short(const TextGrid& grid) { return render_short(grid, thread_count()); }
 
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type) {
-    return write_textgrid(grid, path, file_type, logical_processors());
+    return write_textgrid(grid, path, file_type, thread_count());
 }
 
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type,
