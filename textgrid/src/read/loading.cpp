@@ -448,4 +448,30 @@ Result<LoadedText> load_text(OpenedFile opened, AfterReading after) {
     return with_mac_line_breaks_as_line_feeds(std::move(bytes).value());
 }
 
+Result<TextInMemory> text_in_memory(std::string_view bytes) {
+    TextInMemory result{bytes, {}, {}};
+    if (const auto big_endian = utf16_big_endian(bytes)) {
+        auto decoded = decode_utf16(bytes, *big_endian);
+        if (!decoded) return std::move(decoded).error();
+        result.own = with_mac_line_breaks_as_line_feeds(std::move(decoded).value());
+        return result;
+    }
+    if (spread_over_pool(bytes.size())) {
+        TextCheck check = join_piece_checks(
+            bytes, parallel_map_pieces(bytes.size(), [&](std::size_t begin, std::size_t end) {
+                return check_piece(bytes, begin, end);
+            }));
+        if (!check.valid_utf8) return errors::invalid_utf8();
+        result.piece_counts = std::move(check.piece_counts);
+    } else if (!is_valid_utf8(bytes)) {
+        return errors::invalid_utf8();
+    }
+    if (bytes.find('\n') == std::string_view::npos && bytes.find('\r') != std::string_view::npos) {
+        // Line feeds in place of the CRs need a text of its own.
+        result.own = with_mac_line_breaks_as_line_feeds(LoadedText(std::string(bytes)));
+        result.piece_counts.clear();
+    }
+    return result;
+}
+
 }  // namespace textgrid

@@ -147,4 +147,17 @@ Result<LoadedText> load_text(std::string_view path, AfterReading after = AfterRe
 // The same for a file opened already.
 Result<LoadedText> load_text(OpenedFile opened, AfterReading after = AfterReading::KeepText);
 
+// Bytes held in memory rather than in a file, as the readers take them: the
+// text to read, `bytes` itself wherever it can be (checked, not copied), or a
+// text of its own where UTF-16 was decoded or lone CRs became line feeds.
+struct TextInMemory {
+    std::string_view bytes;
+    std::optional<LoadedText> own;
+    std::vector<QuoteAndLineCount> piece_counts;
+
+    std::string_view text() const noexcept { return own ? own->view() : bytes; }
+};
+// As load_text takes a file's bytes, with the same errors.
+Result<TextInMemory> text_in_memory(std::string_view bytes);
+
 }  // namespace textgrid

@@ -457,6 +457,10 @@ std::string render_long(const TextGrid& grid) { return render_long(grid, logical
 
 std::string render_short(const TextGrid& grid) { return render_short(grid, logical_processors()); }
 
+std::string render_textgrid(const TextGrid& grid, FileType file_type) {
+    return rendered(grid, file_type, logical_processors());
+}
+
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type) {
     return write_textgrid(grid, path, file_type, logical_processors());
 }

@@ -1,0 +1,73 @@
+#include "write/batch_writer.hpp"
+
+#include <utility>
+
+#include "write/writer.hpp"
+
+namespace textgrid {
+
+namespace {
+
+// Row numbers of each file, in row order: file k's rows are
+// order[starts[k]] to order[starts[k + 1] - 1].
+struct RowsByFile {
+    std::vector<std::size_t> starts;
+    std::vector<std::size_t> order;
+};
+
+RowsByFile rows_by_file(const std::vector<std::uint32_t>& file_ids, std::size_t files) {
+    RowsByFile rows{std::vector<std::size_t>(files + 1, 0),
+                    std::vector<std::size_t>(file_ids.size())};
+    for (const std::uint32_t id : file_ids) ++rows.starts[id + 1];
+    for (std::size_t k = 0; k < files; ++k) rows.starts[k + 1] += rows.starts[k];
+    std::vector<std::size_t> next(rows.starts.begin(), rows.starts.end() - 1);
+    for (std::size_t row = 0; row < file_ids.size(); ++row) rows.order[next[file_ids[row]]++] = row;
+    return rows;
+}
+
+Result<TextGrid> file_of_rows(TextGridVectors& columns, const RowsByFile& rows, std::size_t file) {
+    const std::size_t begin = rows.starts[file];
+    const std::size_t count = rows.starts[file + 1] - begin;
+    std::vector<double> tmins(count), tmaxs(count);
+    std::vector<std::string> labels(count), tier_names(count);
+    std::vector<std::uint8_t> is_intervals(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        // Each row belongs to one file, so to one task: moved out by it alone.
+        const std::size_t row = rows.order[begin + i];
+        tmins[i] = columns.tmins[row];
+        tmaxs[i] = columns.tmaxs[row];
+        labels[i] = std::move(columns.labels[row]);
+        tier_names[i] = std::move(columns.tier_names[row]);
+        is_intervals[i] = columns.is_intervals[row];
+    }
+    return vectors_to_textgrid(std::move(tmins), std::move(tmaxs), std::move(labels),
+                               std::move(tier_names), std::move(is_intervals), std::nullopt,
+                               std::nullopt);
+}
+
+}  // namespace
+
+std::vector<Status> write_textgrids(const std::vector<std::string>& paths, FileType file_type,
+                                    const DocumentSource& build, std::size_t processors) {
+    return parallel_map(
+        paths.size(),
+        [&](std::size_t i) -> Status {
+            auto grid = build(i);
+            if (!grid) return std::move(grid).error();
+            // One file a task: its own tiers are not spread further.
+            return write_textgrid(grid.value(), paths[i], file_type, 1);
+        },
+        processors);
+}
+
+std::vector<Status> write_vectors_textgrids(TextGridVectors& columns,
+                                            const std::vector<std::uint32_t>& file_ids,
+                                            const std::vector<std::string>& paths,
+                                            FileType file_type, std::size_t processors) {
+    const RowsByFile rows = rows_by_file(file_ids, paths.size());
+    return write_textgrids(
+        paths, file_type, [&](std::size_t file) { return file_of_rows(columns, rows, file); },
+        processors);
+}
+
+}  // namespace textgrid
