@@ -109,5 +109,8 @@ std::vector<textgrid::TierData> extract_tier_data(PyObject* object);
 // it is.
 std::vector<double> extract_doubles(PyObject* object);
 std::vector<std::uint8_t> extract_flags(PyObject* object);
+// File ids as textgrids2vectors gives them (a uint32 array, copied as one
+// block) or any sequence of ints from 0 to 2**32 - 1.
+std::vector<std::uint32_t> extract_file_ids(PyObject* object);
 
 }  // namespace velmar

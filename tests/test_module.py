@@ -22,6 +22,17 @@ FUNCTIONS = {
         "tmins", "tmaxs", "labels", "tier_names", "is_intervals",
         "tmin", "tmax", "output_file", "file_type",
     ],
+    "text2data": ["text", "strict", "file_type"],
+    "text2vectors": ["text", "strict", "file_type"],
+    "data2text": ["data", "tmin", "tmax", "file_type"],
+    "vectors2text": [
+        "tmins", "tmaxs", "labels", "tier_names", "is_intervals", "tmin", "tmax", "file_type",
+    ],
+    "data2textgrids": ["documents", "output_files", "file_type"],
+    "vectors2textgrids": [
+        "tmins", "tmaxs", "labels", "tier_names", "is_intervals", "file_ids", "output_files",
+        "file_type",
+    ],
 }
 
 SUMMARIES = {
@@ -31,6 +42,12 @@ SUMMARIES = {
     "textgrids2data": "Converts multiple TextGrid files to structured data format.",
     "data2textgrid": "Creates a TextGrid file from structured data format.",
     "vectors2textgrid": "Creates a TextGrid file from vectorized format.",
+    "text2data": "Converts a TextGrid held in memory to structured data format.",
+    "text2vectors": "Converts a TextGrid held in memory to vectorized format.",
+    "data2text": "Renders structured data format as the text of a TextGrid file.",
+    "vectors2text": "Renders vectorized format as the text of a TextGrid file.",
+    "data2textgrids": "Creates many TextGrid files from structured data format at once.",
+    "vectors2textgrids": "Creates many TextGrid files from vectorized format at once.",
 }
 
 
