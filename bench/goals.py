@@ -6,7 +6,8 @@ script (Release, into build/bench-<python tag>, e.g. build/bench-314) unless
 --no-build, then, on files generated in a temporary directory, runs the large
 file's read and write against orjson and the peers (peers.py), textgrid2vectors
 (vectors.py), the extra memory of one read (memory.py), the 2,000-file batch
-(batch.py) and the native read throughput (read_bench), and ends with all goal
+(batch.py), writing that batch and reading the large file from memory
+(memory_writes.py) and the native read throughput (read_bench), and ends with all goal
 lines together under the interpreter, machine and date.
 
     python3 bench/goals.py [--items 150000] [--files 2000] [--runs 5] [--read-mb 56]
@@ -111,6 +112,7 @@ def main():
 
     import batch
     import memory
+    import memory_writes
     import peers
     import vectors
     import velmar
@@ -126,8 +128,9 @@ def main():
         goals.append(memory.run(*large[:2], *small[:2]))
         corpus = workdir / "corpus"
         corpus.mkdir()
-        goals += batch.run(batch.write_corpus(corpus, args.files), args.runs, figure,
-                           args.build_dir / "bench" / "read_bench")
+        paths = batch.write_corpus(corpus, args.files)
+        goals += batch.run(paths, args.runs, figure, args.build_dir / "bench" / "read_bench")
+        goals += memory_writes.run(paths, large[0], args.runs, figure)
     goals += native_goals(args.build_dir / "bench" / "read_bench", args.read_mb)
 
     met = sum(line.endswith(")  met") for line in goals)

@@ -51,7 +51,7 @@ def run_writes(paths, runs, figure=0):
     """Prints the figures of writing the corpus; returns the goal lines."""
     columns = velmar.textgrids2vectors(paths, True, "auto")
     data = velmar.textgrids2data(paths, True, "auto")
-    out = Path(paths[0]).parent.parent / "written"
+    out = Path(paths[0]).parent.parent / "written"  # beside the corpus, on its file system
     out.mkdir(exist_ok=True)
     outputs = {name: [str(out / f"{name}{k:05d}.TextGrid") for k in range(len(paths))]
                for name in ("batch", "loop", "praatio")}
@@ -95,12 +95,9 @@ def run_text(path, runs, figure=0):
                            figure), 1)
 
 
-def run(workdir, large_path, files, runs, figure=0):
-    corpus = workdir / "write-corpus"
-    corpus.mkdir()
-    goals = run_writes(write_corpus(corpus, files), runs, figure)
-    goals.append(run_text(large_path, runs, figure))
-    return goals
+def run(paths, large_path, runs, figure=0):
+    """Both parts on a written corpus and the large file; returns the goal lines."""
+    return run_writes(paths, runs, figure) + [run_text(large_path, runs, figure)]
 
 
 def main():
@@ -114,7 +111,10 @@ def main():
     with tempfile.TemporaryDirectory(prefix="velmar-writes-") as tmp:
         workdir = Path(tmp)
         large_path = write_sample(workdir, "large", args.items)[0]
-        goals = run(workdir, large_path, args.files, args.runs, 1 if args.cpu else 0)
+        corpus = workdir / "corpus"
+        corpus.mkdir()
+        goals = run(write_corpus(corpus, args.files), large_path, args.runs,
+                    1 if args.cpu else 0)
     print()
     print("\n".join(goals))
 
