@@ -293,6 +293,18 @@ std::uint32_t extract_file_id(PyObject* object) {
 
 }  // namespace
 
+TextViews extract_text_views(PyObject* object) {
+    check_sequence(object);
+    TextViews texts;
+    texts.holder = PyRef::steal(PySequence_Tuple(object));
+    if (!texts.holder) throw_python_error();
+    const Py_ssize_t size = PyTuple_GET_SIZE(texts.holder.get());
+    texts.views.reserve(static_cast<std::size_t>(size));
+    for (Py_ssize_t i = 0; i < size; ++i)
+        texts.views.push_back(extract_text_view(PyTuple_GET_ITEM(texts.holder.get(), i)));
+    return texts;
+}
+
 std::vector<std::uint32_t> extract_file_ids(PyObject* object) {
     if (auto column = copy_numpy_column<std::uint32_t>(object, "I")) return std::move(*column);
     return extract_sequence(object, extract_file_id);

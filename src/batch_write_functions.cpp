@@ -90,21 +90,22 @@ PyObject* vectors2textgrids(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
         const auto [tmins_object, tmaxs_object, labels_object, tier_names_object,
                     is_intervals_object, file_ids_object, output_files_object, file_type_object] =
             bind_arguments("vectors2textgrids", PARAMETERS, args, nargs, kwnames);
-        textgrid::TextGridVectors columns;
-        columns.tmins = convert_argument("tmins", tmins_object, extract_doubles);
-        columns.tmaxs = convert_argument("tmaxs", tmaxs_object, extract_doubles);
-        columns.labels = convert_argument("labels", labels_object, extract_texts);
-        columns.tier_names = convert_argument("tier_names", tier_names_object, extract_texts);
-        columns.is_intervals = convert_argument("is_intervals", is_intervals_object, extract_flags);
+        const auto tmins = convert_argument("tmins", tmins_object, extract_doubles);
+        const auto tmaxs = convert_argument("tmaxs", tmaxs_object, extract_doubles);
+        // Only viewed here: each file's task copies its own rows' texts.
+        const auto labels = convert_argument("labels", labels_object, extract_text_views);
+        const auto tier_names =
+            convert_argument("tier_names", tier_names_object, extract_text_views);
+        const auto is_intervals =
+            convert_argument("is_intervals", is_intervals_object, extract_flags);
         const auto file_ids = convert_argument("file_ids", file_ids_object, extract_file_ids);
         const auto output_files =
             convert_argument("output_files", output_files_object, extract_texts);
         const auto file_type = convert_argument("file_type", file_type_object, extract_text_view);
 
         const std::size_t rows = file_ids.size();
-        if (columns.tmins.size() != rows || columns.tmaxs.size() != rows ||
-            columns.labels.size() != rows || columns.tier_names.size() != rows ||
-            columns.is_intervals.size() != rows)
+        if (tmins.size() != rows || tmaxs.size() != rows || labels.views.size() != rows ||
+            tier_names.views.size() != rows || is_intervals.size() != rows)
             raise_value_error(
                 "tmins, tmaxs, labels, tier_names, is_intervals and file_ids differ in length");
         for (const std::uint32_t id : file_ids) {
@@ -112,6 +113,8 @@ PyObject* vectors2textgrids(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
                 raise_value_error("file_ids holds " + std::to_string(id) + ", but only " +
                                   std::to_string(output_files.size()) + " output_files are given");
         }
+        const textgrid::ColumnViews columns{tmins, tmaxs, labels.views, tier_names.views,
+                                            is_intervals};
         return outcomes_list(textgrid::write_vectors_textgrids(
             columns, file_ids, output_files, textgrid::output_file_type(file_type)));
     });

@@ -25,19 +25,20 @@ RowsByFile rows_by_file(const std::vector<std::uint32_t>& file_ids, std::size_t 
     return rows;
 }
 
-Result<TextGrid> file_of_rows(TextGridVectors& columns, const RowsByFile& rows, std::size_t file) {
+// The texts are copied here, on the file's task, not by the caller.
+Result<TextGrid> file_of_rows(const ColumnViews& columns, const RowsByFile& rows,
+                              std::size_t file) {
     const std::size_t begin = rows.starts[file];
     const std::size_t count = rows.starts[file + 1] - begin;
     std::vector<double> tmins(count), tmaxs(count);
     std::vector<std::string> labels(count), tier_names(count);
     std::vector<std::uint8_t> is_intervals(count);
     for (std::size_t i = 0; i < count; ++i) {
-        // Each row belongs to one file, so to one task: moved out by it alone.
         const std::size_t row = rows.order[begin + i];
         tmins[i] = columns.tmins[row];
         tmaxs[i] = columns.tmaxs[row];
-        labels[i] = std::move(columns.labels[row]);
-        tier_names[i] = std::move(columns.tier_names[row]);
+        labels[i] = columns.labels[row];
+        tier_names[i] = columns.tier_names[row];
         is_intervals[i] = columns.is_intervals[row];
     }
     return vectors_to_textgrid(std::move(tmins), std::move(tmaxs), std::move(labels),
@@ -60,7 +61,7 @@ std::vector<Status> write_textgrids(const std::vector<std::string>& paths, FileT
         processors);
 }
 
-std::vector<Status> write_vectors_textgrids(TextGridVectors& columns,
+std::vector<Status> write_vectors_textgrids(const ColumnViews& columns,
                                             const std::vector<std::uint32_t>& file_ids,
                                             const std::vector<std::string>& paths,
                                             FileType file_type, std::size_t processors) {

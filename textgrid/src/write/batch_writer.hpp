@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "convert/converter.hpp"
@@ -26,13 +28,22 @@ std::vector<Status> write_textgrids(const std::vector<std::string>& paths, FileT
                                     const DocumentSource& build,
                                     std::size_t processors = logical_processors());
 
-// The rows of many files in one set of columns, file_ids[row] the index of
-// its file in `paths`, each id below paths.size() (the caller checks) and all
-// columns of one length. Each file is built from its rows alone, as
+// The rows of many files in one set of columns of one length, viewed where
+// the caller holds them.
+struct ColumnViews {
+    std::span<const double> tmins;
+    std::span<const double> tmaxs;
+    std::span<const std::string_view> labels;
+    std::span<const std::string_view> tier_names;
+    std::span<const std::uint8_t> is_intervals;
+};
+
+// file_ids[row] is the index of the row's file in `paths`, each below
+// paths.size() (the caller checks). Each file is built from its rows alone, as
 // vectors_to_textgrid builds one with bounds fitted to them, and written as
 // write_textgrids writes it; a file without rows gets that call's outcome for
-// no rows. The labels and tier names are moved out of `columns`.
-std::vector<Status> write_vectors_textgrids(TextGridVectors& columns,
+// no rows.
+std::vector<Status> write_vectors_textgrids(const ColumnViews& columns,
                                             const std::vector<std::uint32_t>& file_ids,
                                             const std::vector<std::string>& paths,
                                             FileType file_type,
