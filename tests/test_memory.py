@@ -1,12 +1,17 @@
 """TextGrids in memory: read as the file with the same bytes is read, and
 rendered as the text the file functions write."""
 
+import subprocess
+import sys
+import zipfile
+
 import numpy as np
 import pytest
 
 import velmar
 
-from conftest import CREATE, LONG_TEXTGRID, SAMPLE_DATA, exact, read_prefix
+from conftest import (CREATE, LONG_TEXTGRID, ROOT, SAMPLE_DATA, exact, module_environment,
+                      read_prefix)
 from test_data import SAMPLE_SHORT
 
 OVERLAP = LONG_TEXTGRID.replace("xmin = 1\n", "xmin = 0.5\n")
@@ -87,3 +92,21 @@ def test_text_is_what_the_file_functions_write_and_reads_back(tmp_path, layout):
 def test_text_of_an_invalid_document_raises_what_the_file_function_raises():
     with pytest.raises(OSError, match="^" + CREATE + "Items 0 and 1 overlap in tier w$"):
         velmar.data2text([("w", True, [(0, 2, "a"), (1, 3, "b")])], None, None, "long")
+
+
+def test_zip_example_reads_the_members_as_their_files(tmp_path):
+    archive = tmp_path / "corpus.zip"
+    with zipfile.ZipFile(archive, "w") as zipped:
+        zipped.writestr("a/long.TextGrid", LONG_TEXTGRID.encode("utf-16"))
+        zipped.writestr("short.TextGrid", SAMPLE_SHORT)
+        zipped.writestr("broken.TextGrid", b"\xc3")
+        zipped.writestr("notes.txt", "not a TextGrid")
+    result = subprocess.run([sys.executable, str(ROOT / "examples" / "zip_corpus.py"),
+                             str(archive)], env=module_environment(), capture_output=True,
+                            text=True, timeout=60)
+    assert result.returncode == 1
+    assert result.stdout.splitlines() == ["a/long.TextGrid: 2 tiers, 2 intervals, 2.5 s",
+                                          "short.TextGrid: 2 tiers, 2 intervals, 2.5 s",
+                                          "3 files, 4 intervals, 1 unreadable"]
+    assert result.stderr == ("broken.TextGrid: Failed to read TextGrid because: "
+                             "stream did not contain valid UTF-8\n")
