@@ -55,8 +55,11 @@ std::vector<Status> write_textgrids(const std::vector<std::string>& paths, FileT
         [&](std::size_t i) -> Status {
             auto grid = build(i);
             if (!grid) return std::move(grid).error();
-            // One file a task: its own tiers are not spread further.
-            return write_textgrid(grid.value(), paths[i], file_type, 1);
+            if (paths[i].find('\0') != std::string::npos)
+                return errors::nul_in_output_file_name(paths[i]);
+            // One file a task: made whole here and stored with one write.
+            const std::string text = render_textgrid_here(grid.value(), file_type);
+            return store_chunks({iovec{const_cast<char*>(text.data()), text.size()}}, paths[i]);
         },
         processors);
 }
