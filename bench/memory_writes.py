@@ -28,13 +28,30 @@ from common import goal_line, median_times, ratio
 from peers import PEER_BUDGET_SECONDS, build_and_write_praatio, print_table, write_sample
 
 
-def loop_of_vectors2textgrid(columns, outputs):
+class FreshOutputs:
+    """For each call, the paths of the corpus's files in a directory of their
+    own: the files are new, as an export's are. Replacing the files of the run
+    before would time the disk instead (ext4 writes a file out before a rename
+    over an existing one returns)."""
+
+    def __init__(self, root, name, count):
+        self.root, self.name, self.count, self.calls = root, name, count, 0
+
+    def __call__(self):
+        self.calls += 1
+        directory = self.root / f"{self.name}{self.calls}"
+        directory.mkdir()
+        return [str(directory / f"{k:05d}.TextGrid") for k in range(self.count)]
+
+
+def loop_of_vectors2textgrid(columns, fresh_outputs):
     """What a user writes without the batch: each file's rows sliced out and
     written on their own."""
     tmins, tmaxs, labels, tier_names, is_intervals, file_ids = columns
-    bounds = np.searchsorted(file_ids, np.arange(len(outputs) + 1))
 
     def write_all():
+        outputs = fresh_outputs()
+        bounds = np.searchsorted(file_ids, np.arange(len(outputs) + 1))
         failed = []  # a file that cannot be built is the batch's entry, not the end
         for k, output in enumerate(outputs):
             a, b = bounds[k], bounds[k + 1]
@@ -53,17 +70,16 @@ def run_writes(paths, runs, figure=0):
     data = velmar.textgrids2data(paths, True, "auto")
     out = Path(paths[0]).parent.parent / "written"  # beside the corpus, on its file system
     out.mkdir(exist_ok=True)
-    outputs = {name: [str(out / f"{name}{k:05d}.TextGrid") for k in range(len(paths))]
-               for name in ("batch", "loop", "praatio")}
+    fresh = {name: FreshOutputs(out, name, len(paths)) for name in ("batch", "loop", "praatio")}
     print(f"\nwrite batch: {len(paths)} files, {columns[0].size} items, from the columns of "
-          f"textgrids2vectors, long layout, median of {runs}")
+          f"textgrids2vectors, long layout, new files, median of {runs}")
     writes = {
         "velmar vectors2textgrids": lambda: velmar.vectors2textgrids(
-            *columns, outputs["batch"], "long"),
-        "loop of vectors2textgrid": loop_of_vectors2textgrid(columns, outputs["loop"]),
+            *columns, fresh["batch"](), "long"),
+        "loop of vectors2textgrid": loop_of_vectors2textgrid(columns, fresh["loop"]),
         "loop of praatio build + save": lambda: [
             build_and_write_praatio(document, output)
-            for document, output in zip(data, outputs["praatio"])],
+            for document, output in zip(data, fresh["praatio"]())],
     }
     times = median_times(writes, runs, {"loop of praatio build + save": PEER_BUDGET_SECONDS})
     print_table("write", times, "velmar vectors2textgrids", figure)
