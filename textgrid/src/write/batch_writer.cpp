@@ -50,18 +50,32 @@ Result<TextGrid> file_of_rows(const ColumnViews& columns, const RowsByFile& rows
 
 std::vector<Status> write_textgrids(const std::vector<std::string>& paths, FileType file_type,
                                     const DocumentSource& build, std::size_t processors) {
-    return parallel_map(
+    const auto write_one = [&](std::size_t i) -> Status {
+        auto grid = build(i);
+        if (!grid) return std::move(grid).error();
+        if (paths[i].find('\0') != std::string::npos)
+            return errors::nul_in_output_file_name(paths[i]);
+        // One file a task: made whole here and stored with one write.
+        const std::string text = render_textgrid_here(grid.value(), file_type);
+        return store_chunks({iovec{const_cast<char*>(text.data()), text.size()}}, paths[i]);
+    };
+    std::vector<Status> outcomes;
+    outcomes.reserve(paths.size());
+    // Observed, so that the caller writes files too instead of sleeping
+    // until the workers are done.
+    parallel_map_pieces_ordered(
         paths.size(),
-        [&](std::size_t i) -> Status {
-            auto grid = build(i);
-            if (!grid) return std::move(grid).error();
-            if (paths[i].find('\0') != std::string::npos)
-                return errors::nul_in_output_file_name(paths[i]);
-            // One file a task: made whole here and stored with one write.
-            const std::string text = render_textgrid_here(grid.value(), file_type);
-            return store_chunks({iovec{const_cast<char*>(text.data()), text.size()}}, paths[i]);
+        [&](std::size_t begin, std::size_t end) {
+            std::vector<Status> piece;
+            piece.reserve(end - begin);
+            for (std::size_t i = begin; i < end; ++i) piece.push_back(write_one(i));
+            return piece;
+        },
+        [&](std::size_t, std::vector<Status>&& piece) {
+            for (Status& outcome : piece) outcomes.push_back(std::move(outcome));
         },
         processors);
+    return outcomes;
 }
 
 std::vector<Status> write_vectors_textgrids(const ColumnViews& columns,
