@@ -13,6 +13,12 @@ generated file (peers.py's), times:
 Each figure is the median of --runs runs taken in turns (praatio stops early
 once its runs take long). The goals are printed as `goal` lines.
 
+Every new file costs the file system its own work, which the batch cannot
+spread: on an ext4 that has freed many inodes lately, the kernel's search for
+a free inode (find_inode_bit, recently_deleted) took over half of a batch's
+processor time, as much per file in the loop. TMPDIR=/dev/shm measures the
+writers' own work on tmpfs.
+
     python bench/memory_writes.py [--files 2000] [--items 150000] [--runs 5] [--cpu]
 """
 
