@@ -7,7 +7,9 @@ script (Release, into build/bench-<python tag>, e.g. build/bench-314) unless
 file's read and write against orjson and the peers (peers.py), textgrid2vectors
 (vectors.py), the extra memory of one read (memory.py), a label of megabytes
 (long_label.py), the 2,000-file batch (batch.py, with textgrids2arrow) and its
-time to a pandas DataFrame (frames.py), and the native read throughput
+time to a pandas DataFrame (frames.py), writing that batch and reading the
+large file from memory (memory_writes.py), the other threads' turns during a
+batch and a large read (gil_turns.py) and the native read throughput
 (read_bench), and ends with all goal lines together under the interpreter,
 machine and date.
 
@@ -116,6 +118,7 @@ def main():
     import long_label
     import gil_turns
     import memory
+    import memory_writes
     import peers
     import vectors
     import velmar
@@ -136,6 +139,7 @@ def main():
         goals += batch.run(paths, args.runs, figure, args.build_dir / "bench" / "read_bench")
         frames.run(paths, args.runs, figure)
         goals += gil_turns.run(paths, large[0], seconds=0.4 * args.runs)
+        goals += memory_writes.run(paths, large[0], args.runs, figure)
     goals += native_goals(args.build_dir / "bench" / "read_bench", args.read_mb)
 
     met = sum(line.endswith(")  met") for line in goals)

@@ -153,12 +153,14 @@ def convert(arguments):
             raise CommandError(f"cannot create {arguments.output}: {error.strerror}") from error
     progress = Progress("converted", len(files))
     failed = 0
-    for (source, _), target in zip(files, targets):
-        reason = convert_file(source, target, arguments.to, arguments.in_place)
-        if reason is not None:
-            report(source, reason, sys.stderr)
-            failed += 1
-        progress.advance(1)
+    for start in range(0, len(files), BATCH):
+        sources = [source for source, _ in files[start:start + BATCH]]
+        reasons = convert_batch(sources, targets[start:start + BATCH], arguments.to)
+        for source, reason in zip(sources, reasons):
+            if reason is not None:
+                report(source, reason, sys.stderr)
+                failed += 1
+        progress.advance(len(sources))
     progress.close()
     print(f"{len(files)} files, {len(files) - failed} converted, {failed} failed")
     return 1 if failed else 0
@@ -173,28 +175,45 @@ def conversion_target(path, name, arguments):
     return path.with_name(f"{stem}.{arguments.to}.TextGrid")
 
 
-def convert_file(source, target, layout, in_place):
-    """Writes the file in the layout and keeps the result only if it reads back
-    exactly as the source did; returns why not, or None."""
+def convert_batch(sources, targets, layout):
+    """Writes each file in the layout, many at once, but only one whose text
+    reads back exactly as the source did; returns why not for each, or None.
+    A written file replaces its target whole, keeping a replaced file's mode."""
+    reasons = [None] * len(sources)
+    documents, outputs, positions = [], [], []
+    for position, (source, target, original) in enumerate(
+            zip(sources, targets, velmar.textgrids2data([str(s) for s in sources], True, "auto"))):
+        reason = conversion_refused(source, target, original, layout)
+        if reason is None:
+            documents.append((original[2], original[0], original[1]))
+            outputs.append(str(target))
+            positions.append(position)
+        reasons[position] = reason
+    for position, entry in zip(positions, velmar.data2textgrids(documents, outputs, layout)):
+        if entry is not None:
+            reasons[position] = reason_of(entry)
+    return reasons
+
+
+def conversion_refused(source, target, original, layout):
+    """Why the file read as `original` (the batch's empty entry for one it
+    could not read) is not to be written to `target`, or None."""
+    if original == (0.0, 0.0, []):
+        reason = read_error(source, True)
+        if reason is not None:
+            return reason
     try:
-        original = velmar.textgrid2data(str(source), True, "auto")
-        target.parent.mkdir(parents=True, exist_ok=True)
-        with kept_only_if_done(target, source if in_place else None) as temporary:
-            velmar.data2textgrid(original[2], original[0], original[1], temporary, layout)
-            loss = data_loss(original, velmar.textgrid2data(temporary, True, layout))
-            if loss:
-                raise LossError(f"cannot be converted exactly: {loss}")
-    except LossError as error:
-        return str(error)
+        text = velmar.data2text(original[2], original[0], original[1], layout)
+        loss = data_loss(original, velmar.text2data(text, True, layout))
     except OSError as error:
-        if error.strerror is None:  # the module's own errors carry their reason in the text
-            return reason_of(error)
+        return reason_of(error)
+    if loss:
+        return f"cannot be converted exactly: {loss}"
+    try:
+        target.parent.mkdir(parents=True, exist_ok=True)
+    except OSError as error:
         return f"cannot write {target}: {error.strerror}"
     return None
-
-
-class LossError(Exception):
-    pass
 
 
 def data_loss(original, copy):

@@ -277,4 +277,37 @@ std::vector<std::uint8_t> extract_flags(PyObject* object) {
                             [](PyObject* flag) -> std::uint8_t { return extract_bool(flag); });
 }
 
+namespace {
+
+std::uint32_t extract_file_id(PyObject* object) {
+    PyRef index = PyRef::steal(PyNumber_Index(object));
+    if (!index) throw_python_error();
+    const long long value = PyLong_AsLongLong(index.get());
+    if (value == -1 && PyErr_Occurred()) throw_python_error();
+    if (value < 0 || value > static_cast<long long>(UINT32_MAX)) {
+        PyErr_Format(PyExc_ValueError, "file id %lld is not between 0 and 4294967295", value);
+        throw_python_error();
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+}  // namespace
+
+TextViews extract_text_views(PyObject* object) {
+    check_sequence(object);
+    TextViews texts;
+    texts.holder = PyRef::steal(PySequence_Tuple(object));
+    if (!texts.holder) throw_python_error();
+    const Py_ssize_t size = PyTuple_GET_SIZE(texts.holder.get());
+    texts.views.reserve(static_cast<std::size_t>(size));
+    for (Py_ssize_t i = 0; i < size; ++i)
+        texts.views.push_back(extract_text_view(PyTuple_GET_ITEM(texts.holder.get(), i)));
+    return texts;
+}
+
+std::vector<std::uint32_t> extract_file_ids(PyObject* object) {
+    if (auto column = copy_numpy_column<std::uint32_t>(object, "I")) return std::move(*column);
+    return extract_sequence(object, extract_file_id);
+}
+
 }  // namespace velmar

@@ -109,5 +109,18 @@ std::vector<textgrid::TierData> extract_tier_data(PyObject* object);
 // it is.
 std::vector<double> extract_doubles(PyObject* object);
 std::vector<std::uint8_t> extract_flags(PyObject* object);
+// The UTF-8 texts of a sequence of str, viewed where the objects hold them
+// (kept alive, and the sequence's order fixed, by a tuple of them), for work
+// spread over threads that may not touch Python objects. Same errors as
+// extract_texts.
+struct TextViews {
+    PyRef holder;
+    std::vector<std::string_view> views;
+};
+TextViews extract_text_views(PyObject* object);
+
+// File ids as textgrids2vectors gives them (a uint32 array, copied as one
+// block) or any sequence of ints from 0 to 2**32 - 1.
+std::vector<std::uint32_t> extract_file_ids(PyObject* object);
 
 }  // namespace velmar

@@ -44,6 +44,13 @@ PyMethodDef function_table[] = {
     {"get_num_threads", as_cfunction(get_num_threads), FASTCALL_WITH_KEYWORDS,
      docs::GET_NUM_THREADS},
     {"release_memory", as_cfunction(release_memory), FASTCALL_WITH_KEYWORDS, docs::RELEASE_MEMORY},
+    {"text2data", as_cfunction(text2data), FASTCALL_WITH_KEYWORDS, docs::TEXT2DATA},
+    {"text2vectors", as_cfunction(text2vectors), FASTCALL_WITH_KEYWORDS, docs::TEXT2VECTORS},
+    {"data2text", as_cfunction(data2text), FASTCALL_WITH_KEYWORDS, docs::DATA2TEXT},
+    {"vectors2text", as_cfunction(vectors2text), FASTCALL_WITH_KEYWORDS, docs::VECTORS2TEXT},
+    {"data2textgrids", as_cfunction(data2textgrids), FASTCALL_WITH_KEYWORDS, docs::DATA2TEXTGRIDS},
+    {"vectors2textgrids", as_cfunction(vectors2textgrids), FASTCALL_WITH_KEYWORDS,
+     docs::VECTORS2TEXTGRIDS},
 };
 
 PyModuleDef module_definition = {

@@ -18,6 +18,12 @@ __all__ = [
     "set_num_threads",
     "get_num_threads",
     "release_memory",
+    "text2data",
+    "text2vectors",
+    "data2text",
+    "vectors2text",
+    "data2textgrids",
+    "vectors2textgrids",
 ]
 
 _Float = SupportsFloat | SupportsIndex
@@ -28,6 +34,9 @@ _Item = tuple[float, float, str]
 _Tier = tuple[str, bool, list[_Item]]
 _TextGridData = tuple[float, float, list[_Tier]]
 _TierInput = tuple[str, _Flag, Sequence[tuple[_Float, _Float, str]]]
+_Content = str | bytes | bytearray | memoryview
+_FloatColumn = Sequence[_Float] | npt.NDArray[np.floating]
+_FlagColumn = Sequence[_Flag] | _Bools
 
 def textgrid2vectors(
     file: str, strict: _Flag, file_type: str
@@ -72,3 +81,35 @@ def textgrid2arrow(file: str, strict: _Flag, file_type: str) -> TextGridTable: .
 def set_num_threads(n: SupportsIndex) -> None: ...
 def get_num_threads() -> int: ...
 def release_memory() -> int: ...
+def text2data(text: _Content, strict: _Flag, file_type: str) -> _TextGridData: ...
+def text2vectors(
+    text: _Content, strict: _Flag, file_type: str
+) -> tuple[_Floats, _Floats, list[str], list[str], _Bools]: ...
+def data2text(
+    data: Sequence[_TierInput], tmin: _Float | None, tmax: _Float | None, file_type: str
+) -> str: ...
+def vectors2text(
+    tmins: _FloatColumn,
+    tmaxs: _FloatColumn,
+    labels: Sequence[str],
+    tier_names: Sequence[str],
+    is_intervals: _FlagColumn,
+    tmin: _Float | None,
+    tmax: _Float | None,
+    file_type: str,
+) -> str: ...
+def data2textgrids(
+    documents: Sequence[tuple[Sequence[_TierInput], _Float | None, _Float | None]],
+    output_files: Sequence[str],
+    file_type: str,
+) -> list[str | None]: ...
+def vectors2textgrids(
+    tmins: _FloatColumn,
+    tmaxs: _FloatColumn,
+    labels: Sequence[str],
+    tier_names: Sequence[str],
+    is_intervals: _FlagColumn,
+    file_ids: Sequence[SupportsIndex] | npt.NDArray[np.integer],
+    output_files: Sequence[str],
+    file_type: str,
+) -> list[str | None]: ...

@@ -25,7 +25,7 @@ def test_goal_entry_point_prints_every_goal(tmp_path):
     assert done.returncode == 0, done.stderr
     summary = done.stdout.split("== goals:")[1]
     goals = [line for line in summary.splitlines() if line.startswith("goal")]
-    assert len(goals) == 14 and all(GOAL.match(line) for line in goals), summary
+    assert len(goals) == 17 and all(GOAL.match(line) for line in goals), summary
 
 
 def test_praatio_builds_the_document_data2textgrid_writes(tmp_path):

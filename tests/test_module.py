@@ -27,6 +27,17 @@ FUNCTIONS = {
     "set_num_threads": ["n"],
     "get_num_threads": [],
     "release_memory": [],
+    "text2data": ["text", "strict", "file_type"],
+    "text2vectors": ["text", "strict", "file_type"],
+    "data2text": ["data", "tmin", "tmax", "file_type"],
+    "vectors2text": [
+        "tmins", "tmaxs", "labels", "tier_names", "is_intervals", "tmin", "tmax", "file_type",
+    ],
+    "data2textgrids": ["documents", "output_files", "file_type"],
+    "vectors2textgrids": [
+        "tmins", "tmaxs", "labels", "tier_names", "is_intervals", "file_ids", "output_files",
+        "file_type",
+    ],
 }
 
 SUMMARIES = {
@@ -41,6 +52,12 @@ SUMMARIES = {
     "set_num_threads": "Sets the number of threads the calls use.",
     "get_num_threads": "Returns the number of threads the calls use.",
     "release_memory": "Gives the memory kept for reuse between calls back to the system.",
+    "text2data": "Converts a TextGrid held in memory to structured data format.",
+    "text2vectors": "Converts a TextGrid held in memory to vectorized format.",
+    "data2text": "Renders structured data format as the text of a TextGrid file.",
+    "vectors2text": "Renders vectorized format as the text of a TextGrid file.",
+    "data2textgrids": "Creates many TextGrid files from structured data format at once.",
+    "vectors2textgrids": "Creates many TextGrid files from vectorized format at once.",
 }
 
 

@@ -49,6 +49,7 @@ def call_cases(files):
     data = big_data()
     columns = ([float(i) for i in range(ITEM_COUNT)], np.arange(1, ITEM_COUNT + 1, dtype=float),
                ["a" * 50] * ITEM_COUNT, ["t"] * ITEM_COUNT, np.ones(ITEM_COUNT, dtype=bool))
+    text = velmar.data2text(data, 0.0, ITEM_COUNT, "long")
     return {
         "read": (velmar.textgrid2data, (files["big"], True, "auto"), {}, None),
         "read by keyword": (velmar.textgrid2data, (),
@@ -96,6 +97,22 @@ def call_cases(files):
                                  {}, None),
         "batch unknown file type": (velmar.textgrids2vectors, ([files["big"]] * 40, True, "LONG"),
                                     {}, BaseException),
+        "text": (velmar.text2data, (text + "ə", True, "auto"), {}, None),
+        "text as bytes, invalid strictly": (velmar.text2vectors,
+                                            (bytearray(text.replace("xmax = 2 ", "xmax = 9 "),
+                                                       "utf-16"), True, "auto"), {}, OSError),
+        "text of data": (velmar.data2text, (data, 0.0, ITEM_COUNT, "short"), {}, None),
+        "text of columns": (velmar.vectors2text, columns + (None, None, "long"), {}, None),
+        "batch writes": (velmar.data2textgrids,
+                         ([(data, None, None), (data + [("late", True, [(2.0, 1.0, "x")])], None,
+                                                None)] * 10,
+                          [files["out"], files["unwritable"]] * 10, "long"), {}, None),
+        "batch writes of columns": (velmar.vectors2textgrids,
+                                    columns + ([0, 1] * (ITEM_COUNT // 2), [files["out"]] * 3,
+                                               "short"), {}, None),
+        "batch writes, id without a file": (velmar.vectors2textgrids,
+                                            columns + ([7] * ITEM_COUNT, [files["out"]], "long"),
+                                            {}, ValueError),
     }
 
 

@@ -3,36 +3,61 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "read/long_pieces.hpp"
 #include "read/parser_long.hpp"
 #include "read/parser_short.hpp"
 #include "read/read_plan.hpp"
+#include "text/utf8.hpp"
 
 namespace textgrid {
 
-Result<TextGrid> read_loaded_text(const LoadedText& text, bool strict, FileType type,
-                                  const RowObserver& observe, AfterReading after) {
+namespace {
+
+// A text in memory to read: checked for UTF-8 already (loaded from a file,
+// decoded), or not yet (bytes handed over as they are).
+struct TextToRead {
+    std::string_view text;
+    bool utf8_checked = true;
+    const std::vector<CountedPiece>& pieces;
+    bool in_own_block = false;
+};
+
+Result<TextGrid> read_text(const TextToRead& to_read, bool strict, FileType type,
+                           const RowObserver& observe, AfterReading after) {
     const ReadRequest request{type, bool(observe)};
-    const std::string_view content = text.view();
+    const std::string_view content = to_read.text;
     const bool long_layout = request.type == FileType::Long ||
                              (request.type == FileType::Auto && has_tier_list_header(content));
     const TextPlan plan = plan_text_read(content.size(), long_layout, request);
-    switch (plan.way) {
-        case TextPlan::Way::LongInPieces: {
-            // Loading checked the text for UTF-8 already.
-            const PiecesRequest pieces{strict, false, plan.spread,
-                                       after == AfterReading::ReleaseText && text.in_own_block()};
-            return read_long_in_pieces(PieceSource(content), content.size(), pieces, observe);
-        }
-        case TextPlan::Way::ShortTiersApart:
-            return parse_short_text(content, strict, true, text.pieces(), observe);
-        case TextPlan::Way::OnePass:
-            break;
+    if (plan.way == TextPlan::Way::LongInPieces) {
+        // The pieces check what is not checked yet while they are in the cache.
+        const PiecesRequest pieces{strict, !to_read.utf8_checked, plan.spread,
+                                   after == AfterReading::ReleaseText && to_read.in_own_block};
+        return read_long_in_pieces(PieceSource(content), content.size(), pieces, observe);
     }
+    if (!to_read.utf8_checked && !is_valid_utf8(content)) return errors::invalid_utf8();
+    if (plan.way == TextPlan::Way::ShortTiersApart)
+        return parse_short_text(content, strict, true, to_read.pieces, observe);
     auto grid = long_layout ? parse_long_text(content, strict) : parse_short_text(content, strict);
     if (grid && observe) hand_over_rows(grid.value(), observe);
     return grid;
+}
+
+}  // namespace
+
+Result<TextGrid> read_loaded_text(const LoadedText& text, bool strict, FileType type,
+                                  const RowObserver& observe, AfterReading after) {
+    return read_text({text.view(), true, text.pieces(), text.in_own_block()}, strict, type,
+                     observe, after);
+}
+
+Result<TextGrid> read_text_in_memory(std::string_view text, bool utf8_checked, bool strict,
+                                     FileType type, const RowObserver& observe) {
+    static const std::vector<CountedPiece> no_pieces;
+    return read_text({text, utf8_checked, no_pieces, false}, strict, type, observe,
+                     AfterReading::KeepText);
 }
 
 FileType file_type_named(std::string_view file_type) {

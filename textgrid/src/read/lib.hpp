@@ -35,4 +35,8 @@ Result<TextGrid> read_loaded_text(const LoadedText& text, bool strict, FileType 
                                   const RowObserver& observe = {},
                                   AfterReading after = AfterReading::KeepText);
 
+// The same for a text in memory (UTF-8), checked for UTF-8 already or not.
+Result<TextGrid> read_text_in_memory(std::string_view text, bool utf8_checked, bool strict,
+                                     FileType type, const RowObserver& observe = {});
+
 }  // namespace textgrid

@@ -340,4 +340,22 @@ Result<LoadedText> load_text(OpenedFile opened, const FilePlan& plan) {
     return with_mac_line_breaks_as_line_feeds(std::move(bytes).value());
 }
 
+Result<TextInMemory> text_in_memory(std::string_view bytes) {
+    TextInMemory result{bytes, {}, false};
+    if (const auto big_endian = utf16_big_endian(bytes)) {
+        auto decoded = decode_utf16(bytes, *big_endian);
+        if (!decoded) return std::move(decoded).error();
+        result.own = with_mac_line_breaks_as_line_feeds(std::move(decoded).value());
+        result.utf8_checked = true;
+        return result;
+    }
+    if (bytes.find('\n') == std::string_view::npos && bytes.find('\r') != std::string_view::npos) {
+        // Line feeds in place of the CRs need a text of its own.
+        if (!is_valid_utf8(bytes)) return errors::invalid_utf8();
+        result.own = with_mac_line_breaks_as_line_feeds(LoadedText(std::string(bytes)));
+        result.utf8_checked = true;
+    }
+    return result;
+}
+
 }  // namespace textgrid

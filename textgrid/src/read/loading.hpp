@@ -101,4 +101,18 @@ Result<LoadedText> load_text(std::string_view path);
 // The same for a file opened already, loaded as `plan` says.
 Result<LoadedText> load_text(OpenedFile opened, const FilePlan& plan);
 
+// Bytes held in memory rather than in a file, as the readers take them: the
+// text to read, `bytes` itself wherever it can be (not copied, and checked for
+// UTF-8 as it is read), or a text of its own where UTF-16 was decoded or lone
+// CRs became line feeds.
+struct TextInMemory {
+    std::string_view bytes;
+    std::optional<LoadedText> own;
+    bool utf8_checked = false;
+
+    std::string_view text() const noexcept { return own ? own->view() : bytes; }
+};
+// As load_text takes a file's bytes, with the same errors.
+Result<TextInMemory> text_in_memory(std::string_view bytes);
+
 }  // namespace textgrid

@@ -18,7 +18,6 @@
 
 namespace textgrid {
 
-
 std::size_t piece_count(std::size_t n, std::size_t processors, std::size_t per_processor,
                         std::size_t min_length) {
     const std::size_t p = std::max<std::size_t>(processors, 1);

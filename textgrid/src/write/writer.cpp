@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -456,6 +457,16 @@ std::string render_short(const TextGrid& grid, std::size_t processors) {
 std::string render_long(const TextGrid& grid) { return render_long(grid, thread_count()); }
 
 std::string render_short(const TextGrid& grid) { return render_short(grid, thread_count()); }
+
+std::string render_textgrid(const TextGrid& grid, FileType file_type) {
+    return rendered(grid, file_type, logical_processors());
+}
+
+std::string render_textgrid_here(const TextGrid& grid, FileType file_type) {
+    // As many processors as a tier could have items: every tier stays on this
+    // thread, in one piece.
+    return rendered(grid, file_type, std::numeric_limits<std::size_t>::max());
+}
 
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type) {
     return write_textgrid(grid, path, file_type, thread_count());

@@ -22,6 +22,12 @@ std::string render_short(const TextGrid& grid);
 std::string render_long(const TextGrid& grid, std::size_t processors);
 std::string render_short(const TextGrid& grid, std::size_t processors);
 
+// The text write_textgrid stores, in memory.
+std::string render_textgrid(const TextGrid& grid, FileType file_type);
+// The same made on the calling thread alone, for a task that is one file of
+// many (the other workers have files of their own).
+std::string render_textgrid_here(const TextGrid& grid, FileType file_type);
+
 // Stores the text as it is rendered, as store_text does: a failure keeps
 // any old file and is TextGridError "cannot write <path>: <os error>".
 Status write_textgrid(const TextGrid& grid, std::string_view path, FileType file_type);
