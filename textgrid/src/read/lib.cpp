@@ -49,8 +49,8 @@ Result<TextGrid> read_text(const TextToRead& to_read, bool strict, FileType type
 
 Result<TextGrid> read_loaded_text(const LoadedText& text, bool strict, FileType type,
                                   const RowObserver& observe, AfterReading after) {
-    return read_text({text.view(), true, text.pieces(), text.in_own_block()}, strict, type,
-                     observe, after);
+    return read_text({text.view(), true, text.pieces(), text.in_own_block()}, strict, type, observe,
+                     after);
 }
 
 Result<TextGrid> read_text_in_memory(std::string_view text, bool utf8_checked, bool strict,
