@@ -1,0 +1,131 @@
+"""convert: each file in the other layout, kept only if it reads back exactly."""
+
+from pathlib import Path
+
+import velmar
+
+from .common import CommandError, reason_of
+from .files import gather
+from .progress import Progress
+from .reading import batches, read_documents
+from .storing import kept_only_if_done
+
+LAYOUT_TAGS = (".short", ".long")
+
+
+def convert(arguments, reporter, program):
+    if arguments.in_place and arguments.output:
+        raise CommandError("convert takes either -o DIR or --in-place, not both")
+    sources = gather(arguments, program)
+    beside = not (arguments.in_place or arguments.output)
+    earlier = earlier_outputs(sources) if beside else set()
+    sources = [source for source in sources if source.path not in earlier]
+    targets = {source.path: target_of(source, arguments) for source in sources}
+    check_targets(targets, arguments.in_place)
+    if arguments.output:
+        try:
+            Path(arguments.output).mkdir(parents=True, exist_ok=True)
+        except OSError as error:
+            raise CommandError(f"cannot create {arguments.output}: {error.strerror}") from error
+
+    progress = Progress("converted", len(sources), arguments.progress)
+    failed = 0
+    for paths in batches([source.path for source in sources]):
+        failed += convert_batch(paths, targets, arguments, reporter)
+        progress.advance(len(paths))
+    progress.close()
+    skipped = f"; {len(earlier)} earlier outputs left as they are" if earlier else ""
+    reporter.summary(f"{len(sources)} files, {len(sources) - failed} converted, "
+                     f"{failed} failed{skipped}")
+    return 1 if failed else 0
+
+
+def beside_target(path, layout):
+    stem = path.stem
+    for tag in LAYOUT_TAGS:  # converting back gives x.long, not x.short.long
+        stem = stem.removesuffix(tag)
+    return path.with_name(f"{stem}.{layout}.TextGrid")
+
+
+def earlier_outputs(sources):
+    """Files found in a directory that a conversion beside a plain-named file
+    (x.TextGrid) wrote there (x.long.TextGrid, x.short.TextGrid): not sources."""
+    plain = [source.path for source in sources
+             if Path(source.path.stem).suffix.lower() not in LAYOUT_TAGS]
+    outputs = {beside_target(path, layout) for path in plain for layout in ("long", "short")}
+    return {source.path for source in sources if source.searched and source.path in outputs}
+
+
+def target_of(source, arguments):
+    if arguments.in_place:
+        return source.path
+    if arguments.output:
+        return Path(arguments.output) / source.name
+    return beside_target(source.path, arguments.to)
+
+
+def check_targets(targets, in_place):
+    writers = {}
+    for source, target in targets.items():
+        if not in_place and target.resolve() == source.resolve():
+            raise CommandError(f"{source} would be replaced; use --in-place for that")
+        other = writers.setdefault(target.resolve(), source)
+        if other != source:
+            raise CommandError(f"{other} and {source} would both be written to {target}; "
+                               "name fewer files or use --in-place")
+
+
+def convert_batch(paths, targets, arguments, reporter):
+    """Reads the batch on every core, then writes each readable file; returns
+    how many failed."""
+    strict = not arguments.lenient
+    read = read_documents(paths, strict)
+    failed = 0
+    for position, path in enumerate(paths):
+        reason = read.failures.get(position)
+        if reason is None:
+            tmin, tmax, tiers = read.result[position]
+            reason = convert_file((tiers, tmin, tmax), path, targets[path], arguments)
+        target = str(targets[path])
+        if reason is None:
+            reporter.success(path, read.tiers[position], read.items[position], output=target)
+        else:
+            reporter.failure(path, reason, output=target)
+            failed += 1
+    return failed
+
+
+def convert_file(document, source, target, arguments):
+    """Writes the document in the layout and keeps the result only if it reads
+    back exactly as the source did; returns why not, or None."""
+    tiers, tmin, tmax = document
+    try:
+        target.parent.mkdir(parents=True, exist_ok=True)
+        with kept_only_if_done(target, source if arguments.in_place else None) as temporary:
+            velmar.data2textgrid(tiers, tmin, tmax, temporary, arguments.to)
+            copy = velmar.textgrid2data(temporary, not arguments.lenient, arguments.to)
+            loss = data_loss((tmin, tmax, tiers), copy)
+            if loss:
+                raise LossError(f"cannot be converted exactly: {loss}")
+    except LossError as error:
+        return str(error)
+    except OSError as error:
+        if error.strerror is None:  # the module's own errors carry their reason in the text
+            return reason_of(error)
+        return f"cannot write {target}: {error.strerror}"
+    return None
+
+
+class LossError(Exception):
+    pass
+
+
+def data_loss(original, copy):
+    """What the copy lost, or an empty text if it holds the same data."""
+    if copy == original:
+        return ""
+    for (name, _, items), (_, _, copied) in zip(original[2], copy[2]):
+        for item, other in zip(items, copied):
+            if item != other:
+                return f"{item[2]!r} in tier {name!r} would read back as {other[2]!r}"
+    return "the data would change"
