@@ -230,16 +230,23 @@ def test_convert_run_again_over_its_own_outputs_converts_the_sources_again(corpu
 
 
 MISCOUNTED = LONG_TEXTGRID.replace("intervals: size = 2", "intervals: size = 3")
+NEGATIVE = LONG_TEXTGRID.replace("xmin = 0\n", "xmin = -1\n", 1)
 
 
-def test_convert_lenient_converts_what_only_a_lenient_read_accepts(tmp_path):
-    source = tmp_path / "miscounted.TextGrid"
-    source.write_text(MISCOUNTED)
+@pytest.mark.parametrize("text, written", [(MISCOUNTED, True), (NEGATIVE, False)],
+                         ids=["miscounted", "negative"])
+def test_convert_lenient_converts_what_only_a_lenient_read_accepts(tmp_path, text, written):
+    source = tmp_path / "lenient.TextGrid"
+    source.write_text(text)
     status, _, err = run_cli("convert", "--to", "short", source)
     assert (status, err) == (1, f"{source}: {reader_reason(source)}\n")
     status, out, err = run_cli("convert", "--to", "short", "--lenient", source)
+    target = tmp_path / "lenient.short.TextGrid"
+    if not written:  # every document written is validated
+        assert (status, err) == (1, f"{source}: cannot be written: {reader_reason(source)}\n")
+        assert not target.exists()
+        return
     assert (status, out, err) == (0, "1 files, 1 converted, 0 failed\n", "")
-    target = tmp_path / "miscounted.short.TextGrid"
     assert velmar.textgrid2data(str(target), True, "short") == \
         velmar.textgrid2data(str(source), False, "auto")
 

@@ -102,12 +102,12 @@ def convert_file(document, source, target, arguments):
     try:
         target.parent.mkdir(parents=True, exist_ok=True)
         with kept_only_if_done(target, source if arguments.in_place else None) as temporary:
-            velmar.data2textgrid(tiers, tmin, tmax, temporary, arguments.to)
+            write(document, temporary, arguments.to)
             copy = velmar.textgrid2data(temporary, not arguments.lenient, arguments.to)
             loss = data_loss((tmin, tmax, tiers), copy)
             if loss:
-                raise LossError(f"cannot be converted exactly: {loss}")
-    except LossError as error:
+                raise Refusal(f"cannot be converted exactly: {loss}")
+    except Refusal as error:
         return str(error)
     except OSError as error:
         if error.strerror is None:  # the module's own errors carry their reason in the text
@@ -116,7 +116,16 @@ def convert_file(document, source, target, arguments):
     return None
 
 
-class LossError(Exception):
+def write(document, output, layout):
+    tiers, tmin, tmax = document
+    try:
+        velmar.data2textgrid(tiers, tmin, tmax, output, layout)
+    except OSError as error:
+        # A written document is always validated, even after a lenient read.
+        raise Refusal(f"cannot be written: {reason_of(error)}") from error
+
+
+class Refusal(Exception):
     pass
 
 
