@@ -8,7 +8,7 @@ from .common import CommandError, reason_of
 from .files import gather
 from .progress import Progress
 from .reading import batches, read_documents
-from .storing import kept_only_if_done
+from .storing import Staged
 
 LAYOUT_TAGS = (".short", ".long")
 
@@ -76,57 +76,74 @@ def check_targets(targets, in_place):
 
 
 def convert_batch(paths, targets, arguments, reporter):
-    """Reads the batch on every core, then writes each readable file; returns
-    how many failed."""
+    """Reads the batch on every core, writes each readable file beside its
+    target, reads the copies back on every core and keeps those that hold
+    exactly the data read; returns how many failed."""
     strict = not arguments.lenient
     read = read_documents(paths, strict)
-    failed = 0
+    reasons = dict(read.failures)
+    staged = {}
+    try:
+        for position in range(len(paths)):
+            if position not in reasons:
+                stage(position, paths, targets, arguments.in_place, staged, reasons)
+        documents = {position: document_of(read.result[position]) for position in staged}
+        reasons.update(write_documents(documents, staged, arguments.to))
+        written = [position for position in staged if position not in reasons]
+        copies = velmar.textgrids2data([staged[position].path for position in written], strict,
+                                       arguments.to)
+        for position, copy in zip(written, copies):
+            reason = keep_if_exact(read.result[position], copy, staged[position])
+            if reason is not None:
+                reasons[position] = reason
+    finally:
+        for temporary in staged.values():
+            temporary.discard()
     for position, path in enumerate(paths):
-        reason = read.failures.get(position)
-        if reason is None:
-            tmin, tmax, tiers = read.result[position]
-            reason = convert_file((tiers, tmin, tmax), path, targets[path], arguments)
         target = str(targets[path])
-        if reason is None:
-            reporter.success(path, read.tiers[position], read.items[position], output=target)
+        if position in reasons:
+            reporter.failure(path, reasons[position], output=target)
         else:
-            reporter.failure(path, reason, output=target)
-            failed += 1
-    return failed
+            reporter.success(path, read.tiers[position], read.items[position], output=target)
+    return len(reasons)
 
 
-def convert_file(document, source, target, arguments):
-    """Writes the document in the layout and keeps the result only if it reads
-    back exactly as the source did; returns why not, or None."""
-    tiers, tmin, tmax = document
+def document_of(entry):
+    tmin, tmax, tiers = entry
+    return tiers, tmin, tmax
+
+
+def stage(position, paths, targets, in_place, staged, reasons):
+    target = targets[paths[position]]
     try:
         target.parent.mkdir(parents=True, exist_ok=True)
-        with kept_only_if_done(target, source if arguments.in_place else None) as temporary:
-            write(document, temporary, arguments.to)
-            copy = velmar.textgrid2data(temporary, not arguments.lenient, arguments.to)
-            loss = data_loss((tmin, tmax, tiers), copy)
-            if loss:
-                raise Refusal(f"cannot be converted exactly: {loss}")
-    except Refusal as error:
-        return str(error)
+        staged[position] = Staged(target, paths[position] if in_place else None)
     except OSError as error:
-        if error.strerror is None:  # the module's own errors carry their reason in the text
-            return reason_of(error)
-        return f"cannot write {target}: {error.strerror}"
-    return None
+        reasons[position] = f"cannot write {target}: {error.strerror}"
 
 
-def write(document, output, layout):
-    tiers, tmin, tmax = document
+def write_documents(documents, staged, layout):
+    """Each document into its staged file; returns {position: reason} for those
+    that cannot be written (a written document is always validated, even after
+    a lenient read)."""
+    reasons = {}
+    for position, (tiers, tmin, tmax) in documents.items():
+        try:
+            velmar.data2textgrid(tiers, tmin, tmax, staged[position].path, layout)
+        except OSError as error:
+            reasons[position] = f"cannot be written: {reason_of(error)}"
+    return reasons
+
+
+def keep_if_exact(original, copy, staged):
+    loss = data_loss(original, copy)
+    if loss:
+        return f"cannot be converted exactly: {loss}"
     try:
-        velmar.data2textgrid(tiers, tmin, tmax, output, layout)
+        staged.commit()
     except OSError as error:
-        # A written document is always validated, even after a lenient read.
-        raise Refusal(f"cannot be written: {reason_of(error)}") from error
-
-
-class Refusal(Exception):
-    pass
+        return f"cannot write {staged.target}: {error.strerror}"
+    return None
 
 
 def data_loss(original, copy):

@@ -1,32 +1,40 @@
-"""An output that replaces its target only once it is complete."""
+"""Outputs that replace their targets only once complete, so a failure leaves
+each target as it was."""
 
+import contextlib
 import os
 import tempfile
 from pathlib import Path
 
 
-class kept_only_if_done:
-    """A temporary file beside the target that replaces the target only when the
-    block ends without an error, so a failure leaves the target as it was."""
+class Staged:
+    """A temporary file beside its target, hidden (a dot, the target's name)."""
 
     def __init__(self, target, mode_from=None):
         self.target, self.mode_from = Path(target), mode_from
-
-    def __enter__(self):
-        descriptor, self.temporary = tempfile.mkstemp(
+        descriptor, self.path = tempfile.mkstemp(
             dir=self.target.parent, prefix=f".{self.target.name}.", suffix=".tmp")
         os.close(descriptor)
-        return self.temporary
 
-    def __exit__(self, error_type, error, traceback):
-        try:
-            if error_type is None:
-                os.chmod(self.temporary, file_mode(self.mode_from))
-                os.replace(self.temporary, self.target)
-        finally:
-            if os.path.exists(self.temporary):
-                os.unlink(self.temporary)
-        return False
+    def commit(self):
+        os.chmod(self.path, file_mode(self.mode_from))
+        os.replace(self.path, self.target)
+
+    def discard(self):
+        if os.path.exists(self.path):
+            os.unlink(self.path)
+
+
+@contextlib.contextmanager
+def kept_only_if_done(target, mode_from=None):
+    """The temporary file's path; it replaces the target when the block ends
+    without an error."""
+    staged = Staged(target, mode_from)
+    try:
+        yield staged.path
+        staged.commit()
+    finally:
+        staged.discard()
 
 
 def file_mode(like):
