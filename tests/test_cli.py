@@ -171,6 +171,8 @@ REFUSALS = {
                                         "{plain} and {short} would both be written to "
                                         "{tmp}/speech.long.TextGrid"),
     "table, JSON and rows both on stdout": ("table {source} --json -o -", (), "--json and -o -"),
+    "convert onto a link to its source": ("convert --to long {linked}", (),
+                                          "{linked} would be replaced"),
 }
 
 
@@ -178,12 +180,14 @@ REFUSALS = {
 def test_a_command_that_cannot_run_says_why_and_writes_nothing(tmp_path, command, hide, message):
     places = {"notes": tmp_path / "notes", "file": tmp_path / "file.txt",
               "source": tmp_path / "speech.long.TextGrid", "tmp": tmp_path,
-              "plain": tmp_path / "speech.TextGrid", "short": tmp_path / "speech.short.TextGrid"}
+              "plain": tmp_path / "speech.TextGrid", "short": tmp_path / "speech.short.TextGrid",
+              "linked": tmp_path / "linked.TextGrid"}
     places["notes"].mkdir()
     (places["notes"] / "notes.txt").write_text("not a TextGrid")
     places["file"].write_text("x")
-    for name in ("source", "plain", "short"):
+    for name in ("source", "plain", "short", "linked"):
         places[name].write_text(LONG_TEXTGRID)
+    (tmp_path / "linked.long.TextGrid").symlink_to(places["linked"])
     before = sorted(tmp_path.rglob("*"))
     status, out, err = run_cli(*command.format(**places).split(), hide=hide)
     assert (status, out) == (2, "")

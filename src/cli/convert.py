@@ -1,5 +1,6 @@
 """convert: each file in the other layout, kept only if it reads back exactly."""
 
+import os
 from pathlib import Path
 
 import velmar
@@ -65,14 +66,32 @@ def target_of(source, arguments):
 
 
 def check_targets(targets, in_place):
+    real = RealPaths()
     writers = {}
     for source, target in targets.items():
-        if not in_place and target.resolve() == source.resolve():
+        real_target = real(target)
+        if not in_place and real_target == real(source):
             raise CommandError(f"{source} would be replaced; use --in-place for that")
-        other = writers.setdefault(target.resolve(), source)
+        other = writers.setdefault(real_target, source)
         if other != source:
             raise CommandError(f"{other} and {source} would both be written to {target}; "
                                "name fewer files or use --in-place")
+
+
+class RealPaths:
+    """Paths with every symlink resolved; each directory is resolved once, not
+    once per file in it (thousands of files share a few directories)."""
+
+    def __init__(self):
+        self.directories = {}
+
+    def __call__(self, path):
+        if os.path.islink(path):
+            return os.path.realpath(path)
+        directory, name = os.path.split(os.path.abspath(path))
+        if directory not in self.directories:
+            self.directories[directory] = os.path.realpath(directory)
+        return os.path.join(self.directories[directory], name)
 
 
 def convert_batch(paths, targets, arguments, reporter):
