@@ -1,23 +1,26 @@
-"""python -m velmar: check, convert and table, run as a user runs them."""
+"""python -m velmar: check, convert, table and info, run as a user runs them."""
 
 import csv
 import io
+import json
+import os
 import subprocess
 import sys
 
 import pytest
 
 import velmar
-import velmar.__main__ as cli
+from velmar import cli
+from velmar.cli import progress
 
-from conftest import LONG_TEXTGRID, module_environment, write_corpus
+from conftest import LONG_TEXTGRID, SAMPLE_DATA, module_environment, write_corpus
 
 OVERLAPPING = LONG_TEXTGRID.replace("xmin = 1\n", "xmin = 0.5\n")
 EMPTY_TIER = LONG_TEXTGRID.replace("points: size = 1", "points: size = 0").split(
     "        points [1]")[0]
 
 
-def run_cli(*arguments, hide=()):
+def run_cli(*arguments, hide=(), stdin=None):
     """The program's exit status, stdout and stderr; hide names modules that
     cannot be imported, as if they were not installed."""
     command = [sys.executable, "-m", "velmar"]
@@ -27,7 +30,7 @@ def run_cli(*arguments, hide=()):
                    "runpy.run_module('velmar', run_name='__main__', alter_sys=True)"]
     result = subprocess.run(command + [str(argument) for argument in arguments],
                             env=module_environment(), capture_output=True, text=True,
-                            timeout=300)
+                            input=stdin, timeout=300)
     return result.returncode, result.stdout, result.stderr
 
 
@@ -58,19 +61,18 @@ def listed(*directories):
 @pytest.mark.parametrize("with_broken", [False, True])
 def test_check_lists_each_failing_file_with_its_reason(corpus, tmp_path, lenient, with_broken):
     good, broken = corpus
-    arguments = [good] + ([broken, tmp_path / "missing.TextGrid"] if with_broken else [])
+    arguments = [good] + ([broken] if with_broken else [])
     arguments += ["--lenient"] if lenient else []
     failing = []
     if with_broken:
-        failing = [broken / "corrupt.TextGrid", tmp_path / "missing.TextGrid"]
+        failing = [broken / "corrupt.TextGrid"]
         failing += [] if lenient else [broken / "overlap.TextGrid"]
-    status, out, _ = run_cli("check", *arguments)
+    status, out, err = run_cli("check", *arguments)
 
-    total = len(listed(good)) + (3 if with_broken else 0)
-    lines = out.splitlines()
-    assert lines[-1] == f"{total} files, {total - len(failing)} passed, {len(failing)} failed"
-    assert sorted(lines[:-1]) == sorted(f"{path}: {reader_reason(path, not lenient)}"
-                                        for path in failing)
+    total = len(listed(good)) + (2 if with_broken else 0)
+    assert out == f"{total} files, {total - len(failing)} passed, {len(failing)} failed\n"
+    assert sorted(err.splitlines()) == sorted(f"{path}: {reader_reason(path, not lenient)}"
+                                              for path in failing)
     assert status == (1 if failing else 0)
 
 
@@ -161,17 +163,31 @@ REFUSALS = {
                                  "cannot write {file}/t.csv: Not a directory"),
     "table, Parquet without pyarrow": ("table {source} -o {tmp}/t.parquet",
                                        ("pyarrow", "pyarrow.parquet"), "needs pyarrow"),
+    "table, a named path that does not exist": ("table {tmp}/nosuch -o {tmp}/y.csv", (),
+                                                "{tmp}/nosuch: no such file or directory"),
+    "check, a listed path that does not exist": ("check --files-from {file}", (),
+                                                 "x: no such file or directory"),
+    "convert, two files to one place": ("convert --to long {plain} {short}", (),
+                                        "{plain} and {short} would both be written to "
+                                        "{tmp}/speech.long.TextGrid"),
+    "table, JSON and rows both on stdout": ("table {source} --json -o -", (), "--json and -o -"),
+    "convert onto a link to its source": ("convert --to long {linked}", (),
+                                          "{linked} would be replaced"),
 }
 
 
 @pytest.mark.parametrize("command, hide, message", REFUSALS.values(), ids=REFUSALS.keys())
 def test_a_command_that_cannot_run_says_why_and_writes_nothing(tmp_path, command, hide, message):
     places = {"notes": tmp_path / "notes", "file": tmp_path / "file.txt",
-              "source": tmp_path / "speech.long.TextGrid", "tmp": tmp_path}
+              "source": tmp_path / "speech.long.TextGrid", "tmp": tmp_path,
+              "plain": tmp_path / "speech.TextGrid", "short": tmp_path / "speech.short.TextGrid",
+              "linked": tmp_path / "linked.TextGrid"}
     places["notes"].mkdir()
     (places["notes"] / "notes.txt").write_text("not a TextGrid")
     places["file"].write_text("x")
-    places["source"].write_text(LONG_TEXTGRID)
+    for name in ("source", "plain", "short", "linked"):
+        places[name].write_text(LONG_TEXTGRID)
+    (tmp_path / "linked.long.TextGrid").symlink_to(places["linked"])
     before = sorted(tmp_path.rglob("*"))
     status, out, err = run_cli(*command.format(**places).split(), hide=hide)
     assert (status, out) == (2, "")
@@ -189,15 +205,154 @@ class FakeTerminal(io.StringIO):
 
 
 @pytest.mark.parametrize("is_terminal", [False, True])
-def test_progress_shows_on_a_terminal_once_a_run_takes_a_moment(is_terminal):
+def test_progress_shows_rate_and_time_left_on_a_terminal_once_a_run_takes_a_moment(is_terminal):
     now = [0.0]
     stream = FakeTerminal(is_terminal)
-    progress = cli.Progress("checked", 1500, stream, clock=lambda: now[0])
-    progress.advance(500)
+    shown = progress.Progress("checked", 1500, True, stream, clock=lambda: now[0])
+    shown.advance(500)
     assert stream.getvalue() == ""
-    now[0] = cli.Progress.DELAY
-    progress.advance(500)
-    progress.close()
-    line = "checked 1000/1500 files"
-    shown = f"\r{line}\r{' ' * len(line)}\r"
-    assert stream.getvalue() == (shown if is_terminal else "")
+    now[0] = 2.0
+    shown.advance(500)
+    shown.close()
+    line = "checked 1000/1500 files (66%), 500 files/s, 0:01 left"
+    expected = f"\r{line}\r{' ' * len(line)}\r"
+    assert stream.getvalue() == (expected if is_terminal else "")
+
+
+def test_convert_run_again_over_its_own_outputs_converts_the_sources_again(corpus):
+    good, _ = corpus
+    sources = listed(good)
+    before = {path: velmar.textgrid2data(str(path), True, "auto") for path in sources}
+    for layout, earlier in (("short", 0), ("short", len(sources)), ("long", len(sources))):
+        status, out, err = run_cli("convert", "--to", layout, good)
+        skipped = f"; {earlier} earlier outputs left as they are" if earlier else ""
+        assert (status, err) == (0, "")
+        assert out == f"{len(sources)} files, {len(sources)} converted, 0 failed{skipped}\n"
+        for source in sources:
+            target = source.with_name(f"{source.stem}.{layout}.TextGrid")
+            assert velmar.textgrid2data(str(target), True, layout) == before[source]
+
+
+MISCOUNTED = LONG_TEXTGRID.replace("intervals: size = 2", "intervals: size = 3")
+NEGATIVE = LONG_TEXTGRID.replace("xmin = 0\n", "xmin = -1\n", 1)
+
+
+@pytest.mark.parametrize("text, written", [(MISCOUNTED, True), (NEGATIVE, False)],
+                         ids=["miscounted", "negative"])
+def test_convert_lenient_converts_what_only_a_lenient_read_accepts(tmp_path, text, written):
+    source = tmp_path / "lenient.TextGrid"
+    source.write_text(text)
+    status, _, err = run_cli("convert", "--to", "short", source)
+    assert (status, err) == (1, f"{source}: {reader_reason(source)}\n")
+    status, out, err = run_cli("convert", "--to", "short", "--lenient", source)
+    target = tmp_path / "lenient.short.TextGrid"
+    if not written:  # every document written is validated
+        assert (status, err) == (1, f"{source}: cannot be written: {reader_reason(source)}\n")
+        assert not target.exists()
+        return
+    assert (status, out, err) == (0, "1 files, 1 converted, 0 failed\n", "")
+    assert velmar.textgrid2data(str(target), True, "short") == \
+        velmar.textgrid2data(str(source), False, "auto")
+
+
+def expected_record(path):
+    try:
+        tmin, tmax, tiers = velmar.textgrid2data(str(path), True, "auto")
+    except OSError as error:
+        return {"path": str(path), "ok": False, "reason": str(error).split(" because: ", 1)[1],
+                "tiers": None, "items": None}
+    return {"path": str(path), "ok": True, "reason": None, "tiers": len(tiers),
+            "items": sum(len(items) for _, _, items in tiers)}
+
+
+JSON_COMMANDS = {"check": [], "convert": ["--to", "short", "-o", "{tmp}/out"],
+                 "table": ["-o", "{tmp}/rows.csv"], "info": []}
+
+
+@pytest.mark.parametrize("command", JSON_COMMANDS)
+def test_json_gives_one_object_per_file_on_stdout_and_the_summary_on_stderr(corpus, tmp_path,
+                                                                           command):
+    good, broken = corpus
+    options = [option.format(tmp=tmp_path) for option in JSON_COMMANDS[command]]
+    status, out, err = run_cli(command, good, broken, "--json", *options)
+    records = [json.loads(line) for line in out.splitlines()]
+    common = [{key: record[key] for key in ("path", "ok", "reason", "tiers", "items")}
+              for record in records]
+    assert common == [expected_record(path) for path in listed(good, broken)]
+    assert status == 1 and len(err.splitlines()) == 1 and " 2 failed" in err
+
+
+@pytest.mark.parametrize("how", ["dash", "files_from", "files_from_stdin"])
+def test_paths_can_come_from_stdin_or_a_list(corpus, tmp_path, how):
+    good, broken = corpus
+    paths = listed(good)[:3] + [broken / "corrupt.TextGrid"]
+    listing = "".join(f"{path}\n" for path in paths)
+    (tmp_path / "list.txt").write_text(listing)
+    arguments = {"dash": ["-"], "files_from": ["--files-from", tmp_path / "list.txt"],
+                 "files_from_stdin": ["--files-from", "-"]}[how]
+    status, out, err = run_cli("check", *arguments, stdin=listing)
+    assert (status, out) == (1, "4 files, 3 passed, 1 failed\n")
+    assert err == f"{paths[-1]}: {reader_reason(paths[-1])}\n"
+
+
+@pytest.mark.parametrize("hidden", [False, True])
+def test_hidden_files_are_skipped_unless_asked_for(tmp_path, hidden):
+    (tmp_path / "a.TextGrid").write_text(LONG_TEXTGRID)
+    (tmp_path / "._a.TextGrid").write_bytes(b"\x00\x05\x16\x07 Mac OS X resource fork")
+    (tmp_path / ".cache").mkdir()
+    (tmp_path / ".cache" / "b.TextGrid").write_text(LONG_TEXTGRID)
+    status, out, _ = run_cli("check", tmp_path, *(["--hidden"] if hidden else []))
+    assert (status, out) == ((1, "3 files, 2 passed, 1 failed\n") if hidden
+                             else (0, "1 files, 1 passed, 0 failed\n"))
+
+
+def test_a_directory_that_cannot_be_read_is_warned_about(tmp_path, monkeypatch, capsys):
+    (tmp_path / "a.TextGrid").write_text(LONG_TEXTGRID)
+    (tmp_path / "locked").mkdir()
+    scandir = os.scandir
+
+    def refusing(path="."):
+        if os.fspath(path).endswith("locked"):
+            raise PermissionError(13, "Permission denied", os.fspath(path))
+        return scandir(path)
+
+    monkeypatch.setattr(os, "scandir", refusing)
+    assert cli.main(["check", str(tmp_path)]) == 0
+    captured = capsys.readouterr()
+    assert captured.err == (f"velmar: warning: cannot read directory {tmp_path / 'locked'}: "
+                            "Permission denied\n")
+    assert captured.out == "1 files, 1 passed, 0 failed\n"
+
+
+def test_table_to_stdout_holds_the_rows_of_the_file_it_would_write(corpus, tmp_path):
+    good, _ = corpus
+    assert run_cli("table", good, "-o", tmp_path / "rows.csv")[0] == 0
+    status, out, err = run_cli("table", good, "-o", "-")
+    assert status == 0 and err.startswith(f"{len(listed(good))} files, ")
+    assert out == (tmp_path / "rows.csv").read_text(encoding="utf-8")  # newlines as text
+    assert not (tmp_path / "-").exists()
+
+
+def test_info_tells_layout_encoding_bounds_and_tiers(tmp_path):
+    velmar.data2textgrid(SAMPLE_DATA[2], 0.0, 2.5, str(tmp_path / "b.TextGrid"), "short")
+    (tmp_path / "a.TextGrid").write_bytes(LONG_TEXTGRID.encode("utf-16"))
+    status, out, _ = run_cli("info", tmp_path)
+    tiers = "  IntervalTier 'words': 2 intervals\n  TextTier 'marks': 1 points\n"
+    assert status == 0
+    assert out == (f"{tmp_path / 'a.TextGrid'}: long layout, UTF-16LE, 0.0 to 2.5 s, 2 tiers, "
+                   f"3 items\n{tiers}"
+                   f"{tmp_path / 'b.TextGrid'}: short layout, UTF-8, 0.0 to 2.5 s, 2 tiers, "
+                   f"3 items\n{tiers}2 files, 2 read, 0 failed\n")
+
+
+def test_the_velmar_command_is_installed_with_the_package():
+    from importlib import metadata
+
+    try:
+        script = metadata.distribution("velmar").entry_points.select(name="velmar")
+    except metadata.PackageNotFoundError:
+        pytest.skip("velmar runs from its build tree, not installed from a package")
+    assert [entry.value for entry in script] == ["velmar.cli:main"]
+    command = os.path.join(os.path.dirname(sys.executable), "velmar")
+    result = subprocess.run([command, "--version"], capture_output=True, text=True, timeout=60)
+    assert result.stdout == f"velmar {metadata.version('velmar')}\n"

@@ -4,6 +4,7 @@ import behaviour and the class of internal failures."""
 import importlib
 import inspect
 import os
+import re
 import sys
 
 import pytest
@@ -186,3 +187,15 @@ def test_panic_message_and_catching(textgrid_file):
             velmar.textgrid2data(textgrid_file, True, "LONG")
         except Exception:  # must not catch it
             pytest.fail("PanicException was caught as Exception")
+
+
+def test_an_internal_failure_reports_its_source_below_the_repository(textgrid_file):
+    result = run_python(f"""
+        import velmar
+        try:
+            velmar.textgrid2data({textgrid_file!r}, True, "LONG")
+        except BaseException:
+            pass
+    """)
+    assert re.fullmatch(r"internal failure in thread \S+ at textgrid/src/\S+\.cpp:\d+: "
+                        r"Unknown file type: LONG\n", result.stderr)

@@ -29,6 +29,19 @@ std::string system_message(int code) {
     return text;
 }
 
+#ifndef VELMAR_SOURCE_ROOT
+#define VELMAR_SOURCE_ROOT ""
+#endif
+
+// Below the repository, not in the build machine's folders: the compiler names
+// a source absolute, or relative to the build folder when ccache rewrites it.
+std::string_view repository_path(std::string_view file) {
+    constexpr std::string_view root = VELMAR_SOURCE_ROOT;
+    if (!root.empty() && file.starts_with(root)) return file.substr(root.size());
+    while (file.starts_with("../")) file.remove_prefix(3);
+    return file;
+}
+
 }  // namespace
 
 std::string TextGridError::to_string() const {
@@ -40,8 +53,9 @@ InternalFailure::InternalFailure(std::string message, std::source_location where
     : message_(std::move(message)) {
     std::ostringstream thread;
     thread << std::this_thread::get_id();
+    const std::string file(repository_path(where.file_name()));
     std::fprintf(stderr, "internal failure in thread %s at %s:%u: %s\n", thread.str().c_str(),
-                 where.file_name(), static_cast<unsigned>(where.line()), message_.c_str());
+                 file.c_str(), static_cast<unsigned>(where.line()), message_.c_str());
 }
 
 namespace errors {
