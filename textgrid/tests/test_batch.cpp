@@ -78,7 +78,7 @@ const std::string& spread_path() {
         for (std::size_t i = 0; i < 40000; ++i)
             items.push_back({double(i), double(i + 1), "word " + std::to_string(i % 997)});
         std::string text = render_long(grid_of({make_tier("words", true, 0, 40000.0, items)}));
-        EXPECT_TRUE(read_by_batch_caller(text.size()));
+        EXPECT_TRUE(is_large_file(text.size()));
         return write_temp("spread.TextGrid", text);
     }();
     return path;

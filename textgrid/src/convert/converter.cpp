@@ -170,7 +170,7 @@ void read_each(const std::vector<std::string>& files, bool strict, std::string_v
         auto opened = open_for_reading(files[i]);
         if (!opened) return {Entry{}, std::nullopt};
         const struct stat& info = opened.value().info;
-        if (S_ISREG(info.st_mode) && read_by_batch_caller(static_cast<std::uint64_t>(info.st_size)))
+        if (S_ISREG(info.st_mode) && is_large_file(static_cast<std::uint64_t>(info.st_size)))
             return {std::nullopt, std::move(opened).value()};
         return {converted(read_textgrid(std::move(opened).value(), strict, type)), std::nullopt};
     };

@@ -100,6 +100,6 @@ bool decode_spread(std::size_t bytes) {
     return bytes >= FILE_PIECES_FROM_BYTES && spare_processors() > 1;
 }
 
-bool read_by_batch_caller(std::uint64_t bytes) { return bytes >= FILE_PIECES_FROM_BYTES; }
+bool is_large_file(std::uint64_t bytes) { return bytes >= FILE_PIECES_FROM_BYTES; }
 
 }  // namespace textgrid

@@ -47,9 +47,10 @@ FilePlan plan_file_read(const OpenedFile& opened, const ReadRequest& request);
 TextPlan plan_text_read(std::size_t bytes, bool long_layout, const ReadRequest& request);
 // Whether UTF-16 text of this many bytes is decoded a piece per thread.
 bool decode_spread(std::size_t bytes);
-// Whether a batch's worker leaves a file of this size to the caller, whose
-// reading of it spreads over the pool.
-bool read_by_batch_caller(std::uint64_t bytes);
+// Whether a file of this size is large: its reading spreads over the threads
+// (a batch's worker leaves it to the caller for that), and a call on it takes
+// long enough to look for Ctrl-C as it goes.
+bool is_large_file(std::uint64_t bytes);
 
 // A long-layout text whose start holds no line feed may break its lines with
 // lone carriage returns, and for "auto" the tier list near the start says
