@@ -9,6 +9,7 @@
 #include "functions.hpp"
 #include "gil.hpp"
 #include "read/lib.hpp"
+#include "read/read_plan.hpp"
 #include "write/writer.hpp"
 
 namespace velmar {
@@ -34,7 +35,7 @@ textgrid::TextGrid read_file_arguments(const char* function, PyObject* const* ar
     // look for Ctrl-C.
     bool large = false;
     const textgrid::SizeObserver sized = [&](std::uint64_t bytes) {
-        large = bytes >= textgrid::SPREAD_FROM_BYTES;
+        large = textgrid::read_by_batch_caller(bytes);  // the size read a piece per thread
         if (!observe_size) return;
         GilTaken gil;
         observe_size(bytes);
