@@ -173,6 +173,9 @@ REFUSALS = {
     "table, JSON and rows both on stdout": ("table {source} --json -o -", (), "--json and -o -"),
     "convert onto a link to its source": ("convert --to long {linked}", (),
                                           "{linked} would be replaced"),
+    "check, no threads": ("check {source} --jobs 0", (), "velmar check: --jobs 0"),
+    "table, more threads than the module takes": ("table {source} -j 100000 -o {tmp}/t.csv",
+                                                   (), "velmar table: --jobs 100000"),
 }
 
 
@@ -265,16 +268,21 @@ def expected_record(path):
             "items": sum(len(items) for _, _, items in tiers)}
 
 
-JSON_COMMANDS = {"check": [], "convert": ["--to", "short", "-o", "{tmp}/out"],
-                 "table": ["-o", "{tmp}/rows.csv"], "info": []}
+JSON_COMMANDS = {"check": ["check"], "convert": ["convert", "--to", "short", "-o", "{tmp}/out"],
+                 "table": ["table", "-o", "{tmp}/rows.csv"],
+                 "table to Parquet": ["table", "-o", "{tmp}/rows.parquet"], "info": ["info"]}
 
 
+# One thread reads and writes without the pool, on a path of its own.
+@pytest.mark.parametrize("jobs", [[], ["--jobs", "1"]], ids=["every core", "one thread"])
 @pytest.mark.parametrize("command", JSON_COMMANDS)
 def test_json_gives_one_object_per_file_on_stdout_and_the_summary_on_stderr(corpus, tmp_path,
-                                                                           command):
+                                                                           command, jobs):
+    if command == "table to Parquet":
+        pytest.importorskip("pyarrow.parquet", reason="pyarrow is not installed")
     good, broken = corpus
     options = [option.format(tmp=tmp_path) for option in JSON_COMMANDS[command]]
-    status, out, err = run_cli(command, good, broken, "--json", *options)
+    status, out, err = run_cli(*options[:1], good, broken, "--json", *jobs, *options[1:])
     records = [json.loads(line) for line in out.splitlines()]
     common = [{key: record[key] for key in ("path", "ok", "reason", "tiers", "items")}
               for record in records]

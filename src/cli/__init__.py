@@ -15,6 +15,8 @@ import argparse
 import sys
 from importlib import metadata
 
+import velmar
+
 from .common import CommandError, Reporter
 from .convert import convert
 from .files import gather
@@ -62,6 +64,9 @@ def shared_options():
                          help="print only failures and warnings: no summary, no progress")
     options.add_argument("--no-progress", dest="progress", action="store_false",
                          help="no progress line (it shows only on a terminal anyway)")
+    options.add_argument("-j", "--jobs", type=int, metavar="N",
+                         help="read and write with N threads (1: this thread alone); by "
+                              "default VELMAR_NUM_THREADS, else every core the process may use")
     return options
 
 
@@ -109,12 +114,26 @@ def parser(program):
     return main_parser
 
 
+def use_threads(jobs):
+    """Sets the module's threads before any file is read; a number it cannot
+    take is the user's mistake, told before anything is written."""
+    if jobs is None:
+        return
+    try:
+        if jobs < 1:  # checked here too: 0 is no "default" on the command line
+            raise ValueError(f"at least 1 thread, not {jobs}")
+        velmar.set_num_threads(jobs)
+    except ValueError as error:
+        raise CommandError(f"--jobs {jobs}: {error}") from error
+
+
 def main(argv=None, program="velmar"):
     arguments = parser(program).parse_args(argv)
     table_on_stdout = arguments.command == "table" and arguments.output == "-"
     reporter = Reporter(arguments, stdout_taken=table_on_stdout)
     arguments.progress = arguments.progress and not arguments.quiet
     try:
+        use_threads(arguments.jobs)
         return arguments.run(arguments, reporter, program)
     except CommandError as error:
         print(f"{program} {arguments.command}: {error}", file=sys.stderr)

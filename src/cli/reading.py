@@ -56,14 +56,20 @@ def read_documents(paths, strict, file_type="auto"):
 def read_columns(paths, strict):
     """One set of columns for all files; a file's tiers are those that gave rows."""
     columns = velmar.textgrids2vectors([str(path) for path in paths], strict, "auto")
-    file_ids, names = columns[5], np.array(columns[3], dtype=object)
+    return counted(paths, columns, columns[5], np.array(columns[3], dtype=object), strict)
+
+
+def counted(paths, result, file_ids, tier_keys, strict):
+    """The batch of rows `result`, with each file's tiers and rows counted and
+    the files without rows asked why; tier_keys are equal where the tier names
+    are (the names, or their indices in a dictionary of distinct names)."""
     items = np.bincount(file_ids, minlength=len(paths))
     # Rows run tier by tier, so a tier starts where the file or the name changes.
     starts = np.ones(len(file_ids), dtype=bool)
-    starts[1:] = (file_ids[1:] != file_ids[:-1]) | (names[1:] != names[:-1])
+    starts[1:] = (file_ids[1:] != file_ids[:-1]) | (tier_keys[1:] != tier_keys[:-1])
     tiers = np.bincount(file_ids[starts], minlength=len(paths))
     suspects = np.flatnonzero(items == 0).tolist()
-    return Batch(paths, columns, failures_among(paths, suspects, strict),
+    return Batch(paths, result, failures_among(paths, suspects, strict),
                  tiers.tolist(), items.tolist())
 
 

@@ -6,10 +6,12 @@ import io
 import sys
 from pathlib import Path
 
+import velmar
+
 from .common import CommandError
 from .files import gather
 from .progress import Progress
-from .reading import batches, read_columns, report_batch
+from .reading import batches, counted, read_columns, report_batch
 from .storing import kept_only_if_done
 
 COLUMNS = ("file", "tier", "is_interval", "tmin", "tmax", "label")
@@ -28,9 +30,9 @@ def table(arguments, reporter, program):
     try:
         with destination(None if to_stdout else output) as target, rows_type(target) as writer:
             for paths in batches(files):
-                batch = read_columns(paths, not arguments.lenient)
-                writer.write(paths, batch.result)
-                rows += len(batch.result[0])
+                batch = writer.read(paths, not arguments.lenient)
+                writer.write(batch)
+                rows += sum(batch.items)
                 failed += report_batch(batch, reporter)
                 progress.advance(len(paths))
     except OSError as error:
@@ -71,9 +73,13 @@ class CsvRows:
     def check_available():
         pass
 
-    def write(self, paths, columns):
-        tmins, tmaxs, labels, tiers, is_intervals, file_ids = columns
-        names = [str(path) for path in paths]
+    @staticmethod
+    def read(paths, strict):
+        return read_columns(paths, strict)
+
+    def write(self, batch):
+        tmins, tmaxs, labels, tiers, is_intervals, file_ids = batch.result
+        names = [str(path) for path in batch.paths]
         files = [names[file_id] for file_id in file_ids.tolist()]
         kinds = ["true" if flag else "false" for flag in is_intervals.tolist()]
         self.writer.writerows(zip(files, tiers, kinds, tmins.tolist(), tmaxs.tolist(), labels))
@@ -105,14 +111,19 @@ class ParquetRows:
             raise CommandError("writing Parquet needs pyarrow (pip install pyarrow); "
                                "name a .csv output to write CSV instead") from error
 
-    def write(self, paths, columns):
-        pa = self.pa
-        tmins, tmaxs, labels, tiers, is_intervals, file_ids = columns
-        files = pa.array([str(path) for path in paths], pa.string()).take(pa.array(file_ids))
-        self.writer.write_table(pa.table(
-            [files, pa.array(tiers, pa.string()), pa.array(is_intervals),
-             pa.array(tmins), pa.array(tmaxs), pa.array(labels, pa.string())],
-            schema=self.schema))
+    def read(self, paths, strict):
+        """The batch as one Arrow table, its rows never Python objects."""
+        result = self.pa.table(velmar.textgrids2arrow([str(path) for path in paths], strict,
+                                                      "auto"))
+        # Both names are dictionary indices: a file's is its position in paths,
+        # and a tier's index is equal only where the name is.
+        files = result.column("file").combine_chunks().indices.to_numpy()
+        tiers = result.column("tier").combine_chunks().indices.to_numpy()
+        return counted(paths, result, files, tiers, strict)
+
+    def write(self, batch):
+        # Plain strings, as the files have always held, not dictionaries.
+        self.writer.write_table(batch.result.cast(self.schema))
 
     def __enter__(self):
         return self
