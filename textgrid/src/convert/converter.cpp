@@ -135,77 +135,24 @@ constexpr std::size_t BATCH_PIECES_PER_PROCESSOR = 32;
 // sizes then keep every core busy while one large file is read or observed.
 constexpr std::size_t BATCH_ROWS_WAITING = std::size_t{1} << 18;
 
-// A document's or structured entry's rows.
-template <class Document>
-std::size_t rows_of(const Document& document) {
+std::size_t rows_of(const TextGrid& document) {
     std::size_t rows = 0;
     for (const auto& tier : document.tiers) rows += tier.items.size();
     return rows;
 }
 
-// A batch's file as a worker left it: its entry, or a large file opened and
-// left to the caller, whose reading spreads over the whole pool.
-template <class Entry>
+// A batch's file as a worker left it: its document, or a large file opened
+// and left to the caller, whose reading spreads over the whole pool.
 struct WorkerEntry {
-    std::optional<Entry> entry;
+    std::optional<TextGrid> entry;
     std::optional<OpenedFile> left;
 };
 
-// The per-file job of both batches: read, convert, drop the document at once.
-// An unreadable file gives Entry{}; its error text is of no use to anyone.
-template <class Entry, class Convert>
-void read_each(const std::vector<std::string>& files, bool strict, std::string_view file_type,
-               std::size_t processors, Convert convert,
-               const std::function<void(std::size_t, Entry&&)>& observe) {
-    if (files.empty()) return;
-    // Unreadable files give empty entries, but an unknown type fails the batch.
-    const FileType type = file_type_named(file_type);
-    const auto converted = [&](Result<TextGrid> grid) -> Entry {
-        if (!grid) return Entry{};
-        return convert(std::move(grid).value());
-    };
-    // On a worker, a large regular file is only looked at: read there, in one
-    // pass, it would keep one core busy while the other ran out of files.
-    const auto on_worker = [&](std::size_t i) -> WorkerEntry<Entry> {
-        auto opened = open_for_reading(files[i]);
-        if (!opened) return {Entry{}, std::nullopt};
-        const struct stat& info = opened.value().info;
-        if (S_ISREG(info.st_mode) && is_large_file(static_cast<std::uint64_t>(info.st_size)))
-            return {std::nullopt, std::move(opened).value()};
-        return {converted(read_textgrid(std::move(opened).value(), strict, type)), std::nullopt};
-    };
-    // The documents are freed where they were read, not on the caller.
-    FreedByMakers<std::vector<WorkerEntry<Entry>>> freed;
-    const auto rows = [](const MadeOnThread<std::vector<WorkerEntry<Entry>>>& piece) {
-        std::size_t sum = 0;
-        for (const auto& made : piece.value) sum += made.entry ? rows_of(*made.entry) : 0;
-        return sum;
-    };
-    parallel_map_pieces_ordered_weighed(
-        files.size(),
-        [&](std::size_t begin, std::size_t end) {
-            freed.free_own();
-            std::vector<WorkerEntry<Entry>> entries;
-            entries.reserve(end - begin);
-            for (std::size_t i = begin; i < end; ++i) entries.push_back(on_worker(i));
-            return made_here(std::move(entries));
-        },
-        rows, BATCH_ROWS_WAITING,
-        [&](std::size_t begin, MadeOnThread<std::vector<WorkerEntry<Entry>>>&& piece) {
-            for (std::size_t j = 0; j < piece.value.size(); ++j) {
-                // Read into its place, not a temporary: the piece, and so the
-                // document, still goes back to its maker to be freed.
-                auto& made = piece.value[j];
-                if (!made.entry)
-                    made.entry = converted(read_textgrid(std::move(*made.left), strict, type));
-                observe(begin + j, std::move(*made.entry));
-            }
-            freed.give_back(std::move(piece));
-        },
-        processors, BATCH_PIECES_PER_PROCESSOR);
+// An unreadable file gives the empty document; its error text is of no use to anyone.
+TextGrid or_empty(Result<TextGrid> grid) {
+    if (!grid) return TextGrid{};
+    return std::move(grid).value();
 }
-
-TextGrid as_read(TextGrid&& grid) { return std::move(grid); }
 
 }  // namespace
 
@@ -251,7 +198,48 @@ Result<TextGrid> vectors_to_textgrid(std::vector<double> tmins, std::vector<doub
 
 void read_textgrids(const std::vector<std::string>& files, bool strict, std::string_view file_type,
                     const DocumentObserver& observe, std::size_t processors) {
-    read_each<TextGrid>(files, strict, file_type, processors, as_read, observe);
+    if (files.empty()) return;
+    // Unreadable files give empty documents, but an unknown type fails the batch.
+    const FileType type = file_type_named(file_type);
+    // On a worker, a large regular file is only looked at: read there, in one
+    // pass, it would keep one core busy while the other ran out of files.
+    const auto on_worker = [&](std::size_t i) -> WorkerEntry {
+        auto opened = open_for_reading(files[i]);
+        if (!opened) return {TextGrid{}, std::nullopt};
+        const struct stat& info = opened.value().info;
+        if (S_ISREG(info.st_mode) && is_large_file(static_cast<std::uint64_t>(info.st_size)))
+            return {std::nullopt, std::move(opened).value()};
+        return {or_empty(read_textgrid(std::move(opened).value(), strict, type)), std::nullopt};
+    };
+    // The documents are freed where they were read, not on the caller.
+    FreedByMakers<std::vector<WorkerEntry>> freed;
+    const auto rows = [](const MadeOnThread<std::vector<WorkerEntry>>& piece) {
+        std::size_t sum = 0;
+        for (const auto& made : piece.value) sum += made.entry ? rows_of(*made.entry) : 0;
+        return sum;
+    };
+    parallel_map_pieces_ordered_weighed(
+        files.size(),
+        [&](std::size_t begin, std::size_t end) {
+            freed.free_own();
+            std::vector<WorkerEntry> entries;
+            entries.reserve(end - begin);
+            for (std::size_t i = begin; i < end; ++i) entries.push_back(on_worker(i));
+            return made_here(std::move(entries));
+        },
+        rows, BATCH_ROWS_WAITING,
+        [&](std::size_t begin, MadeOnThread<std::vector<WorkerEntry>>&& piece) {
+            for (std::size_t j = 0; j < piece.value.size(); ++j) {
+                // Read into its place, not a temporary: the piece, and so the
+                // document, still goes back to its maker to be freed.
+                auto& made = piece.value[j];
+                if (!made.entry)
+                    made.entry = or_empty(read_textgrid(std::move(*made.left), strict, type));
+                observe(begin + j, std::move(*made.entry));
+            }
+            freed.give_back(std::move(piece));
+        },
+        processors, BATCH_PIECES_PER_PROCESSOR);
 }
 
 }  // namespace textgrid
